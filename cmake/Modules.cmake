@@ -1,0 +1,42 @@
+# zep_library(name DIRS dir... DEPS target...)
+# Builds every .cpp directly inside the listed folders into one static library.
+function(zep_library name)
+  cmake_parse_arguments(A "" "" "DIRS;DEPS" ${ARGN})
+  set(srcs)
+  foreach(d IN LISTS A_DIRS)
+    file(GLOB s CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${s})
+  endforeach()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+    target_compile_definitions(${name} PUBLIC ZEP_VERSION="${PROJECT_VERSION}")
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${A_DEPS})
+    target_compile_definitions(${name} INTERFACE ZEP_VERSION="${PROJECT_VERSION}")
+  endif()
+endfunction()
+
+# zep_test(name DIR folder DEPS target...)
+# One GoogleTest executable from the .cpp files of a test folder; each test case
+# becomes its own CTest entry. Nothing is made while the folder is empty.
+function(zep_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "DIR;DEPS;LABELS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${A_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ZEP_BINARY_DIR="${PROJECT_BINARY_DIR}"
+    ZEP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}")
+endfunction()

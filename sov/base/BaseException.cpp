@@ -1,0 +1,82 @@
+#include "sov/base/BaseException.h"
+
+#include <cxxabi.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <typeinfo>
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+
+const char* KnownCodeText(int32_t code) {
+  switch (code) {
+    case ErrCode::InvalidArg:
+      return "The parameter is incorrect.\r\n";
+    case ErrCode::Abort:
+      return "Operation aborted\r\n";
+    case ErrCode::AccessDenied:
+      return "Access is denied.\r\n";
+    case ErrCode::Fail:
+      return "Unspecified error\r\n";
+    case ErrCode::AlreadyExists:
+      return "Cannot create a file when that file already exists.\r\n";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string SystemErrorText(int32_t code) {
+  if (const char* known = KnownCodeText(code)) return known;
+  if (code > 0 && code < 4096) {
+    const char* desc = strerrordesc_np(code);
+    if (desc != nullptr) return desc;
+  }
+  return "<unknown>";
+}
+
+const char* BaseException::what() const noexcept {
+  if (text_.empty()) {
+    try {
+      text_ = FormatWhat();
+    } catch (...) {
+      return message_;
+    }
+  }
+  return text_.c_str();
+}
+
+std::string BaseException::ClassName() const {
+  const char* raw = typeid(*this).name();
+  int status = 0;
+  std::unique_ptr<char, FreeDeleter> demangled(abi::__cxa_demangle(raw, nullptr, nullptr, &status));
+  return std::string("class ") + (status == 0 && demangled ? demangled.get() : raw);
+}
+
+std::string BaseException::FormatWhat() const {
+  const std::string cls = ClassName();
+  const char* fmt = "%s:%d %s; %s";
+  int n = std::snprintf(nullptr, 0, fmt, source_, line_, cls.c_str(), message_);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  std::snprintf(out.data(), out.size() + 1, fmt, source_, line_, cls.c_str(), message_);
+  return out;
+}
+
+std::string ErrCodeException::FormatWhat() const {
+  const std::string cls = ClassName();
+  const std::string sys = SystemErrorText(code_);
+  const char* fmt = "%s:%d %s(errcode %d); %s; %s";
+  int n = std::snprintf(nullptr, 0, fmt, Source(), Line(), cls.c_str(), code_, Message(), sys.c_str());
+  std::string out(static_cast<std::size_t>(n), '\0');
+  std::snprintf(out.data(), out.size() + 1, fmt, Source(), Line(), cls.c_str(), code_, Message(),
+                sys.c_str());
+  return out;
+}
