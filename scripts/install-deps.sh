@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the reference peers need.
+# Idempotent and quiet when everything is already present.
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config ccache clang clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libspdlog-dev libfmt-dev
+  libsdl2-dev xvfb xauth
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
+  libcairo2-dev libpango1.0-dev
+  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
+  libsystemd-dev
+  python3
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
