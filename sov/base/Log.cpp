@@ -277,7 +277,12 @@ std::string FunctionName(const char* pretty) {
       break;
     }
   }
-  return std::string(head.substr(start));
+  std::string name(head.substr(start));
+  // Helpers in unnamed namespaces read better without the namespace marker.
+  static constexpr std::string_view kAnonymous = "{anonymous}::";
+  for (auto pos = name.find(kAnonymous); pos != std::string::npos; pos = name.find(kAnonymous))
+    name.erase(pos, kAnonymous.size());
+  return name;
 }
 
 Record::~Record() {

@@ -1,0 +1,80 @@
+#include "zep/MainWindow.h"
+
+#include "sov/base/Log.h"
+
+namespace {
+// Custom event that carries the exit code of the loop in its code field.
+Uint32 QuitEventType() {
+  static const Uint32 type = SDL_RegisterEvents(1);
+  return type;
+}
+}  // namespace
+
+WindowPlacement InitialPlacement(int screenWidth, int screenHeight) {
+  WindowPlacement p;
+  p.x = screenWidth / 10;
+  p.y = screenHeight / 10;
+  p.width = screenWidth - 2 * (screenWidth / 10);
+  p.height = screenHeight - 2 * (screenHeight / 10);
+  return p;
+}
+
+MainWindow::~MainWindow() {
+  window_.reset();
+  if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+}
+
+bool MainWindow::Create(const std::string& title) {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    LOGE << "SDL video initialisation failed: " << SDL_GetError();
+    return false;
+  }
+  sdlStarted_ = true;
+  SDL_DisplayMode mode{};
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0) {
+    LOGE << "Can't read the screen size: " << SDL_GetError();
+    return false;
+  }
+  const WindowPlacement p = InitialPlacement(mode.w, mode.h);
+  window_.reset(
+      SDL_CreateWindow(title.c_str(), p.x, p.y, p.width, p.height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN));
+  if (!window_) {
+    LOGE << "SDL_CreateWindow: " << SDL_GetError();
+    return false;
+  }
+  LOGI << "Main window " << p.width << "x" << p.height << " at " << p.x << "," << p.y << " on a " << mode.w
+       << "x" << mode.h << " screen (video driver " << SDL_GetCurrentVideoDriver() << ")";
+  SDL_RaiseWindow(window_.get());
+  return true;
+}
+
+void MainWindow::PostQuit(int exitCode) {
+  SDL_Event e{};
+  e.type = QuitEventType();
+  e.user.code = exitCode;
+  SDL_PushEvent(&e);
+}
+
+int MainWindow::RunEventLoop() {
+  const Uint32 quitType = QuitEventType();
+  SDL_Event e;
+  while (SDL_WaitEvent(&e)) {
+    if (e.type == quitType) return e.user.code;
+    switch (e.type) {
+      case SDL_QUIT:
+        // Window closed or SIGINT/SIGTERM: the player chose to stop.
+        LOGI << "Quit requested";
+        return 0;
+      case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+          LOGI << "Main window closed";
+          return 0;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  LOGE << "SDL_WaitEvent: " << SDL_GetError();
+  return 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The client's main window and its event loop (SDL2).
+#include <SDL.h>
+
+#include <memory>
+#include <string>
+
+struct SdlWindowDeleter {
+  void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
+};
+using SdlWindowPtr = std::unique_ptr<SDL_Window, SdlWindowDeleter>;
+
+struct WindowPlacement {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// One tenth of the screen from the top-left corner, the screen's size less two tenths
+// (tenths by integer division), so the window is centred at 80 % of the screen.
+WindowPlacement InitialPlacement(int screenWidth, int screenHeight);
+
+class MainWindow {
+ public:
+  MainWindow() = default;
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Initialises SDL video and creates the window; false (with the reason logged) on failure.
+  bool Create(const std::string& title);
+  // Runs the event loop until the window is closed or the process is asked to quit; returns the
+  // exit code of the session.
+  int RunEventLoop();
+
+  SDL_Window* Handle() const { return window_.get(); }
+  // Ends the event loop with `exitCode`; callable from any thread.
+  static void PostQuit(int exitCode);
+
+ private:
+  bool sdlStarted_ = false;
+  SdlWindowPtr window_;
+};
