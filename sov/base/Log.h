@@ -50,10 +50,10 @@ class Record {
 
 }  // namespace zlog
 
-#define ZLOG_(instance, severity, object)         \
-  if (!::zlog::Enabled((instance), (severity))) { \
-  } else                                          \
-    ::zlog::Record((instance), (severity), __PRETTY_FUNCTION__, __LINE__, (object)).stream()
+// A loop rather than an if/else, so that the macro nests under an unbraced if without a dangling else.
+#define ZLOG_(instance, severity, object)                                                         \
+  for (bool zlog_once_ = ::zlog::Enabled((instance), (severity)); zlog_once_; zlog_once_ = false) \
+  ::zlog::Record((instance), (severity), __PRETTY_FUNCTION__, __LINE__, (object)).stream()
 
 #define LOGE ZLOG_(0, ::zlog::Severity::Error, nullptr)
 #define LOGW ZLOG_(0, ::zlog::Severity::Warning, nullptr)

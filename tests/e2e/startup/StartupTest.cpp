@@ -1,4 +1,5 @@
 // Runs the built zep program headless and checks its exit codes and log lines.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -165,6 +166,17 @@ TEST_F(ZepProcess, BadConfigurationValueIsReportedOnStandardError) {
   EXPECT_EQ(Wait(), 2);
   EXPECT_NE(Read(dir_ / "stderr.txt").find("zep: cannot load client-config.cfg: "), std::string::npos);
   EXPECT_NE(Read(dir_ / "stderr.txt").find("class ConvertException"), std::string::npos);
+}
+
+TEST_F(ZepProcess, WithoutConfigFileLogsGoToTheXdgStateFolder) {
+  fs::remove(dir_ / "client-config.cfg");
+  Start({"10.0.0.5", "--token"});
+  EXPECT_EQ(Wait(), 1);
+  const fs::path logs = dir_ / "state" / "Vekta" / "Logs";
+  EXPECT_NE(Read(logs / "vektaclient.log").find("] Specify token value please\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(logs / "vektaclient.csv"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "data" / "Vekta" / "Logs"));
+  EXPECT_EQ(Read(dir_ / "stdout.txt"), "");
 }
 
 TEST_F(ZepProcess, MalformedConfigLinesAreReportedOnStandardOutput) {
