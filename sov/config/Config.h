@@ -1,8 +1,11 @@
 #pragma once
 // The process-wide configuration record, filled once from client-config.cfg.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+
+#include "platform/Folders.h"
 
 // One UDP channel's KCP block; the first two values are filled by the session set-up.
 struct KcpChannelConfig {
@@ -22,6 +25,9 @@ class Config {
   static Config& Instance();
 
   // Parses fileName into the raw table, then fills every field from the table or its default.
+  // A missing or unreadable file gives the defaults. The table is cleared first, so a second
+  // call reads the new file alone (tests rely on this). A value that does not convert throws
+  // ConvertException and leaves the record partly filled.
   void Load(const std::string& fileName);
   bool KeyExists(const std::string& key) const;
 
@@ -72,11 +78,23 @@ class Config {
   std::map<std::string, std::string> table;
 
   // Sets the six TCP ports to base..base+5 and the UDP video/audio ports to base+2/base+3.
+  // A base outside 1..65530 would give ports that do not exist: ConvertException.
   void SetPortBlock(int32_t base);
 
  private:
   Config() = default;
+  void ReadFile(const std::string& fileName);
+  void ProcessLine(const std::string& line, std::size_t lineNumber);
+  void FillRecord();
 };
+
+// The known folder + "/Vekta/Logs", created with its parents. ErrCodeException
+// (errno) when there is no home folder or the folder cannot be made.
+std::wstring GetLogFolder(platform::KnownFolder knownFolder);
+
+// Creates path with its parents; an existing folder is fine. Logs and raises
+// ErrCodeException with the errno value on failure.
+void EnsureDirectoryExistsRecursively(const std::string& path);
 
 // UTF-8 <-> wide conversions; ill-formed input raises ConvertException.
 std::wstring Utf8ToWide(const std::string& utf8);
