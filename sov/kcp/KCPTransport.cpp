@@ -1,0 +1,194 @@
+#include "sov/kcp/KCPTransport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "sov/base/BaseException.h"
+#include "sov/base/Log.h"
+
+namespace {
+
+constexpr std::size_t kRecvSlotSize = 65536;
+constexpr std::size_t kRecvSlots = 16;
+
+int64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+[[noreturn]] void ThrowTransport(int err, int line) {
+  throw TransportException(err, ZEP_SOURCE, line);
+}
+
+}  // namespace
+
+KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port, const KcpChannelConfig& params)
+    : params_(params) {
+  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (fd_ < 0) ThrowTransport(errno, __LINE__);
+  try {
+    // Connected: plain sends go to the station and only its datagrams are received.
+    sockaddr_in station{};
+    station.sin_family = AF_INET;
+    station.sin_port = htons(port);
+    station.sin_addr.s_addr = stationAddr;
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&station), sizeof station) != 0)
+      ThrowTransport(errno, __LINE__);
+
+    int flags = 1;
+    if (::ioctl(fd_, FIONBIO, &flags) != 0) ThrowTransport(errno, __LINE__);
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) ThrowTransport(errno, __LINE__);
+    localPort_ = ntohs(local.sin_port);
+
+    // Large buffers absorb bursts of big video frames. The kernel caps plain requests at its
+    // maximum; the forcing variant needs privileges, so it is only tried.
+    int size = kKcpSocketBufferSize;
+    for (int opt : {SO_SNDBUF, SO_RCVBUF}) {
+      int force = opt == SO_SNDBUF ? SO_SNDBUFFORCE : SO_RCVBUFFORCE;
+      if (::setsockopt(fd_, SOL_SOCKET, force, &size, sizeof size) != 0 &&
+          ::setsockopt(fd_, SOL_SOCKET, opt, &size, sizeof size) != 0)
+        ThrowTransport(errno, __LINE__);
+    }
+  } catch (...) {
+    ::close(fd_);
+    throw;
+  }
+
+  kcp_ = std::make_unique<kcp::KcpProtocol>(static_cast<uint32_t>(params_.conv),
+                                            [this](std::span<const kcp::Datagram> b) { Output(b); });
+  if (params_.sliceSize >= 1) sliceSize_ = static_cast<std::size_t>(params_.sliceSize);
+  if (params_.packetSize > 0 && !kcp_->SetMtu(static_cast<uint32_t>(params_.packetSize)))
+    LOGW_(this) << "packet size " << params_.packetSize << " refused, MTU stays " << kcp_->Mtu();
+  // The record names the station's side, so the windows are taken crosswise.
+  kcp_->SetWindowSize(params_.recvWnd > 0 ? static_cast<uint32_t>(params_.recvWnd) : 0,
+                      params_.sendWnd > 0 ? static_cast<uint32_t>(params_.sendWnd) : 0);
+  kcp_->SetNoDelay(2, kKcpUpdateIntervalMs, 1, 1);
+  kcp_->SetMinRto(kKcpMinRtoMs);
+
+  // A slice that needs more fragments than a KCP message may carry would be refused on every send;
+  // cut it to the largest slice that fits.
+  std::size_t maxSlice = static_cast<std::size_t>(kcp_->Mss()) * (kcp::kWndRcv - 1);
+  if (sliceSize_ > maxSlice) {
+    LOGW_(this) << "slice size " << sliceSize_ << " exceeds the KCP fragment limit, using " << maxSlice;
+    sliceSize_ = maxSlice;
+  }
+
+  recvBuf_.resize(kRecvSlotSize * kRecvSlots);
+  rateStartMs_ = NowMs();
+  lastActivityMs_.store(rateStartMs_, std::memory_order_relaxed);
+}
+
+KCPTransportBase::~KCPTransportBase() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void KCPTransportBase::Send(const uint8_t* data, std::size_t size) {
+  do {
+    std::size_t piece = std::min(size, sliceSize_);
+    if (kcp_->Send(data, piece) != kcp::KcpProtocol::SendResult::Ok)
+      throw ProtocolException("KCP message needs too many fragments", ZEP_SOURCE, __LINE__);
+    data += piece;
+    size -= piece;
+  } while (size > 0);
+  if (params_.forceFlush != 0) kcp_->Flush();
+}
+
+void KCPTransportBase::Output(std::span<const kcp::Datagram> batch) {
+  lastActivityMs_.store(NowMs(), std::memory_order_relaxed);
+  mmsghdr msgs[kcp::kMaxBatch]{};
+  iovec iov[kcp::kMaxBatch]{};
+  std::size_t n = std::min(batch.size(), kcp::kMaxBatch);
+  for (std::size_t i = 0; i < n; ++i) {
+    iov[i].iov_base = const_cast<uint8_t*>(batch[i].data());
+    iov[i].iov_len = batch[i].size();
+    msgs[i].msg_hdr.msg_iov = &iov[i];
+    msgs[i].msg_hdr.msg_iovlen = 1;
+    bytesSent_ += batch[i].size();
+    totalSent_ += batch[i].size();
+  }
+  // The whole batch leaves before we return; a full socket buffer is waited out.
+  std::size_t done = 0;
+  while (done < n) {
+    int r = ::sendmmsg(fd_, msgs + done, static_cast<unsigned>(n - done), 0);
+    if (r > 0) {
+      done += static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, -1);
+      continue;
+    }
+    ThrowTransport(errno, __LINE__);
+  }
+}
+
+void KCPTransportBase::Receive(int waitMs) {
+  pollfd p{fd_, POLLIN, 0};
+  int r = ::poll(&p, 1, waitMs);
+  if (r < 0) {
+    if (errno == EINTR) return;
+    ThrowTransport(errno, __LINE__);
+  }
+  if (r == 0) return;
+
+  mmsghdr msgs[kRecvSlots]{};
+  iovec iov[kRecvSlots]{};
+  for (std::size_t i = 0; i < kRecvSlots; ++i) {
+    iov[i].iov_base = recvBuf_.data() + i * kRecvSlotSize;
+    iov[i].iov_len = kRecvSlotSize;
+    msgs[i].msg_hdr.msg_iov = &iov[i];
+    msgs[i].msg_hdr.msg_iovlen = 1;
+  }
+  int n = ::recvmmsg(fd_, msgs, kRecvSlots, MSG_DONTWAIT, nullptr);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+    // Includes ECONNREFUSED: nothing listens on the station's port.
+    ThrowTransport(errno, __LINE__);
+  }
+  for (int i = 0; i < n; ++i) {
+    if (msgs[i].msg_hdr.msg_flags != 0) ThrowTransport(EMSGSIZE, __LINE__);
+    std::size_t len = msgs[i].msg_len;
+    bytesReceived_ += len;
+    totalReceived_ += len;
+    // A foreign or malformed datagram is simply ignored.
+    kcp_->Input(recvBuf_.data() + static_cast<std::size_t>(i) * kRecvSlotSize, len);
+  }
+}
+
+void KCPTransportBase::UpdateRates(int64_t nowMs) {
+  int64_t elapsed = nowMs - rateStartMs_;
+  if (elapsed < kKcpRatePeriodMs) return;
+  double seconds = static_cast<double>(elapsed) / 1000.0;
+  recvRate_ = static_cast<double>(bytesReceived_) * 8 / 1048576 / seconds;
+  sendRate_ = static_cast<double>(bytesSent_) * 8 / 1048576 / seconds;
+  recvRateSum_ += recvRate_;
+  sendRateSum_ += sendRate_;
+  ++rateSamples_;
+  bytesReceived_ = 0;
+  bytesSent_ = 0;
+  rateStartMs_ = nowMs;
+}
+
+bool KCPTransportBase::Step() {
+  int64_t now = NowMs();
+  kcp_->Update(static_cast<uint32_t>(now));
+  // Don't wait for datagrams while a complete message is already waiting to be delivered.
+  Receive(kcp_->PeekSize() >= 0 ? 0 : kKcpReceiveWaitMs);
+  UpdateRates(NowMs());
+  bool delivered = kcp_->Deliver([this](const uint8_t* data, std::size_t size) { DataReceived(data, size); });
+  if (!delivered) Idle();
+  return delivered;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// A KCP conversation with the station over one connected UDP socket. Every operation runs on the
+// owning channel thread; only the last-activity time is read from elsewhere (statistics).
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sov/config/Config.h"
+#include "sov/kcp/KcpProtocol.h"
+
+// The slice size used when the parameters record gives none.
+constexpr int32_t kKcpDefaultSliceSize = 32768;
+constexpr int kKcpSocketBufferSize = 8 * 1024 * 1024;
+constexpr uint32_t kKcpUpdateIntervalMs = 2;
+constexpr uint32_t kKcpMinRtoMs = 10;
+constexpr int kKcpReceiveWaitMs = 1;
+constexpr int64_t kKcpRatePeriodMs = 1000;
+
+class KCPTransportBase {
+ public:
+  // stationAddr is an IPv4 address in network byte order. Throws TransportException when the
+  // socket cannot be set up.
+  KCPTransportBase(uint32_t stationAddr, uint16_t port, const KcpChannelConfig& params);
+  virtual ~KCPTransportBase();
+  KCPTransportBase(const KCPTransportBase&) = delete;
+  KCPTransportBase& operator=(const KCPTransportBase&) = delete;
+
+  // Queues the bytes as KCP messages of at most the slice size; flushes at once with force flush.
+  void Send(const uint8_t* data, std::size_t size);
+  // One turn of timer, reception (at most 1 ms of waiting) and delivery of one message to
+  // DataReceived(); true when something was delivered.
+  bool Step();
+
+  const KcpChannelConfig& Params() const { return params_; }
+  std::size_t SliceSize() const { return sliceSize_; }
+  uint16_t LocalPort() const { return localPort_; }
+  int64_t LastActivityMs() const { return lastActivityMs_.load(std::memory_order_relaxed); }
+  // Megabits per second over the last full second, and the mean of all such seconds.
+  double ReceiveRateMbps() const { return recvRate_; }
+  double SendRateMbps() const { return sendRate_; }
+  double AverageReceiveRateMbps() const { return rateSamples_ ? recvRateSum_ / rateSamples_ : 0.0; }
+  double AverageSendRateMbps() const { return rateSamples_ ? sendRateSum_ / rateSamples_ : 0.0; }
+  uint64_t TotalBytesReceived() const { return totalReceived_; }
+  uint64_t TotalBytesSent() const { return totalSent_; }
+  kcp::KcpProtocol& Protocol() { return *kcp_; }
+
+ protected:
+  virtual void DataReceived(const uint8_t* data, std::size_t size) = 0;
+  // Called when a step delivered nothing.
+  virtual void Idle() {}
+
+ private:
+  void Output(std::span<const kcp::Datagram> batch);
+  void Receive(int waitMs);
+  void UpdateRates(int64_t nowMs);
+
+  int fd_ = -1;
+  uint16_t localPort_ = 0;
+  KcpChannelConfig params_;
+  std::size_t sliceSize_ = kKcpDefaultSliceSize;
+  std::unique_ptr<kcp::KcpProtocol> kcp_;
+
+  // Receive slots for recvmmsg: each large enough for any UDP datagram.
+  std::vector<uint8_t> recvBuf_;
+
+  std::atomic<int64_t> lastActivityMs_{0};
+  uint64_t bytesReceived_ = 0, bytesSent_ = 0;  // since the last rate turn
+  uint64_t totalReceived_ = 0, totalSent_ = 0;
+  int64_t rateStartMs_ = 0;
+  double recvRate_ = 0, sendRate_ = 0, recvRateSum_ = 0, sendRateSum_ = 0;
+  uint64_t rateSamples_ = 0;
+};
