@@ -1,0 +1,3 @@
+#pragma once
+// WaitAny, WaitAll and WaitAnyFd live beside the Waitable interface.
+#include "platform/Waitable.h"

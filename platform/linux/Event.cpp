@@ -1,0 +1,44 @@
+#include "platform/Event.h"
+
+#include "platform/linux/EventFd.h"
+
+namespace platform {
+
+Event::Event(bool manualReset, bool initiallySet) : manual_(manualReset), fd_(eventfd_mirror::Open()) {
+  if (initiallySet) Set();
+}
+
+Event::~Event() {
+  eventfd_mirror::Close(fd_);
+}
+
+void Event::Set() {
+  std::lock_guard lock(mutex_);
+  if (set_.load(std::memory_order_relaxed)) return;
+  eventfd_mirror::Arm(fd_);
+  set_.store(true, std::memory_order_release);
+}
+
+void Event::Reset() {
+  std::lock_guard lock(mutex_);
+  if (!set_.load(std::memory_order_relaxed)) return;
+  eventfd_mirror::Disarm(fd_);
+  set_.store(false, std::memory_order_release);
+}
+
+bool Event::TryAcquire() {
+  if (!set_.load(std::memory_order_acquire)) return false;
+  if (manual_) return true;
+  // Several waiters may have seen the descriptor readable; only one takes the signal.
+  std::lock_guard lock(mutex_);
+  if (!set_.load(std::memory_order_relaxed)) return false;
+  eventfd_mirror::Disarm(fd_);
+  set_.store(false, std::memory_order_release);
+  return true;
+}
+
+void Event::ReturnAcquired() {
+  if (!manual_) Set();
+}
+
+}  // namespace platform

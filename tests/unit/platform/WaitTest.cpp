@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "platform/Semaphore.h"
+#include "platform/Wait.h"
+#include "sov/base/BaseException.h"
+
+using namespace std::chrono_literals;
+using platform::Event;
+using platform::kInfinite;
+using platform::kWaitTimeout;
+using platform::Semaphore;
+using platform::Waitable;
+using platform::WaitAll;
+using platform::WaitAny;
+
+namespace {
+
+// Readability of an object's descriptor right now.
+bool Readable(const Waitable& w) {
+  pollfd p{w.fd(), POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+struct SocketPair {
+  SocketPair() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0); }
+  ~SocketPair() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  int fds[2];
+};
+
+}  // namespace
+
+TEST(EventTest, ManualResetStaysSetForEveryWaiterUntilReset) {
+  Event e(true);
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(Readable(e));
+  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
+  e.Set();
+  e.Set();  // setting twice changes nothing
+  EXPECT_TRUE(e.IsSet());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitAny({&e}, 0), 0);
+  EXPECT_TRUE(Readable(e));
+  e.Reset();
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(Readable(e));
+  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
+  Event initially(true, true);
+  EXPECT_TRUE(initially.IsSet());
+  EXPECT_TRUE(initially.ManualReset());
+}
+
+TEST(EventTest, AutoResetLetsOneWaiterPassPerSet) {
+  Event e(false, true);
+  EXPECT_FALSE(e.ManualReset());
+  EXPECT_TRUE(Readable(e));
+  EXPECT_EQ(WaitAny({&e}, 0), 0);
+  EXPECT_FALSE(e.IsSet());
+  EXPECT_FALSE(Readable(e));
+  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
+  e.Set();
+  e.Set();  // not counted: still one pass
+  EXPECT_EQ(WaitAny({&e}, 0), 0);
+  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
+  e.Set();
+  e.Reset();
+  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
+}
+
+TEST(EventTest, SetWakesABlockedWaiter) {
+  Event e(false);
+  auto waiter = std::async(std::launch::async, [&] { return WaitAny({&e}, 20000); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  e.Set();
+  EXPECT_EQ(waiter.get(), 0);
+  EXPECT_FALSE(e.IsSet());
+}
+
+// Many threads race for signals of one auto-reset event: each Set lets exactly one through.
+TEST(EventTest, AutoResetSignalsAreNeverSharedOrLost) {
+  Event e(false);
+  Event stop(true);
+  std::atomic<int> passed{0};
+  std::vector<std::thread> waiters;
+  for (int t = 0; t < 4; ++t)
+    waiters.emplace_back([&] {
+      while (WaitAny({&stop, &e}, kInfinite) == 1) passed.fetch_add(1);
+    });
+  constexpr int kSets = 200;
+  for (int i = 0; i < kSets; ++i) {
+    e.Set();
+    // Wait until a waiter took it before setting again, so no Set merges with the previous one.
+    auto until = std::chrono::steady_clock::now() + 10s;
+    while (passed.load() != i + 1 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    ASSERT_EQ(passed.load(), i + 1);
+  }
+  stop.Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(passed.load(), kSets);
+}
+
+TEST(SemaphoreTest, CountsUpToItsMaximum) {
+  Semaphore s(1, 3);
+  EXPECT_EQ(s.Count(), 1);
+  EXPECT_EQ(s.Maximum(), 3);
+  EXPECT_TRUE(s.Release(2));
+  EXPECT_FALSE(s.Release(1));  // would exceed the maximum: nothing added
+  EXPECT_EQ(s.Count(), 3);
+  EXPECT_FALSE(s.Release(0));
+  EXPECT_FALSE(s.Release(-1));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitAny({&s}, 0), 0);
+  EXPECT_EQ(s.Count(), 0);
+  EXPECT_FALSE(Readable(s));
+  EXPECT_EQ(WaitAny({&s}, 0), kWaitTimeout);
+  EXPECT_FALSE(s.Release(4));
+  EXPECT_TRUE(s.Release(3));
+  EXPECT_TRUE(Readable(s));
+}
+
+TEST(SemaphoreTest, RejectsBadLimits) {
+  EXPECT_THROW(Semaphore(0, 0), ErrCodeException);
+  EXPECT_THROW(Semaphore(-1, 4), ErrCodeException);
+  try {
+    Semaphore s(5, 4);
+    FAIL() << "no exception";
+  } catch (const ErrCodeException& e) {
+    EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+  }
+}
+
+// Units released from one thread are taken exactly once by competing waiters.
+TEST(SemaphoreTest, CompetingWaitersTakeEachUnitOnce) {
+  Semaphore s(0, 1000);
+  Event done(true);
+  std::atomic<int> taken{0};
+  std::vector<std::thread> waiters;
+  for (int t = 0; t < 4; ++t)
+    waiters.emplace_back([&] {
+      for (;;) {
+        int r = WaitAny({&s, &done}, kInfinite);
+        if (r == 1) break;
+        taken.fetch_add(1);
+      }
+    });
+  constexpr int kUnits = 5000;
+  for (int i = 0; i < kUnits;) {
+    if (s.Release(1))
+      ++i;
+    else
+      std::this_thread::yield();
+  }
+  auto until = std::chrono::steady_clock::now() + 20s;
+  while (taken.load() < kUnits && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  done.Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(taken.load(), kUnits);
+  EXPECT_EQ(s.Count(), 0);
+}
+
+TEST(WaitAnyTest, EarlierObjectsWinAndOnlyTheWinnerIsTaken) {
+  Semaphore a(1, 1), b(1, 1);
+  Event manual(true, true);
+  EXPECT_EQ(WaitAny({&a, &b}, 0), 0);
+  EXPECT_EQ(a.Count(), 0);
+  EXPECT_EQ(b.Count(), 1);
+  EXPECT_EQ(WaitAny({&a, &b}, 0), 1);
+  EXPECT_EQ(WaitAny({&a, &b}, 0), kWaitTimeout);
+  // A set manual-reset event in front hides the others, as an interrupt must.
+  a.Release();
+  EXPECT_EQ(WaitAny({&manual, &a}, 0), 0);
+  EXPECT_EQ(a.Count(), 1);
+  std::array<Waitable*, 2> list{&b, &a};
+  EXPECT_EQ(WaitAny(list, 0), 1);
+}
+
+TEST(WaitAnyTest, TimesOutAfterTheGivenTime) {
+  Event e(false);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitAny({&e}, 200), kWaitTimeout);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 200ms);
+  EXPECT_LT(elapsed, 5s);
+}
+
+TEST(WaitAnyTest, RejectsNullAndTooManyObjects) {
+  Event e(true, true);
+  EXPECT_THROW(WaitAny({&e, nullptr}, 0), ErrCodeException);
+  std::vector<Waitable*> many(platform::kMaxWaitObjects + 1, &e);
+  EXPECT_THROW(WaitAny(many, 0), ErrCodeException);
+}
+
+TEST(WaitAllTest, TakesAllOrNothing) {
+  Semaphore a(1, 1), b(0, 1);
+  Event autoEvent(false, true);
+  EXPECT_FALSE(WaitAll({&a, &autoEvent, &b}, 50));
+  // Nothing was kept while b was missing.
+  EXPECT_EQ(a.Count(), 1);
+  EXPECT_TRUE(autoEvent.IsSet());
+  b.Release();
+  EXPECT_TRUE(WaitAll({&a, &autoEvent, &b}, 0));
+  EXPECT_EQ(a.Count(), 0);
+  EXPECT_EQ(b.Count(), 0);
+  EXPECT_FALSE(autoEvent.IsSet());
+  EXPECT_THROW(WaitAll({&a, &a}, 0), ErrCodeException);
+}
+
+TEST(WaitAllTest, WaitsForTheLastObject) {
+  Semaphore a(1, 1), b(0, 1);
+  Event manual(true);
+  auto waiter = std::async(std::launch::async, [&] { return WaitAll({&a, &manual, &b}, 20000); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  manual.Set();
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  EXPECT_EQ(a.Count(), 1);  // not held while waiting
+  b.Release();
+  EXPECT_TRUE(waiter.get());
+  EXPECT_EQ(a.Count(), 0);
+  EXPECT_EQ(b.Count(), 0);
+  EXPECT_TRUE(manual.IsSet());
+}
+
+TEST(WaitAnyFdTest, SocketAndEventShareOneWait) {
+  SocketPair sp;
+  Event interrupt(true);
+  std::array<int, 1> fds{sp.fds[0]};
+  std::array<Waitable*, 1> objects{&interrupt};
+  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), kWaitTimeout);
+
+  // Data on the socket: index 0, and the data stays unread.
+  auto reader = std::async(std::launch::async, [&] { return platform::WaitAnyFd(fds, objects, 20000); });
+  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout);
+  ASSERT_EQ(::write(sp.fds[1], "x", 1), 1);
+  EXPECT_EQ(reader.get(), 0);
+  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 0);
+
+  // The event wins over a socket that stays readable.
+  interrupt.Set();
+  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 1);
+  char c = 0;
+  EXPECT_EQ(::read(sp.fds[0], &c, 1), 1);
+  EXPECT_EQ(c, 'x');
+
+  // A blocked waiter is released by the event alone.
+  interrupt.Reset();
+  auto waiter = std::async(std::launch::async, [&] { return platform::WaitAnyFd(fds, objects, 20000); });
+  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
+  interrupt.Set();
+  EXPECT_EQ(waiter.get(), 1);
+}
+
+TEST(WaitAnyFdTest, WritableAndHangUpCountAsReady) {
+  SocketPair sp;
+  Event e(false);
+  std::array<Waitable*, 1> objects{&e};
+  std::array<platform::PollFd, 2> fds{{{sp.fds[0], POLLIN}, {sp.fds[0], POLLOUT}}};
+  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 1000), 1);
+  ::shutdown(sp.fds[1], SHUT_RDWR);
+  std::array<platform::PollFd, 1> readOnly{{{sp.fds[0], POLLIN}}};
+  EXPECT_EQ(platform::WaitAnyFd(readOnly, objects, 1000), 0);
+}
