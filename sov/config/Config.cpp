@@ -76,6 +76,8 @@ void Config::ReadFile(const std::string& fileName) {
     if (line.find_first_not_of(' ') == std::string::npos) continue;
     ProcessLine(line, lineNumber);
   }
+  // A conversion failure that follows may end the process before stdio flushes.
+  std::fflush(stdout);
 }
 
 void Config::ProcessLine(const std::string& line, std::size_t lineNumber) {
