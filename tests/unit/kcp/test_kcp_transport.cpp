@@ -1,0 +1,236 @@
+// KCPTransportBase over real loopback UDP: set-up from the parameters record, a lossy relay between
+// the client and a KCP station, two conversations side by side, and a station that is not there.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "sov/base/BaseException.h"
+#include "sov/kcp/KCPTransport.h"
+#include "tests/unit/kcp/UdpRelay.h"
+
+using namespace kcptest;
+
+namespace {
+
+// Collects the delivered segments of each message.
+class CollectingTransport : public KCPTransportBase {
+ public:
+  using KCPTransportBase::KCPTransportBase;
+  bool StepCollect() {
+    bool delivered = Step();
+    if (delivered) {
+      messages.push_back(std::move(current_));
+      current_.clear();
+    }
+    return delivered;
+  }
+  std::vector<Bytes> messages;
+  int idles = 0;
+
+ protected:
+  void DataReceived(const uint8_t* data, std::size_t size) override {
+    current_.insert(current_.end(), data, data + size);
+  }
+  void Idle() override { ++idles; }
+
+ private:
+  Bytes current_;
+};
+
+KcpChannelConfig Params(int32_t conv) {
+  KcpChannelConfig p;
+  p.conv = conv;
+  p.mode = 2;
+  p.sliceSize = 32768;
+  p.packetSize = 1400;
+  p.sendWnd = 1024;
+  p.recvWnd = 1024;
+  p.forceFlush = 1;
+  return p;
+}
+
+Bytes Pattern(std::mt19937& rng, std::size_t size, uint32_t tag) {
+  Bytes m(size);
+  for (auto& c : m) c = static_cast<uint8_t>(rng());
+  if (size >= 4) memcpy(m.data(), &tag, 4);
+  return m;
+}
+
+const uint8_t kKeepAlive = 11;
+
+}  // namespace
+
+TEST(KcpTransport, SetUpFollowsTheParametersRecord) {
+  KcpChannelConfig p = Params(7);
+  p.sliceSize = 0;
+  p.packetSize = 40;
+  p.sendWnd = 64;  // the station's send window is the client's receive window
+  p.recvWnd = 300;
+  CollectingTransport t(Loopback(), 9, p);
+  EXPECT_EQ(t.SliceSize(), 32768u);
+  EXPECT_EQ(t.Protocol().Mtu(), 1400u);
+  EXPECT_EQ(t.Protocol().RcvWnd(), 128u);
+  EXPECT_EQ(t.Protocol().SndWnd(), 300u);
+  EXPECT_EQ(t.Protocol().Conv(), 7u);
+  EXPECT_EQ(t.Protocol().Interval(), 2u);
+  EXPECT_EQ(t.Protocol().MinRto(), 10u);
+  EXPECT_EQ(t.Protocol().NoDelay(), 2);
+  EXPECT_EQ(t.Protocol().FastResend(), 1);
+  EXPECT_TRUE(t.Protocol().CongestionWindowOff());
+  EXPECT_NE(t.LocalPort(), 0);
+
+  p.sendWnd = 0;
+  p.recvWnd = 0;
+  p.packetSize = 576;
+  p.sliceSize = 1 << 20;  // would need more fragments than one KCP message may carry
+  CollectingTransport u(Loopback(), 9, p);
+  EXPECT_EQ(u.Protocol().SndWnd(), 32u);
+  EXPECT_EQ(u.Protocol().RcvWnd(), 128u);
+  EXPECT_EQ(u.Protocol().Mtu(), 576u);
+  EXPECT_EQ(u.SliceSize(), 552u * 127);
+  Bytes big(1 << 20);
+  EXPECT_NO_THROW(u.Send(big.data(), big.size()));
+}
+
+TEST(KcpTransport, SendCutsAFrameIntoSliceSizedMessages) {
+  KcpStation station(42);
+  CollectingTransport t(Loopback(), station.Port(), Params(42));
+  std::mt19937 rng(5);
+  Bytes frame = Pattern(rng, 100000, 1);
+  t.Send(frame.data(), frame.size());
+  int64_t deadline = NowUs() + 10'000'000;
+  while (station.received.size() < 4 && NowUs() < deadline) {
+    t.StepCollect();
+    station.Pump();
+  }
+  ASSERT_EQ(station.received.size(), 4u);
+  EXPECT_EQ(station.received[0].size(), 32768u);
+  EXPECT_EQ(station.received[1].size(), 32768u);
+  EXPECT_EQ(station.received[2].size(), 32768u);
+  EXPECT_EQ(station.received[3].size(), 100000u - 3 * 32768);
+  Bytes joined;
+  for (auto& m : station.received) joined.insert(joined.end(), m.begin(), m.end());
+  EXPECT_EQ(joined, frame);
+  EXPECT_GT(t.TotalBytesSent(), 100000u);
+  EXPECT_GT(t.LastActivityMs(), 0);
+}
+
+// Both directions through loss, duplication, reordering and delay: every message arrives once, intact
+// and in order.
+TEST(KcpTransport, LossyRelayDeliversEveryMessageExactlyOnceInOrder) {
+  for (unsigned seed : {11u, 12u}) {
+    KcpStation station(0xABCDEF01u);
+    RelayOptions o;
+    o.lossPercent = 10;
+    o.dupPercent = 5;
+    o.reorderPercent = 10;
+    o.delayMs = 2;
+    o.jitterMs = 3;
+    o.seed = seed;
+    UdpRelay relay(station.Port(), o);
+    CollectingTransport t(Loopback(), relay.FrontPort(), Params(static_cast<int32_t>(0xABCDEF01u)));
+    t.Send(&kKeepAlive, 1);
+
+    std::mt19937 rng(seed);
+    std::vector<Bytes> down, up;
+    for (uint32_t i = 0; i < 120; ++i) down.push_back(Pattern(rng, 1 + rng() % 32768, i));
+    for (uint32_t i = 0; i < 40; ++i) up.push_back(Pattern(rng, 1 + rng() % 3000, i));
+    std::size_t nextDown = 0, nextUp = 0;
+
+    int64_t deadline = NowUs() + 60'000'000;
+    while ((t.messages.size() < down.size() || station.received.size() < up.size() + 1) &&
+           NowUs() < deadline) {
+      if (station.HavePeer() && nextDown < down.size() && station.Kcp().WaitSend() < 256) {
+        station.Kcp().Send(down[nextDown].data(), down[nextDown].size());
+        ++nextDown;
+      }
+      if (nextUp < up.size() && t.Protocol().WaitSend() < 64) {
+        t.Send(up[nextUp].data(), up[nextUp].size());
+        ++nextUp;
+      }
+      t.StepCollect();
+      relay.Pump();
+      station.Pump();
+      relay.Pump();
+    }
+    EXPECT_GT(relay.Dropped(), 0u);
+    ASSERT_EQ(t.messages.size(), down.size()) << "seed " << seed;
+    for (std::size_t i = 0; i < down.size(); ++i) ASSERT_EQ(t.messages[i], down[i]) << "message " << i;
+    ASSERT_EQ(station.received.size(), up.size() + 1);
+    EXPECT_EQ(station.received[0], Bytes{kKeepAlive});
+    for (std::size_t i = 0; i < up.size(); ++i) ASSERT_EQ(station.received[i + 1], up[i]) << "message " << i;
+    EXPECT_GT(t.idles, 0);
+  }
+}
+
+// Video and audio run at once with conversation identifiers one apart on different ports; a datagram
+// of the one conversation reaching the other is ignored.
+TEST(KcpTransport, TwoConversationsIgnoreEachOther) {
+  const uint32_t video = 0xFFFFFFFFu, audio = video + 1;  // wraps to 0
+  KcpStation vs(video), as(audio);
+  ASSERT_NE(vs.Port(), as.Port());
+  CollectingTransport vt(Loopback(), vs.Port(), Params(static_cast<int32_t>(video)));
+  CollectingTransport at(Loopback(), as.Port(), Params(static_cast<int32_t>(audio)));
+  vt.Send(&kKeepAlive, 1);
+  at.Send(&kKeepAlive, 1);
+  int64_t deadline = NowUs() + 10'000'000;
+  while ((!vs.HavePeer() || !as.HavePeer()) && NowUs() < deadline) {
+    vt.StepCollect();
+    at.StepCollect();
+    vs.Pump();
+    as.Pump();
+  }
+  ASSERT_TRUE(vs.HavePeer() && as.HavePeer());
+
+  // The audio station's port carries a video-conversation segment: the audio transport drops it.
+  kcp::SegmentHeader h;
+  h.conv = video;
+  h.cmd = kcp::kCmdPush;
+  h.wnd = 128;
+  h.len = 3;
+  Bytes foreign(kcp::kOverhead);
+  kcp::EncodeHeader(h, foreign.data());
+  foreign.insert(foreign.end(), {'b', 'a', 'd'});
+  as.SendRaw(foreign);
+
+  Bytes vmsg{'v', 'i', 'd'}, amsg{'a', 'u', 'd'};
+  vs.Kcp().Send(vmsg.data(), vmsg.size());
+  as.Kcp().Send(amsg.data(), amsg.size());
+  while ((vt.messages.empty() || at.messages.empty()) && NowUs() < deadline) {
+    vt.StepCollect();
+    at.StepCollect();
+    vs.Pump();
+    as.Pump();
+  }
+  // Let stray datagrams arrive, if any were to.
+  for (int i = 0; i < 20; ++i) {
+    vt.StepCollect();
+    at.StepCollect();
+    vs.Pump();
+    as.Pump();
+  }
+  EXPECT_EQ(vt.messages, std::vector<Bytes>{vmsg});
+  EXPECT_EQ(at.messages, std::vector<Bytes>{amsg});
+  EXPECT_EQ(vs.Ignored(), 0u);
+  EXPECT_EQ(as.Ignored(), 0u);
+}
+
+// Nothing listens on the station's port: the kernel's refusal surfaces as a TransportException,
+// upon which the channel thread rebuilds the transport.
+TEST(KcpTransport, AbsentStationRaisesTransportException) {
+  uint16_t port;
+  int fd = BoundUdp(&port);
+  ::close(fd);
+  CollectingTransport t(Loopback(), port, Params(1));
+  bool thrown = false;
+  int64_t deadline = NowUs() + 5'000'000;
+  try {
+    t.Send(&kKeepAlive, 1);
+    while (NowUs() < deadline) t.StepCollect();
+  } catch (const TransportException& e) {
+    thrown = true;
+    EXPECT_EQ(e.Code(), ECONNREFUSED);
+  }
+  EXPECT_TRUE(thrown);
+}
