@@ -1,0 +1,261 @@
+// The incremental parser over arbitrary splits, and the exact-length TCP reader.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sov/base/BaseException.h"
+#include "sov/protocol/StreamParser.h"
+
+using namespace proto;
+using B = std::vector<uint8_t>;
+
+namespace {
+
+B VideoFrameWire(uint16_t codec, int64_t stamp, B a, B b, B picture) {
+  RECTS_INFO f;
+  f.header.codec = codec;
+  f.header.frameStamp = stamp;
+  f.blockA = std::move(a);
+  f.blockB = std::move(b);
+  f.picture = std::move(picture);
+  Bytes out;
+  AppendVideoFrame(out, f);
+  return out;
+}
+
+B AudioFrameWire(uint32_t frames, B payload) {
+  AUDIO_FRAMES a;
+  a.header.frameCount = frames;
+  a.payload = std::move(payload);
+  Bytes out;
+  AppendAudioFrame(out, a);
+  return out;
+}
+
+struct Collector {
+  std::vector<RawMessage> messages;
+  StreamParser::Handler Handler() {
+    return [this](RawMessage&& m) { messages.push_back(std::move(m)); };
+  }
+};
+
+std::string ProtocolText(StreamParser& parser, const B& bytes) {
+  try {
+    parser.Feed(bytes);
+  } catch (const ProtocolException& e) {
+    return e.Message();
+  }
+  return "no exception";
+}
+
+}  // namespace
+
+TEST(StreamParser, VideoFrameSplitAtEveryByte) {
+  B wire = VideoFrameWire(4, 123456789, {1, 2}, {3}, {4, 5, 6, 7, 8});
+  for (std::size_t split = 0; split <= wire.size(); ++split) {
+    Collector c;
+    StreamParser parser(kUdpChannel, c.Handler());
+    parser.Feed(wire.data(), split);
+    EXPECT_EQ(c.messages.size(), split == wire.size() ? 1u : 0u) << split;
+    parser.Feed(wire.data() + split, wire.size() - split);
+    ASSERT_EQ(c.messages.size(), 1u) << split;
+    EXPECT_TRUE(parser.Idle());
+    RECTS_INFO f = ToVideoFrame(std::move(c.messages[0]));
+    EXPECT_EQ(f.header.codec, 4);
+    EXPECT_EQ(f.header.frameStamp, 123456789);
+    EXPECT_EQ(f.blockA, (B{1, 2}));
+    EXPECT_EQ(f.blockB, (B{3}));
+    EXPECT_EQ(f.picture, (B{4, 5, 6, 7, 8}));
+  }
+}
+
+TEST(StreamParser, ByteByByteStreamOfMixedMessages) {
+  B wire = {kNoop, kKeepAlive};
+  B v = VideoFrameWire(0, -1, {}, {}, {9});
+  B a = AudioFrameWire(480, {1, 2, 3});
+  wire.insert(wire.end(), v.begin(), v.end());
+  wire.insert(wire.end(), a.begin(), a.end());
+  wire.insert(wire.end(), v.begin(), v.end());
+  Collector c;
+  StreamParser parser(kUdpChannel, c.Handler());
+  for (uint8_t b : wire) parser.Feed(&b, 1);
+  ASSERT_EQ(c.messages.size(), 5u);
+  EXPECT_EQ(c.messages[0].type, kNoop);
+  EXPECT_EQ(c.messages[1].type, kKeepAlive);
+  EXPECT_EQ(c.messages[2].type, kVideoFrame);
+  AUDIO_FRAMES audio = ToAudioFrame(std::move(c.messages[3]));
+  EXPECT_EQ(audio.header.frameCount, 480u);
+  EXPECT_EQ(audio.payload, (B{1, 2, 3}));
+  EXPECT_EQ(ToVideoFrame(std::move(c.messages[4])).picture, (B{9}));
+}
+
+TEST(StreamParser, BackToBackMessagesInOneDelivery) {
+  B one = VideoFrameWire(2, 1, {}, {}, {1, 2, 3});
+  B two = VideoFrameWire(2, 2, {}, {}, {4});
+  B wire = one;
+  wire.insert(wire.end(), two.begin(), two.end());
+  Collector c;
+  StreamParser parser(kUdpChannel, c.Handler());
+  parser.Feed(wire);
+  ASSERT_EQ(c.messages.size(), 2u);
+  EXPECT_EQ(ToVideoFrame(std::move(c.messages[0])).header.frameStamp, 1);
+  EXPECT_EQ(ToVideoFrame(std::move(c.messages[1])).picture, (B{4}));
+}
+
+TEST(StreamParser, AllZeroSizesCompleteWithTheHeader) {
+  B video = VideoFrameWire(0, 0, {}, {}, {});
+  ASSERT_EQ(video.size(), 29u);
+  B audio = AudioFrameWire(0, {});
+  ASSERT_EQ(audio.size(), 53u);
+  Collector c;
+  StreamParser parser(kUdpChannel, c.Handler());
+  parser.Feed(video);
+  parser.Feed(audio);
+  ASSERT_EQ(c.messages.size(), 2u);
+  RECTS_INFO f = ToVideoFrame(std::move(c.messages[0]));
+  EXPECT_TRUE(f.blockA.empty() && f.blockB.empty() && f.picture.empty());
+  EXPECT_TRUE(ToAudioFrame(std::move(c.messages[1])).payload.empty());
+  EXPECT_TRUE(parser.Idle());
+}
+
+TEST(StreamParser, UnknownTypesCarryTheChannelText) {
+  for (uint8_t type : {uint8_t{1}, uint8_t{6}, uint8_t{7}, uint8_t{23}, uint8_t{27}, uint8_t{255}}) {
+    StreamParser parser(kUdpChannel, [](RawMessage&&) {});
+    EXPECT_EQ(ProtocolText(parser, {type}), "General protocol failure: unknown message UID") << int(type);
+  }
+  StreamParser video(kVideoChannel, [](RawMessage&&) {});
+  EXPECT_EQ(ProtocolText(video, {kAudioFrame}), "Unexpected message header");
+  StreamParser api(kApiChannel, [](RawMessage&&) {});
+  EXPECT_EQ(ProtocolText(api, {kKeepAlive}), "General protocol failure");
+  StreamParser mouse(kMousePointerChannel, [](RawMessage&&) {});
+  EXPECT_EQ(ProtocolText(mouse, {kVideoFrame}), "General protocol failure");
+}
+
+TEST(StreamParser, MessagesBeforeABadTypeAreDeliveredAndTheParserStaysFailed) {
+  B wire = {kKeepAlive, 99, kKeepAlive};
+  Collector c;
+  StreamParser parser(kUdpChannel, c.Handler());
+  EXPECT_THROW(parser.Feed(wire), ProtocolException);
+  EXPECT_EQ(c.messages.size(), 1u);
+  B keepAlive = {kKeepAlive};
+  EXPECT_THROW(parser.Feed(keepAlive), ProtocolException);
+  parser.Reset();
+  parser.Feed(keepAlive);
+  EXPECT_EQ(c.messages.size(), 2u);
+}
+
+TEST(StreamParser, OversizedBlocksFailBeforeAllocation) {
+  // A picture size of 0xFFFFFFFF must not be allocated.
+  B wire = VideoFrameWire(0, 0, {}, {}, {});
+  std::memset(wire.data() + 9, 0xFF, 4);
+  StreamParser parser(kUdpChannel, [](RawMessage&&) { FAIL(); });
+  EXPECT_EQ(ProtocolText(parser, wire), "Announced block size is over the limit");
+
+  // Exactly at the limit is accepted (nothing beyond the header is fed here).
+  B atLimit = AudioFrameWire(0, {});
+  uint32_t limit = kMaxAudioPayloadSize;
+  std::memcpy(atLimit.data() + 9, &limit, 4);
+  StreamParser audio(kUdpChannel, [](RawMessage&&) {});
+  audio.Feed(atLimit);
+  EXPECT_FALSE(audio.Idle());
+  ++limit;
+  std::memcpy(atLimit.data() + 9, &limit, 4);
+  StreamParser over(kUdpChannel, [](RawMessage&&) {});
+  EXPECT_THROW(over.Feed(atLimit), ProtocolException);
+
+  // Block B over the limit fails even though block A is fine.
+  B twoBlocks = VideoFrameWire(0, 0, {}, {}, {});
+  uint32_t big = kMaxVideoBlockSize + 1;
+  std::memcpy(twoBlocks.data() + 5, &big, 4);
+  StreamParser video(kUdpChannel, [](RawMessage&&) {});
+  EXPECT_THROW(video.Feed(twoBlocks), ProtocolException);
+}
+
+TEST(StreamParser, ApiLimitsOnLinkText) {
+  B link = {kOpenLink, 0, 0, 0, 0};
+  uint32_t len = kMaxOpenLinkSize + 1;
+  std::memcpy(link.data() + 1, &len, 4);
+  StreamParser api(kApiChannel, [](RawMessage&&) {});
+  EXPECT_THROW(api.Feed(link), ProtocolException);
+}
+
+namespace {
+
+// A byte source like the TCP transport: exact reads, counted.
+struct FakeSource {
+  B data;
+  std::size_t pos = 0;
+  int reads = 0;
+  uint8_t ReceiveMessageType() {
+    uint8_t t;
+    ReceiveBuffer(&t, 1);
+    return t;
+  }
+  void* ReceiveBuffer(void* dst, std::size_t n) {
+    if (pos + n > data.size()) throw ReceiveException(0, "test", 0);
+    std::memcpy(dst, data.data() + pos, n);
+    pos += n;
+    ++reads;
+    return dst;
+  }
+};
+
+}  // namespace
+
+TEST(TcpReader, ReadsHeaderThenEachPresentBlock) {
+  FakeSource s{VideoFrameWire(3, 5, {1}, {}, {2, 3})};
+  RawMessage m = ReadMessage(s, kVideoChannel);
+  EXPECT_EQ(s.pos, s.data.size());
+  EXPECT_EQ(s.reads, 4);  // type, header, block A, picture (block B is absent)
+  RECTS_INFO f = ToVideoFrame(std::move(m));
+  EXPECT_EQ(f.header.codec, 3);
+  EXPECT_EQ(f.picture, (B{2, 3}));
+}
+
+TEST(TcpReader, CursorVisibilityOnlyAndBadTypes) {
+  MOUSE_INFO cursor;
+  cursor.header.visible = 0;
+  Bytes wire;
+  AppendCursorShape(wire, cursor);
+  FakeSource s{wire};
+  MOUSE_INFO got = ToCursorShape(ReadMessage(s, kMousePointerChannel));
+  EXPECT_TRUE(got.shape.empty());
+  EXPECT_EQ(s.reads, 2);
+
+  FakeSource bad{{kCursorShape}};
+  try {
+    ReadMessage(bad, kVideoChannel);
+    FAIL();
+  } catch (const ProtocolException& e) {
+    EXPECT_STREQ(e.Message(), "Unexpected message header");
+  }
+  EXPECT_EQ(bad.reads, 1);  // nothing read after the type
+
+  B huge = {kCursorShape};
+  huge.resize(53);
+  std::memset(huge.data() + 1 + 36, 0xFF, 4);
+  FakeSource hostile{huge};
+  EXPECT_THROW(ReadMessage(hostile, kMousePointerChannel), ProtocolException);
+  EXPECT_EQ(hostile.reads, 2);
+}
+
+TEST(TcpReader, StationSideApiMessages) {
+  Bytes wire;
+  AppendMessage<uint32_t>(wire, kHeartbeat, 1);
+  AUDIO_FRAMES mic;
+  mic.capturePosition = 77;
+  mic.payload = {1, 2, 3, 4};
+  AppendMicrophoneFrame(wire, mic);
+  AppendMessage(wire, kClipboardText, MakeClipboardText(u"hi", 1));
+  FakeSource s{wire};
+  EXPECT_EQ(FixedAs<uint32_t>(ReadMessage(s, kStationApiChannel)), 1u);
+  AUDIO_FRAMES got = ToMicrophoneFrame(ReadMessage(s, kStationApiChannel));
+  EXPECT_EQ(got.capturePosition, 77u);
+  EXPECT_EQ(got.payload, (B{1, 2, 3, 4}));
+  CLIPBOARD_TEXT clip = FixedAs<CLIPBOARD_TEXT>(ReadMessage(s, kStationApiChannel));
+  EXPECT_EQ(ReadClipboardText(clip), u"hi");
+  EXPECT_EQ(clip.mode, 1u);
+  EXPECT_EQ(s.pos, s.data.size());
+}
