@@ -9,20 +9,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
+#include "sov/queue/HPCWrapper.h"
 
 namespace {
 
 constexpr std::size_t kRecvSlotSize = 65536;
 constexpr std::size_t kRecvSlots = 16;
+constexpr uint32_t kMaxUdpPayload = 65507;
 
 int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return HPCWrapper::NowMs();
 }
 
 [[noreturn]] void ThrowTransport(int err, int line) {
@@ -31,7 +30,8 @@ int64_t NowMs() {
 
 }  // namespace
 
-KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port, const KcpChannelConfig& params)
+KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port,
+                                   const proto::UDP_CHANNEL_PARAMS& params)
     : params_(params) {
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd_ < 0) ThrowTransport(errno, __LINE__);
@@ -65,14 +65,17 @@ KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port, const Kc
     throw;
   }
 
-  kcp_ = std::make_unique<kcp::KcpProtocol>(static_cast<uint32_t>(params_.conv),
+  kcp_ = std::make_unique<kcp::KcpProtocol>(params_.conv,
                                             [this](std::span<const kcp::Datagram> b) { Output(b); });
-  if (params_.sliceSize >= 1) sliceSize_ = static_cast<std::size_t>(params_.sliceSize);
-  if (params_.packetSize > 0 && !kcp_->SetMtu(static_cast<uint32_t>(params_.packetSize)))
-    LOGW_(this) << "packet size " << params_.packetSize << " refused, MTU stays " << kcp_->Mtu();
+  // The record's values are signed in the configuration; anything below 1 means "not given".
+  auto given = [](uint32_t v) { return static_cast<int32_t>(v) > 0; };
+  if (given(params_.sliceSize)) sliceSize_ = params_.sliceSize;
+  if (params_.packetSize > kMaxUdpPayload || !kcp_->SetMtu(params_.packetSize))
+    LOGW_(this) << "packet size " << static_cast<int32_t>(params_.packetSize) << " refused, MTU stays "
+                << kcp_->Mtu();
   // The record names the station's side, so the windows are taken crosswise.
-  kcp_->SetWindowSize(params_.recvWnd > 0 ? static_cast<uint32_t>(params_.recvWnd) : 0,
-                      params_.sendWnd > 0 ? static_cast<uint32_t>(params_.sendWnd) : 0);
+  kcp_->SetWindowSize(given(params_.recvWnd) ? params_.recvWnd : 0,
+                      given(params_.sendWnd) ? params_.sendWnd : 0);
   kcp_->SetNoDelay(2, kKcpUpdateIntervalMs, 1, 1);
   kcp_->SetMinRto(kKcpMinRtoMs);
 

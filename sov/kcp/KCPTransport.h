@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "sov/config/Config.h"
 #include "sov/kcp/KcpProtocol.h"
+#include "sov/protocol/Messages.h"
 
 // The slice size used when the parameters record gives none.
-constexpr int32_t kKcpDefaultSliceSize = 32768;
+constexpr uint32_t kKcpDefaultSliceSize = 32768;
 constexpr int kKcpSocketBufferSize = 8 * 1024 * 1024;
 constexpr uint32_t kKcpUpdateIntervalMs = 2;
 constexpr uint32_t kKcpMinRtoMs = 10;
@@ -22,7 +22,7 @@ class KCPTransportBase {
  public:
   // stationAddr is an IPv4 address in network byte order. Throws TransportException when the
   // socket cannot be set up.
-  KCPTransportBase(uint32_t stationAddr, uint16_t port, const KcpChannelConfig& params);
+  KCPTransportBase(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params);
   virtual ~KCPTransportBase();
   KCPTransportBase(const KCPTransportBase&) = delete;
   KCPTransportBase& operator=(const KCPTransportBase&) = delete;
@@ -33,7 +33,7 @@ class KCPTransportBase {
   // DataReceived(); true when something was delivered.
   bool Step();
 
-  const KcpChannelConfig& Params() const { return params_; }
+  const proto::UDP_CHANNEL_PARAMS& Params() const { return params_; }
   std::size_t SliceSize() const { return sliceSize_; }
   uint16_t LocalPort() const { return localPort_; }
   int64_t LastActivityMs() const { return lastActivityMs_.load(std::memory_order_relaxed); }
@@ -58,7 +58,7 @@ class KCPTransportBase {
 
   int fd_ = -1;
   uint16_t localPort_ = 0;
-  KcpChannelConfig params_;
+  proto::UDP_CHANNEL_PARAMS params_;
   std::size_t sliceSize_ = kKcpDefaultSliceSize;
   std::unique_ptr<kcp::KcpProtocol> kcp_;
 

@@ -38,10 +38,10 @@ class CollectingTransport : public KCPTransportBase {
   Bytes current_;
 };
 
-KcpChannelConfig Params(int32_t conv) {
-  KcpChannelConfig p;
+proto::UDP_CHANNEL_PARAMS Params(uint32_t conv) {
+  proto::UDP_CHANNEL_PARAMS p;
   p.conv = conv;
-  p.mode = 2;
+  p.transportMode = 2;
   p.sliceSize = 32768;
   p.packetSize = 1400;
   p.sendWnd = 1024;
@@ -62,7 +62,7 @@ const uint8_t kKeepAlive = 11;
 }  // namespace
 
 TEST(KcpTransport, SetUpFollowsTheParametersRecord) {
-  KcpChannelConfig p = Params(7);
+  proto::UDP_CHANNEL_PARAMS p = Params(7);
   p.sliceSize = 0;
   p.packetSize = 40;
   p.sendWnd = 64;  // the station's send window is the client's receive window
@@ -91,6 +91,17 @@ TEST(KcpTransport, SetUpFollowsTheParametersRecord) {
   EXPECT_EQ(u.SliceSize(), 552u * 127);
   Bytes big(1 << 20);
   EXPECT_NO_THROW(u.Send(big.data(), big.size()));
+
+  // Negative configuration values arrive as large unsigned ones and count as "not given".
+  p.sliceSize = static_cast<uint32_t>(-5);
+  p.packetSize = static_cast<uint32_t>(-1);
+  p.sendWnd = static_cast<uint32_t>(-1);
+  p.recvWnd = static_cast<uint32_t>(-1);
+  CollectingTransport v(Loopback(), 9, p);
+  EXPECT_EQ(v.SliceSize(), 32768u);
+  EXPECT_EQ(v.Protocol().Mtu(), 1400u);
+  EXPECT_EQ(v.Protocol().SndWnd(), 32u);
+  EXPECT_EQ(v.Protocol().RcvWnd(), 128u);
 }
 
 TEST(KcpTransport, SendCutsAFrameIntoSliceSizedMessages) {
@@ -129,7 +140,7 @@ TEST(KcpTransport, LossyRelayDeliversEveryMessageExactlyOnceInOrder) {
     o.jitterMs = 3;
     o.seed = seed;
     UdpRelay relay(station.Port(), o);
-    CollectingTransport t(Loopback(), relay.FrontPort(), Params(static_cast<int32_t>(0xABCDEF01u)));
+    CollectingTransport t(Loopback(), relay.FrontPort(), Params(0xABCDEF01u));
     t.Send(&kKeepAlive, 1);
 
     std::mt19937 rng(seed);
@@ -170,8 +181,8 @@ TEST(KcpTransport, TwoConversationsIgnoreEachOther) {
   const uint32_t video = 0xFFFFFFFFu, audio = video + 1;  // wraps to 0
   KcpStation vs(video), as(audio);
   ASSERT_NE(vs.Port(), as.Port());
-  CollectingTransport vt(Loopback(), vs.Port(), Params(static_cast<int32_t>(video)));
-  CollectingTransport at(Loopback(), as.Port(), Params(static_cast<int32_t>(audio)));
+  CollectingTransport vt(Loopback(), vs.Port(), Params(video));
+  CollectingTransport at(Loopback(), as.Port(), Params(audio));
   vt.Send(&kKeepAlive, 1);
   at.Send(&kKeepAlive, 1);
   int64_t deadline = NowUs() + 10'000'000;
