@@ -1,0 +1,114 @@
+#include "tools/station-sim/EventLog.h"
+
+#include <cmath>
+
+#include "sov/queue/HPCWrapper.h"
+
+namespace station {
+
+int64_t NowMicros() {
+  return HPCWrapper::NowUs();
+}
+
+std::string JsonEscape(const std::string& s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  return out;
+}
+
+JsonLine::JsonLine(const std::string& event) : event_(event) {
+  body_ = "{\"t_us\":" + std::to_string(NowMicros()) + ",\"event\":\"" + JsonEscape(event) + "\"";
+}
+
+JsonLine& JsonLine::Str(const char* key, const std::string& value) {
+  body_ += ",\"" + std::string(key) + "\":\"" + JsonEscape(value) + "\"";
+  return *this;
+}
+
+JsonLine& JsonLine::Int(const char* key, int64_t value) {
+  body_ += ",\"" + std::string(key) + "\":" + std::to_string(value);
+  return *this;
+}
+
+JsonLine& JsonLine::Num(const char* key, double value) {
+  if (!std::isfinite(value)) return Raw(key, "null");
+  char buf[64];
+  snprintf(buf, sizeof buf, "%.6g", value);
+  body_ += ",\"" + std::string(key) + "\":" + buf;
+  return *this;
+}
+
+JsonLine& JsonLine::Bool(const char* key, bool value) {
+  return Raw(key, value ? "true" : "false");
+}
+
+JsonLine& JsonLine::Raw(const char* key, const std::string& json) {
+  body_ += ",\"" + std::string(key) + "\":" + json;
+  return *this;
+}
+
+EventLog::EventLog(const std::string& path) {
+  if (path.empty() || path == "-") {
+    file_ = stdout;
+  } else {
+    file_ = fopen(path.c_str(), "a");
+    ownsFile_ = file_ != nullptr;
+  }
+}
+
+EventLog::~EventLog() {
+  if (ownsFile_) fclose(file_);
+}
+
+void EventLog::Write(const JsonLine& line) {
+  std::string text = line.Text();
+  text.push_back('\n');
+  std::lock_guard lock(mutex_);
+  ++counts_[line.Event()];
+  if (!file_) return;
+  fwrite(text.data(), 1, text.size(), file_);
+  fflush(file_);  // tests read the file while the station runs
+}
+
+void EventLog::WriteSummary(int64_t runMicros) {
+  std::string counts = "{";
+  {
+    std::lock_guard lock(mutex_);
+    bool first = true;
+    for (const auto& [name, n] : counts_) {
+      counts += (first ? "\"" : ",\"") + JsonEscape(name) + "\":" + std::to_string(n);
+      first = false;
+    }
+  }
+  counts += "}";
+  Write(JsonLine("summary").Int("run_ms", runMicros / 1000).Raw("events", counts));
+}
+
+}  // namespace station
