@@ -15,8 +15,10 @@ Event::~Event() {
 void Event::Set() {
   std::lock_guard lock(mutex_);
   if (set_.load(std::memory_order_relaxed)) return;
-  eventfd_mirror::Arm(fd_);
+  // State first, descriptor second (the reverse when clearing): the descriptor is
+  // never readable while the event is clear, so woken waiters never spin on it.
   set_.store(true, std::memory_order_release);
+  eventfd_mirror::Arm(fd_);
 }
 
 void Event::Reset() {

@@ -24,8 +24,11 @@ bool Semaphore::Release(int n) {
   std::lock_guard lock(mutex_);
   int count = count_.load(std::memory_order_relaxed);
   if (n > maximum_ - count) return false;
-  if (count == 0) eventfd_mirror::Arm(fd_);
+  // Count first, descriptor second (and the reverse when taking): the descriptor is
+  // only readable while the count is positive, so a woken waiter never finds it
+  // readable with nothing to take and spins until this thread runs again.
   count_.store(count + n, std::memory_order_release);
+  if (count == 0) eventfd_mirror::Arm(fd_);
   return true;
 }
 

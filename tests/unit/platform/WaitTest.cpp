@@ -169,6 +169,49 @@ TEST(SemaphoreTest, CompetingWaitersTakeEachUnitOnce) {
   EXPECT_EQ(s.Count(), 0);
 }
 
+// A waiter woken by the descriptor must find something to take; otherwise it spins
+// until the releasing thread runs again. Only this thread takes, so readable must
+// always mean signalled.
+TEST(SemaphoreTest, DescriptorIsReadableOnlyWhileUnitsAreLeft) {
+  Semaphore s(0, 1);
+  std::atomic<bool> stop{false};
+  std::thread releaser([&] {
+    while (!stop.load()) s.Release(1);
+  });
+  int readable = 0, empty = 0;
+  auto until = std::chrono::steady_clock::now() + 300ms;
+  for (unsigned i = 0; (i % 256) != 0 || std::chrono::steady_clock::now() < until; ++i) {
+    if (!Readable(s)) continue;
+    ++readable;
+    if (s.Count() == 0) ++empty;
+    s.TryAcquire();
+  }
+  stop.store(true);
+  releaser.join();
+  EXPECT_GT(readable, 0);
+  EXPECT_EQ(empty, 0);
+}
+
+TEST(EventTest, DescriptorIsReadableOnlyWhileSet) {
+  Event e(false);
+  std::atomic<bool> stop{false};
+  std::thread setter([&] {
+    while (!stop.load()) e.Set();
+  });
+  int readable = 0, clear = 0;
+  auto until = std::chrono::steady_clock::now() + 300ms;
+  for (unsigned i = 0; (i % 256) != 0 || std::chrono::steady_clock::now() < until; ++i) {
+    if (!Readable(e)) continue;
+    ++readable;
+    if (!e.IsSet()) ++clear;
+    e.TryAcquire();
+  }
+  stop.store(true);
+  setter.join();
+  EXPECT_GT(readable, 0);
+  EXPECT_EQ(clear, 0);
+}
+
 TEST(WaitAnyTest, EarlierObjectsWinAndOnlyTheWinnerIsTaken) {
   Semaphore a(1, 1), b(1, 1);
   Event manual(true, true);
