@@ -64,6 +64,7 @@ struct RunTimeSettingInfo {
 // this order.
 const RunTimeSettingInfo (&RunTimeSettingTable())[13];
 
-// The process-wide instance, made (and loaded) on first use. zep's entry
-// touches it before anything else, so it exists before the window does.
+// The process-wide instance, made (and loaded) on first use rather than at
+// static initialisation, so that merely linking this library reads no files.
+// The client calls it early in start-up, before its window exists.
 CRunTimeSettings& RunTimeSettings();

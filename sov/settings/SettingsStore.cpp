@@ -32,6 +32,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "ErrorHandling/ErrorHandling.h"
 #include "sov/base/BaseException.h"
@@ -289,8 +290,16 @@ void WriteAll(int fd, std::string_view data) {
 }
 
 // Temp file beside the target, flushed to disk, then renamed over it, so a
-// crash or a full disk leaves either the old file or the new one.
-void ReplaceFile(const fs::path& file, std::string_view data) {
+// crash or a full disk leaves either the old file or the new one. A key file
+// that is a symbolic link (settings kept with the user's dotfiles) is replaced
+// at the link's target, so the link survives.
+void ReplaceFile(const fs::path& link, std::string_view data) {
+  fs::path file = link;
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(link.c_str(), nullptr), &std::free);
+    if (real) file = real.get();
+  }
   std::string tmpl = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
   int raw = mkostemp(tmpl.data(), O_CLOEXEC);
   if (raw < 0) THROW_ERRNO();

@@ -186,6 +186,21 @@ TEST_F(Store, WriteReplacesTheFileRatherThanRewritingIt) {
   EXPECT_EQ(store.Load().Dword("A"), 2u);
 }
 
+TEST_F(Store, SymlinkedKeyFileStaysALink) {
+  SettingsStore store(kKey);
+  const fs::path target = base_ / "dotfiles" / "zep-runtime";
+  WriteRaw(target, "A=dword:1\n");
+  fs::create_directories(StoreDir());
+  fs::create_symlink(target, store.File());
+  EXPECT_EQ(store.Load().Dword("A"), 1u);
+  store.Write("B", SettingsValue::Dword(2));
+  EXPECT_TRUE(fs::is_symlink(store.File()));
+  SettingsValues v = store.Load();
+  EXPECT_EQ(v.Dword("A"), 1u);
+  EXPECT_EQ(v.Dword("B"), 2u);
+  EXPECT_NE(Read(target).find("B=dword:2"), std::string::npos);
+}
+
 TEST_F(Store, DamagedFilesNeverThrowAndWarnOnce) {
   SettingsStore store(kKey);
   // A file cut off in the middle of a line.
