@@ -195,6 +195,8 @@ int main(int argc, char** argv) {
     const SimRequest request = ToSimRequest(req);
     SimResponse answer = backend.Handle(request);
     if (answer.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+    // Logged before the answer goes out, so a client that got it finds the line.
+    backend.LogRequest(request, answer.status);
     res.status = answer.status;
     for (const auto& [name, value] : answer.headers) res.set_header(name, value);
     res.set_content(answer.body, "application/json");
@@ -205,11 +207,6 @@ int main(int argc, char** argv) {
   server.Put(pattern, serve);
   server.Delete(pattern, serve);
   server.Patch(pattern, serve);
-
-  server.set_logger([&](const httplib::Request& req, const httplib::Response& res) {
-    if (req.path.rfind("/__sim/", 0) == 0) return;
-    backend.LogRequest(ToSimRequest(req), res.status);
-  });
 
   int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
   if (bound <= 0) {

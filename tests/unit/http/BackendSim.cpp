@@ -1,0 +1,144 @@
+#include "tests/unit/http/BackendSim.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "mord/json/Json.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string StringOf(const Json::Object& o, const char* key) {
+  const auto* s = Json::As<Json::String>(o.Find(key));
+  return s ? s->Get() : std::string();
+}
+
+}  // namespace
+
+std::string LoggedRequest::Header(const std::string& name) const {
+  auto it = headers.find(name);
+  return it == headers.end() ? "<absent>" : it->second;
+}
+
+BackendSim::BackendSim(const std::string& scenarioJson) {
+  static int counter = 0;
+  dir_ = fs::temp_directory_path() /
+         ("zep-backend-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+  { std::ofstream(dir_ / "scenario.json") << scenarioJson; }
+
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  const std::string bin = std::string(ZEP_BINARY_DIR) + "/bin/zep-backend";
+  const std::string ca = (dir_ / "ca.pem").string();
+  const std::string log = (dir_ / "requests.log").string();
+  const std::string scenario = (dir_ / "scenario.json").string();
+  std::vector<std::string> args = {bin,     "--port", "0",          "--cert-out", ca,
+                                   "--log", log,      "--scenario", scenario};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int rc = posix_spawn(&pid_, bin.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    throw std::runtime_error("cannot start " + bin);
+  }
+
+  // Wait for "zep-backend listening on https://127.0.0.1:PORT".
+  std::string text;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (text.find('\n') == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd pfd{out[0], POLLIN, 0};
+    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[256];
+    const ssize_t n = read(out[0], buf, sizeof(buf));
+    if (n <= 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  const auto colon = text.rfind(':');
+  if (text.find("listening on https://") == std::string::npos || colon == std::string::npos) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    throw std::runtime_error("zep-backend did not start: " + text);
+  }
+  port_ = static_cast<uint16_t>(std::atoi(text.c_str() + colon + 1));
+}
+
+BackendSim::~BackendSim() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    // A clean stop is expected within a few seconds; a hung one is killed.
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      usleep(50000);
+    }
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+std::vector<LoggedRequest> BackendSim::Requests() const {
+  std::vector<LoggedRequest> out;
+  std::ifstream in(dir_ / "requests.log");
+  for (std::string line; std::getline(in, line);) {
+    const char* cursor = line.c_str();
+    std::unique_ptr<Json::Value> value = Json::parseValue(cursor);
+    const auto* o = Json::As<Json::Object>(value.get());
+    if (o == nullptr) throw std::runtime_error("bad request log line: " + line);
+    LoggedRequest r;
+    if (const auto* n = Json::As<Json::Number>(o->Find("time_ms"))) r.timeMs = static_cast<int64_t>(n->Get());
+    if (const auto* n = Json::As<Json::Number>(o->Find("status"))) r.status = static_cast<int>(n->Get());
+    r.method = StringOf(*o, "method");
+    r.path = StringOf(*o, "path");
+    r.body = StringOf(*o, "body");
+    if (const auto* h = Json::As<Json::Object>(o->Find("headers")))
+      for (const auto& [name, v] : h->Items())
+        if (const auto* s = Json::As<Json::String>(v.get())) r.headers[name] = s->Get();
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+uint16_t UnusedLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  socklen_t len = sizeof(addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}

@@ -1,0 +1,288 @@
+// HttpClient against the reference back-end over real HTTPS on loopback.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "mord/http/HttpClient.h"
+#include "sov/base/Log.h"
+#include "tests/unit/http/BackendSim.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Rule(const std::string& method, const std::string& path, int status,
+                 const std::string& extra = "") {
+  return "{\"method\": \"" + method + "\", \"path\": \"" + path +
+         "\", \"status\": " + std::to_string(status) + extra + "}";
+}
+
+std::string Scenario(const std::string& rules) {
+  return "{\"rules\": [" + rules + "]}";
+}
+
+TEST(HttpClientTest, SendsTheFixedHeadersAndReturnsTheBody) {
+  BackendSim sim(Scenario(Rule("GET", "/svc/hello", 200, ", \"body\": \"{\\\"a\\\": 1}\"")));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+  client.SetBasePath("/svc");
+  HttpResponse r = client.Request("GET", "/hello", nullptr, 0, {"X-Extra: one"});
+  EXPECT_EQ(r.View(), "{\"a\": 1}");
+  EXPECT_EQ(r.Data()[r.Size()], '\0');
+
+  auto log = sim.Requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].method, "GET");
+  EXPECT_EQ(log[0].path, "/svc/hello");
+  EXPECT_EQ(log[0].Header("Content-Type"), "application/json");  // on a GET too
+  EXPECT_EQ(log[0].Header("Accept"), "application/json");
+  EXPECT_EQ(log[0].Header("User-Agent"), "vekta/mord/" + ProgramVersion());
+  EXPECT_EQ(log[0].Header("X-Extra"), "one");
+  EXPECT_EQ(log[0].Header("X-Request-ID"), "<absent>");  // only the server sends one
+  EXPECT_EQ(log[0].body, "");
+}
+
+TEST(HttpClientTest, VersionHasFourParts) {
+  const std::string& v = ProgramVersion();
+  EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 3) << v;
+  EXPECT_EQ(v.rfind(ZEP_VERSION, 0), 0u) << v;
+}
+
+TEST(HttpClientTest, PutAndPostCarryBodyAndLength) {
+  BackendSim sim(Scenario(Rule("*", "/x*", 200)));
+  HttpClient client("localhost", sim.Port(), sim.CaFile());
+  const std::string body = "{\"k\" : \"v\"}";
+  client.Request("PUT", "/x/put", body.data(), body.size());
+  client.Request("POST", "/x/post", body.data(), body.size());
+  client.Request("PUT", "/x/empty", nullptr, 0);
+  client.Request("GET", "/x/get?a=1&b=", nullptr, 0);
+  auto log = sim.Requests();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0].method, "PUT");
+  EXPECT_EQ(log[0].body, body);
+  EXPECT_EQ(log[0].Header("Content-Length"), std::to_string(body.size()));
+  EXPECT_EQ(log[1].method, "POST");
+  EXPECT_EQ(log[1].body, body);
+  EXPECT_EQ(log[1].Header("Content-Type"), "application/json");
+  EXPECT_EQ(log[2].method, "PUT");
+  EXPECT_EQ(log[2].Header("Content-Length"), "0");
+  EXPECT_EQ(log[3].path, "/x/get?a=1&b=");
+}
+
+TEST(HttpClientTest, StatusClassification) {
+  BackendSim sim(Scenario(Rule("GET", "/s/204", 204) + "," +
+                          Rule("GET", "/s/302", 302, ", \"headers\": {\"Location\": \"/elsewhere\"}") + "," +
+                          Rule("GET", "/s/401", 401) + "," +
+                          Rule("GET", "/s/404", 404, ", \"body\": \"gone\"") + "," +
+                          Rule("GET", "/s/400", 400) + "," + Rule("GET", "/s/499", 499) + "," +
+                          Rule("GET", "/s/500", 500) + "," + Rule("GET", "/s/503", 503)));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+
+  for (const char* path : {"/s/204", "/s/302"}) {
+    HttpResponse r = client.Request("GET", path, nullptr, 0);
+    EXPECT_EQ(r.Size(), 0u) << path;
+    EXPECT_EQ(r.Data()[0], '\0') << path;
+  }
+  EXPECT_THROW(client.Request("GET", "/s/401", nullptr, 0), HttpNotAuthorizedException);
+  for (const char* path : {"/s/404", "/s/400", "/s/499"}) {
+    try {
+      client.Request("GET", path, nullptr, 0);
+      ADD_FAILURE() << path << " did not throw";
+    } catch (const HttpNotAuthorizedException&) {
+      ADD_FAILURE() << path << " is not a 401";
+    } catch (const HttpClient4xxException& e) {
+      EXPECT_STREQ(e.Message(), "Http 4xx Client Error");
+    }
+  }
+  EXPECT_THROW(client.Request("GET", "/s/500", nullptr, 0), HttpServer5xxException);
+  EXPECT_THROW(client.Request("GET", "/s/503", nullptr, 0), HttpServer5xxException);
+  // Nothing is redirected: the 302 was the only request for its path.
+  EXPECT_EQ(sim.Requests().size(), 8u);
+}
+
+TEST(HttpClientTest, BodyAtTheEdgeOfTheFirstBlock) {
+  BackendSim sim(Scenario(Rule("GET", "/b/65535", 200, ", \"body_size\": 65535") + "," +
+                          Rule("GET", "/b/65536", 200, ", \"body_size\": 65536") + "," +
+                          Rule("GET", "/b/300000", 200, ", \"body_size\": 300000")));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+
+  HttpResponse fits = client.Request("GET", "/b/65535", nullptr, 0);
+  EXPECT_EQ(fits.Size(), 65535u);
+  EXPECT_EQ(fits.Capacity(), HttpResponse::kInitialCapacity);  // data plus terminator fill it exactly
+  EXPECT_EQ(fits.Data()[65535], '\0');
+  EXPECT_EQ(fits.View().find_first_not_of('x'), std::string_view::npos);
+
+  HttpResponse grows = client.Request("GET", "/b/65536", nullptr, 0);
+  EXPECT_EQ(grows.Size(), 65536u);
+  EXPECT_EQ(grows.Capacity(), HttpResponse::kMaxCapacity);
+  EXPECT_EQ(grows.Data()[65536], '\0');
+  EXPECT_EQ(grows.View().find_first_not_of('x'), std::string_view::npos);
+
+  HttpResponse big = client.Request("GET", "/b/300000", nullptr, 0);
+  EXPECT_EQ(big.Size(), 300000u);
+  EXPECT_EQ(big.View().find_first_not_of('x'), std::string_view::npos);
+}
+
+TEST(HttpResponseTest, RefusesMoreThanTheLimitWithoutTouchingIt) {
+  HttpResponse r;
+  std::string chunk(100, 'a');
+  ASSERT_TRUE(r.Append(chunk.data(), chunk.size()));
+  // Lengths beyond the limit are refused before anything is read or allocated.
+  EXPECT_FALSE(r.Append(chunk.data(), HttpResponse::kMaxCapacity));
+  EXPECT_FALSE(r.Append(chunk.data(), HttpResponse::kMaxCapacity - 100));
+  EXPECT_EQ(r.Size(), 100u);
+  EXPECT_EQ(r.Capacity(), HttpResponse::kInitialCapacity);
+  EXPECT_EQ(r.View(), chunk);
+}
+
+TEST(HttpClientTest, CertificateChecksStayOn) {
+  BackendSim sim(Scenario(""));
+  // Without the test CA the self-signed certificate is not trusted.
+  HttpClient untrusting("127.0.0.1", sim.Port());
+  try {
+    untrusting.Request("GET", "/settings/getusermetaplain", nullptr, 0);
+    ADD_FAILURE() << "an untrusted certificate was accepted";
+  } catch (const HttpTransportException& e) {
+    EXPECT_EQ(e.Code(), EPROTO) << e.what();
+  }
+  // The certificate names 127.0.0.1 and localhost only.
+  HttpClient wrongName("127.0.0.2", sim.Port(), sim.CaFile());
+  EXPECT_THROW(wrongName.Request("GET", "/settings/getusermetaplain", nullptr, 0), HttpTransportException);
+  EXPECT_TRUE(sim.Requests().empty());
+
+  HttpClient trusting("localhost", sim.Port(), sim.CaFile());
+  EXPECT_NO_THROW(trusting.Request("GET", "/settings/getusermetaplain", nullptr, 0));
+}
+
+TEST(HttpClientTest, MissingCaFileFailsAtConstruction) {
+  try {
+    HttpClient client("127.0.0.1", 443, "/nonexistent/ca.pem");
+    ADD_FAILURE() << "no exception";
+  } catch (const ErrCodeException& e) {
+    EXPECT_EQ(e.Code(), ENOENT);
+  }
+}
+
+TEST(HttpClientTest, RefusedConnectionIsATransportError) {
+  HttpClient client("127.0.0.1", UnusedLoopbackPort());
+  try {
+    client.Request("GET", "/", nullptr, 0);
+    ADD_FAILURE() << "no exception";
+  } catch (const HttpTransportException& e) {
+    EXPECT_EQ(e.Code(), ECONNREFUSED) << e.what();
+  }
+}
+
+TEST(HttpClientTest, SlowAnswerTimesOut) {
+  BackendSim sim(
+      Scenario(Rule("GET", "/slow", 200, ", \"delay_ms\": 3000") + "," + Rule("GET", "/quick", 200)));
+  HttpTimeouts timeouts;
+  timeouts.send = timeouts.receive = std::chrono::milliseconds(1000);
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile(), timeouts);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.Request("GET", "/slow", nullptr, 0);
+    ADD_FAILURE() << "no exception";
+  } catch (const HttpTransportException& e) {
+    EXPECT_EQ(e.Code(), ETIMEDOUT) << e.what();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+  EXPECT_NO_THROW(client.Request("GET", "/quick", nullptr, 0));
+}
+
+TEST(HttpClientTest, HeaderLinesCannotBeSmuggled) {
+  HttpClient client("127.0.0.1", UnusedLoopbackPort());
+  try {
+    client.Request("GET", "/", nullptr, 0, {"X-Auth-Token: a\r\nX-Admin: 1"});
+    ADD_FAILURE() << "no exception";
+  } catch (const HttpTransportException&) {
+    ADD_FAILURE() << "the request was sent";
+  } catch (const ErrCodeException& e) {
+    EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+  }
+}
+
+TEST(HttpClientTest, ConcurrentRequestsOnOneClient) {
+  BackendSim sim(Scenario(Rule("*", "/c/*", 200, ", \"delay_ms\": 20, \"body\": \"ok\"")));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+  constexpr int kThreads = 8, kEach = 10;
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string body = std::to_string(t) + "-" + std::to_string(i);
+        try {
+          HttpResponse r = client.Request("POST", "/c/" + body, body.data(), body.size());
+          if (r.View() == "ok") ++ok;
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << e.what();
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(ok.load(), kThreads * kEach);
+  auto log = sim.Requests();
+  ASSERT_EQ(log.size(), static_cast<size_t>(kThreads * kEach));
+  // Every request arrived once, with its own body on its own path.
+  std::set<std::string> seen;
+  for (const auto& r : log) {
+    EXPECT_EQ(r.path, "/c/" + r.body);
+    seen.insert(r.body);
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+class HttpClientLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = fs::temp_directory_path() / ("zep-http-log-" + std::to_string(getpid()) + ".log");
+    fs::remove(file_);
+    zlog::Init(0, file_, 10 * 1024 * 1024);
+  }
+  void TearDown() override {
+    zlog::Shutdown();
+    fs::remove(file_);
+  }
+  std::string Log() {
+    zlog::Flush();
+    std::ifstream in(file_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  fs::path file_;
+};
+
+TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
+  const std::string longId(64, 'L');
+  BackendSim sim(Scenario(
+      Rule("GET", "/l/1023", 200, ", \"body_size\": 1023, \"headers\": {\"X-Request-ID\": \"abc-1\"}") + "," +
+      Rule("GET", "/l/1024", 200, ", \"body_size\": 1024") + "," +
+      Rule("PUT", "/l/long-id", 404, ", \"headers\": {\"X-Request-ID\": \"" + longId + "\"}")));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+  client.SetBasePath("/l");
+  client.Request("GET", "/1023", nullptr, 0);
+  client.Request("GET", "/1024", nullptr, 0);
+  EXPECT_THROW(client.Request("PUT", "/long-id", nullptr, 0), HttpClient4xxException);
+  const std::string log = Log();
+  EXPECT_NE(log.find("HTTP client connecting to 127.0.0.1"), std::string::npos) << log;
+  EXPECT_NE(log.find("] GET to /l/1023\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] Response code 200, req-id: abc-1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] " + std::string(1023, 'x') + "\n"), std::string::npos);
+  EXPECT_EQ(log.find(std::string(1024, 'x')), std::string::npos);
+  EXPECT_NE(log.find("] 1024\n"), std::string::npos) << log;
+  // An id longer than 63 characters is not kept.
+  EXPECT_NE(log.find("] Response code 404, req-id: \n"), std::string::npos) << log;
+  EXPECT_EQ(log.find(longId), std::string::npos);
+}
+
+}  // namespace
