@@ -6,6 +6,9 @@
 namespace proto {
 namespace {
 
+// Most blocks (coded pictures, audio) are below this and get one allocation.
+constexpr std::size_t kInitialBlockReserve = 1u << 20;
+
 [[noreturn]] void ThrowWrongType() {
   throw ProtocolException("Message of another type", ZEP_SOURCE, __LINE__);
 }
@@ -89,6 +92,7 @@ void StreamParser::Reset() {
   rule_ = nullptr;
   message_ = RawMessage{};
   filled_ = 0;
+  expected_ = 0;
   block_ = 0;
 }
 
@@ -102,13 +106,23 @@ void StreamParser::Feed(const uint8_t* data, std::size_t size) {
         --size;
         continue;
       }
-      Bytes& target = stage_ == Stage::Fixed ? message_.fixed : message_.blocks[block_];
-      std::size_t n = std::min(size, target.size() - filled_);
-      std::memcpy(target.data() + filled_, data, n);
-      filled_ += n;
+      if (stage_ == Stage::Fixed) {
+        std::size_t n = std::min(size, message_.fixed.size() - filled_);
+        std::memcpy(message_.fixed.data() + filled_, data, n);
+        filled_ += n;
+        data += n;
+        size -= n;
+        if (filled_ == message_.fixed.size()) Advance();
+        continue;
+      }
+      // Blocks grow with the bytes that really arrive, so a size announced but never sent
+      // costs no memory.
+      Bytes& target = message_.blocks[block_];
+      std::size_t n = std::min(size, expected_ - target.size());
+      target.insert(target.end(), data, data + n);
       data += n;
       size -= n;
-      if (filled_ == target.size()) Advance();
+      if (target.size() == expected_) NextBlock();
     }
   } catch (const ProtocolException&) {
     stage_ = Stage::Failed;
@@ -142,8 +156,8 @@ void StreamParser::NextBlock() {
   for (++block_; block_ < rule_->blockCount; ++block_) {
     uint32_t size = BlockSize(*rule_, message_.fixed, block_);
     if (size != 0) {
-      message_.blocks[block_].resize(size);
-      filled_ = 0;
+      message_.blocks[block_].reserve(std::min<std::size_t>(size, kInitialBlockReserve));
+      expected_ = size;
       stage_ = Stage::Block;
       return;
     }

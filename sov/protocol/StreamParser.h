@@ -68,8 +68,9 @@ class StreamParser {
   Stage stage_ = Stage::Type;
   const MessageRule* rule_ = nullptr;
   RawMessage message_;
-  std::size_t filled_ = 0;  // bytes of the current part already in
-  int block_ = 0;           // current block index while in Stage::Block
+  std::size_t filled_ = 0;    // bytes of the fixed part already in
+  std::size_t expected_ = 0;  // announced size of the current block
+  int block_ = 0;             // current block index while in Stage::Block
 };
 
 // Reads a message's size from its fixed part and checks it against the rule's limit;
