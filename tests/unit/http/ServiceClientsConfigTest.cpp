@@ -1,0 +1,56 @@
+// The clients built from client-config.cfg: hosts, ports and CA file from their
+// keys, and every client but the token verifier renewing through it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "mord/services/ServiceClients.h"
+#include "sov/config/Config.h"
+#include "tests/unit/http/BackendSim.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ServiceClientsConfigTest, BuiltFromConfigAndWiredForRenewal) {
+  const std::string session = "5e55a0f1-0000-4000-8000-000000000001";
+  BackendSim sim(R"({"tokens": ["tok"], "renewals": {"stale": "tok"}, "stream_key": "k",
+                     "sessions": {")" +
+                 session + R"(": {"status": "HANDSHAKE"}}})");
+  const fs::path cfg = sim.Dir() / "client-config.cfg";
+  const std::string port = std::to_string(sim.Port());
+  {
+    std::ofstream out(cfg);
+    out << "SessionManagerHost = 127.0.0.1\nSessionManagerPort = " << port << "\n"
+        << "ServerManagerHost = localhost\nServerManagerPort = " << port << "\n"
+        << "TokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << port << "\n"
+        << "SettingsHost = localhost\nSettingsPort = " << port << "\n"
+        << "HttpsCaFile = " << sim.CaFile() << "\n";
+  }
+  Config& config = Config::Instance();
+  config.Load(cfg.string());
+  ServiceClients clients = ServiceClients::FromConfig(config);
+  EXPECT_EQ(clients.sessionManager->BasePath(), "/session-manager");
+  EXPECT_EQ(clients.serverManager->BasePath(), "/server-manager");
+  EXPECT_EQ(clients.tokenVerifier->BasePath(), "/token-verifier");
+  EXPECT_EQ(clients.settings->BasePath(), "");
+  EXPECT_EQ(clients.serverManager->Host(), "localhost");
+
+  std::string token = "stale";
+  EXPECT_EQ(clients.sessionManager->GetEndpoints(session, token).Status(), "HANDSHAKE");
+  EXPECT_EQ(token, "tok");
+  token = "stale";
+  EXPECT_EQ(clients.settings->GetYoutubeSettings(token).StreamKey().value_or(""), "k");
+  EXPECT_EQ(token, "tok");
+  token = "stale";
+  EXPECT_EQ(clients.serverManager->GetSessionTokens(session, token).List().size(), 0u);
+  EXPECT_EQ(token, "tok");
+
+  auto log = sim.Requests();
+  ASSERT_EQ(log.size(), 9u);
+  for (size_t i : {1u, 4u, 7u}) EXPECT_EQ(log[i].path, "/token-verifier/renewProxyToken") << i;
+}
+
+}  // namespace
