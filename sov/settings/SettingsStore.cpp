@@ -345,16 +345,6 @@ void SettingsValues::Set(std::string_view name, SettingsValue value) {
   items_.emplace_back(std::string(name), std::move(value));
 }
 
-bool SettingsValues::Remove(std::string_view name) {
-  for (auto it = items_.begin(); it != items_.end(); ++it) {
-    if (EqualNoCase(it->first, name)) {
-      items_.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
 SettingsStore::SettingsStore(std::string_view keyPath) : keyPath_(keyPath), fileName_(KeyFileName(keyPath)) {}
 
 std::string SettingsStore::KeyFileName(std::string_view keyPath) {

@@ -56,7 +56,6 @@ class SettingsValues {
   std::optional<uint32_t> Dword(std::string_view name) const;
   // Adds the value or replaces the one of the same name in place.
   void Set(std::string_view name, SettingsValue value);
-  bool Remove(std::string_view name);
 
   const std::vector<std::pair<std::string, SettingsValue>>& Items() const { return items_; }
   bool Empty() const { return items_.empty(); }
