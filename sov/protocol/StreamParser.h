@@ -8,6 +8,7 @@
 // channel does not accept, or a block size above its limit (see Messages.h), raises
 // ProtocolException before anything is allocated; the parser then stays failed until Reset(),
 // since nothing inside a channel can be resynchronised.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -79,6 +80,8 @@ uint32_t BlockSize(const MessageRule& rule, const Bytes& fixed, int block);
 
 // TCP reading over any source with `void* ReceiveBuffer(void*, size_t)` (and, for ReadMessage,
 // `uint8_t ReceiveMessageType()`), such as TransportBase. Blocks are bounded before allocation.
+inline constexpr std::size_t kReadStep = 1u << 20;
+
 template <class Source>
 RawMessage ReadMessageBody(Source& source, uint8_t type) {
   RawMessage message;
@@ -89,9 +92,14 @@ RawMessage ReadMessageBody(Source& source, uint8_t type) {
   if (rule->fixedSize != 0) source.ReceiveBuffer(message.fixed.data(), message.fixed.size());
   for (int i = 0; i < rule->blockCount; ++i) {
     uint32_t size = BlockSize(*rule, message.fixed, i);
-    if (size == 0) continue;
-    message.blocks[i].resize(size);
-    source.ReceiveBuffer(message.blocks[i].data(), size);
+    // Read in steps so that memory follows the bytes that really arrive.
+    Bytes& block = message.blocks[i];
+    while (block.size() < size) {
+      std::size_t have = block.size();
+      std::size_t step = std::min<std::size_t>(size - have, kReadStep);
+      block.resize(have + step);
+      source.ReceiveBuffer(block.data() + have, step);
+    }
   }
   return message;
 }

@@ -259,3 +259,17 @@ TEST(TcpReader, StationSideApiMessages) {
   EXPECT_EQ(clip.mode, 1u);
   EXPECT_EQ(s.pos, s.data.size());
 }
+
+TEST(TcpReader, LargeBlocksArriveInSteps) {
+  B picture(kReadStep * 2 + 5);
+  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 7);
+  FakeSource s{VideoFrameWire(0, 0, {}, {}, picture)};
+  RECTS_INFO f = ToVideoFrame(ReadMessage(s, kVideoChannel));
+  EXPECT_EQ(f.picture, picture);
+  EXPECT_EQ(s.reads, 2 + 3);
+
+  // A stream that ends inside a large block is a receive failure.
+  FakeSource cut{VideoFrameWire(0, 0, {}, {}, picture)};
+  cut.data.resize(cut.data.size() - kReadStep - 10);
+  EXPECT_THROW(ReadMessage(cut, kVideoChannel), ReceiveException);
+}
