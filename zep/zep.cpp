@@ -6,6 +6,7 @@
 
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
+#include "sov/settings/RunTimeSettings.h"
 #include "zep/CommandLine.h"
 #include "zep/MainWindow.h"
 #include "zep/Session.h"
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
     return kExitBadConfig;
   }
   LOGI << "Client Application Started";
+  // The player's stored preferences; a damaged store leaves the defaults and a warning.
+  RunTimeSettings();
 
   StartParams params;
   try {
