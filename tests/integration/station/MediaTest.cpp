@@ -1,0 +1,358 @@
+// Video, audio and cursor messages from the station, read by hand and decoded with libavcodec.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "StationHarness.h"
+#include "sov/kcp/KcpProtocol.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace stationtest {
+namespace {
+
+struct Decoder {
+  explicit Decoder(const char* const* names, const std::vector<uint8_t>& extradata = {}) {
+    for (; *names && !ctx; ++names) {
+      const AVCodec* codec = avcodec_find_decoder_by_name(*names);
+      if (!codec) continue;
+      AVCodecContext* c = avcodec_alloc_context3(codec);
+      c->flags |= AV_CODEC_FLAG_LOW_DELAY;
+      c->thread_count = 1;
+      if (!extradata.empty()) {
+        c->extradata = static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        std::memcpy(c->extradata, extradata.data(), extradata.size());
+        c->extradata_size = static_cast<int>(extradata.size());
+      }
+      if (avcodec_open2(c, codec, nullptr) == 0) {
+        ctx = c;
+        name = *names;
+      } else {
+        avcodec_free_context(&c);
+      }
+    }
+    frame = av_frame_alloc();
+    packet = av_packet_alloc();
+  }
+  ~Decoder() {
+    avcodec_free_context(&ctx);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+  }
+  // Feeds one access unit; returns the number of pictures (or audio frames) that came out.
+  int Decode(const std::vector<uint8_t>& data, const std::function<void(AVFrame*)>& each) {
+    av_new_packet(packet, static_cast<int>(data.size()));
+    std::memcpy(packet->data, data.data(), data.size());
+    int err = avcodec_send_packet(ctx, packet);
+    av_packet_unref(packet);
+    if (err < 0) return -1;
+    int n = 0;
+    while (avcodec_receive_frame(ctx, frame) == 0) {
+      each(frame);
+      ++n;
+    }
+    return n;
+  }
+  AVCodecContext* ctx = nullptr;
+  AVFrame* frame = nullptr;
+  AVPacket* packet = nullptr;
+  std::string name;
+};
+
+const char* const* DecoderNames(int codec) {
+  static const char* const h264[] = {"h264", nullptr};
+  static const char* const hevc[] = {"hevc", nullptr};
+  static const char* const av1[] = {"libdav1d", "libaom-av1", nullptr};
+  static const char* const vp8[] = {"vp8", nullptr};
+  static const char* const vp9[] = {"vp9", nullptr};
+  static const char* const* all[] = {h264, hevc, av1, vp8, vp9};
+  return all[codec];
+}
+
+struct VideoMessage {
+  uint8_t header[28];
+  std::vector<uint8_t> a, b, picture;
+};
+
+// Reads the next video frame from a TCP video channel, skipping no-ops and keep-alives.
+bool ReadVideo(RawClient& c, VideoMessage& m) {
+  for (;;) {
+    auto type = c.Recv(1);
+    if (type.empty()) return false;
+    if (type[0] == 0 || type[0] == 11) continue;
+    if (type[0] != 2) {
+      ADD_FAILURE() << "unexpected type " << int(type[0]) << " on the video channel";
+      return false;
+    }
+    auto h = c.Recv(28);
+    if (h.empty()) return false;
+    std::memcpy(m.header, h.data(), 28);
+    m.a = c.Recv(Get32(&h[0]));
+    m.b = c.Recv(Get32(&h[4]));
+    m.picture = c.Recv(Get32(&h[8]));
+    return m.picture.size() == Get32(&h[8]) && m.picture.size() > 0;
+  }
+}
+
+class StationVideo : public ::testing::TestWithParam<int> {};
+
+TEST_P(StationVideo, FramesOfTheRequestedCodecAndSizeDecode) {
+  const int codec = GetParam();
+  StationProcess station({"--size", "320x240", "--video-frames", "12", "--enc-threads", "1"});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  // H.264 asks for the station's own size (0x0), the others for an explicit one.
+  const int wantW = codec == 0 ? 320 : 256, wantH = codec == 0 ? 240 : 144;
+  auto res = Message(8, 8);
+  Put32(res, 1, codec == 0 ? 0 : 256);
+  Put16(res, 5, codec == 0 ? 0 : 144);
+  api.Send(res);
+  auto fps = Message(5, 8);
+  Put32(fps, 1, 25);
+  fps[5] = 1;
+  api.Send(fps);
+  auto sel = Message(22, 4);
+  Put32(sel, 1, static_cast<uint32_t>(codec));
+  api.Send(sel);
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"codec\"", 5000).empty());
+
+  const int64_t start = MonotonicUs();
+  RawClient video(station.Port(2));
+  video.Send(guid.GreetingBytes());
+  Decoder dec(DecoderNames(codec));
+  ASSERT_NE(dec.ctx, nullptr) << "no decoder for codec " << codec;
+  int decoded = 0;
+  int64_t lastStamp = 0;
+  for (int i = 0; i < 12; ++i) {
+    VideoMessage m;
+    ASSERT_TRUE(ReadVideo(video, m)) << "frame " << i << "\n" << station.Log();
+    EXPECT_EQ(Get16(&m.header[18]), codec);
+    EXPECT_FALSE(m.a.empty());
+    EXPECT_FALSE(m.b.empty());
+    const int64_t stamp = static_cast<int64_t>(Get64(&m.header[20]));
+    EXPECT_GT(stamp, lastStamp);
+    EXPECT_GE(stamp, start - 1000);
+    EXPECT_LE(stamp, MonotonicUs() + 1000);
+    lastStamp = stamp;
+    int n = dec.Decode(m.picture, [&](AVFrame* f) {
+      EXPECT_EQ(f->width, wantW);
+      EXPECT_EQ(f->height, wantH);
+    });
+    ASSERT_GE(n, 0) << dec.name << " refused frame " << i;
+    decoded += n;
+  }
+  // Low-delay decoders give a picture per frame; allow a little decoder delay.
+  EXPECT_GE(decoded, 9) << dec.name;
+  EXPECT_EQ(station.WaitForCount("\"event\":\"frame_sent\"", 12, 5000), 12u);
+}
+
+std::string CodecTestName(const ::testing::TestParamInfo<int>& info) {
+  static const char* names[] = {"H264", "Hevc", "Av1", "Vp8", "Vp9"};
+  return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodecs, StationVideo, ::testing::Values(0, 1, 2, 3, 4), CodecTestName);
+
+TEST(StationVideoClip, StreamsAPreEncodedClipLoopedWithFreshStamps) {
+  char dir[] = "/tmp/zep-clip-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string clip = std::string(dir) + "/vp9.clip";
+  {
+    std::string cmd = std::string(ZEP_BINARY_DIR "/bin/zep-station --make-clip ") + clip +
+                      " --codec 4 --size 192x108 --clip-frames 5 > /dev/null";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+  StationProcess station({"--clip", clip, "--no-blocks"});
+  TestGuid guid = RandomGuid();
+  RawClient video(station.Port(2));
+  video.Send(guid.GreetingBytes());
+  Decoder dec(DecoderNames(4));
+  int decoded = 0;
+  for (int i = 0; i < 8; ++i) {  // past the end of the five-picture clip
+    VideoMessage m;
+    ASSERT_TRUE(ReadVideo(video, m));
+    EXPECT_EQ(Get16(&m.header[18]), 4);
+    EXPECT_TRUE(m.a.empty());
+    decoded += std::max(0, dec.Decode(m.picture, [](AVFrame* f) { EXPECT_EQ(f->width, 192); }));
+  }
+  EXPECT_GE(decoded, 7);
+  unlink(clip.c_str());
+  rmdir(dir);
+}
+
+TEST(StationAudio, AacFramesHaveTheFormatBlockAndDecodeToTheTone) {
+  StationProcess station({});
+  RawClient audio(station.Port(3));
+  audio.Send(RandomGuid().GreetingBytes());
+  // AudioSpecificConfig of AAC-LC, 48 kHz, stereo, written by hand.
+  Decoder dec(std::vector<const char*>{"aac", nullptr}.data(), {0x11, 0x90});
+  ASSERT_NE(dec.ctx, nullptr);
+  double peak = 0;
+  int decodedSamples = 0;
+  for (int i = 0; i < 10; ++i) {
+    auto type = audio.Recv(1);
+    ASSERT_EQ(type.size(), 1u);
+    if (type[0] == 11) continue;
+    ASSERT_EQ(type[0], 3);
+    auto h = audio.Recv(52);
+    ASSERT_EQ(h.size(), 52u);
+    EXPECT_EQ(Get32(&h[0]), 1024u);  // one AAC frame
+    EXPECT_EQ(Get32(&h[4]), 0u);
+    const uint8_t* f = &h[12];
+    EXPECT_EQ(Get16(f + 0), 0xFFFE);
+    EXPECT_EQ(Get16(f + 2), 2);
+    EXPECT_EQ(Get32(f + 4), 48000u);
+    EXPECT_EQ(Get32(f + 8), 192000u);
+    EXPECT_EQ(Get16(f + 12), 4);
+    EXPECT_EQ(Get16(f + 14), 16);
+    EXPECT_EQ(Get16(f + 16), 22);
+    EXPECT_EQ(Get32(f + 20), 3u);
+    EXPECT_EQ(f[24], 1);  // PCM sub-format
+    auto payload = audio.Recv(Get32(&h[8]));
+    ASSERT_EQ(payload.size(), Get32(&h[8]));
+    ASSERT_GE(dec.Decode(payload,
+                         [&](AVFrame* fr) {
+                           EXPECT_EQ(fr->sample_rate, 48000);
+                           EXPECT_EQ(fr->ch_layout.nb_channels, 2);
+                           decodedSamples += fr->nb_samples;
+                           const float* s = reinterpret_cast<const float*>(fr->data[0]);
+                           for (int k = 0; k < fr->nb_samples; ++k)
+                             peak = std::max(peak, std::fabs(static_cast<double>(s[k])));
+                         }),
+              0);
+  }
+  EXPECT_GE(decodedSamples, 5 * 1024);
+  EXPECT_NEAR(peak, 0.25, 0.08);  // the tone's amplitude
+}
+
+TEST(StationCursor, RecordsOfAllThreeTypesAndVisibilityChangesAreWellFormed) {
+  StationProcess station({"--cursor-interval-ms", "20"});
+  RawClient mouse(station.Port(1));
+  mouse.Send(RandomGuid().GreetingBytes());
+  std::set<uint32_t> types;
+  bool sawHidden = false, sawShowWithoutShape = false;
+  for (int i = 0; i < 10; ++i) {
+    auto t = mouse.Recv(1);
+    ASSERT_EQ(t.size(), 1u);
+    ASSERT_EQ(t[0], 1);
+    auto h = mouse.Recv(52);
+    ASSERT_EQ(h.size(), 52u);
+    const uint32_t type = Get32(&h[0]), w = Get32(&h[4]), ht = Get32(&h[8]), pitch = Get32(&h[12]);
+    const uint32_t size = Get32(&h[36]);
+    const bool visible = h[32] != 0;
+    auto shape = mouse.Recv(size);
+    ASSERT_EQ(shape.size(), size);
+    if (size == 0) {
+      (visible ? sawShowWithoutShape : sawHidden) = true;
+      continue;
+    }
+    types.insert(type);
+    EXPECT_EQ(size, pitch * ht);
+    EXPECT_LE(static_cast<int32_t>(Get32(&h[16])), static_cast<int32_t>(w));
+    EXPECT_LE(static_cast<int32_t>(Get32(&h[20])), static_cast<int32_t>(ht));
+    if (type == 1) {
+      EXPECT_EQ(ht, 2 * w);  // AND and XOR masks
+      EXPECT_GE(pitch * 8, w);
+    } else {
+      EXPECT_TRUE(type == 2 || type == 4) << type;
+      EXPECT_EQ(pitch, w * 4);
+    }
+    if (type == 4) {
+      bool xorPixel = false;
+      for (std::size_t p = 3; p < shape.size(); p += 4) xorPixel |= shape[p] == 0xFF;
+      EXPECT_TRUE(xorPixel) << "a masked-colour shape marks XOR pixels with alpha 0xFF";
+    }
+  }
+  EXPECT_EQ(types, (std::set<uint32_t>{1, 2, 4}));
+  EXPECT_TRUE(sawHidden);
+  EXPECT_TRUE(sawShowWithoutShape);
+}
+
+int UdpConnect(int port) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  return fd;
+}
+
+TEST(StationKcp, VideoOverKcpWhenTheClientAnnouncesModeTwo) {
+  StationProcess station({"--size", "320x240", "--video-frames", "6"});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto udp = Message(26, 72);
+  auto record = [&](std::size_t at, uint32_t conv, uint32_t wnd) {
+    Put32(udp, at + 0, conv);
+    Put32(udp, at + 4, 2);
+    Put32(udp, at + 8, 4096);  // small slices: a frame spans several KCP messages
+    Put32(udp, at + 12, 1400);
+    Put32(udp, at + 16, wnd);
+    Put32(udp, at + 20, wnd);
+  };
+  record(1, guid.data1, 2048);
+  record(37, guid.data1 + 1, 64);
+  api.Send(udp);
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
+
+  int fd = UdpConnect(station.Port(2));
+  kcp::KcpProtocol k(guid.data1, [fd](std::span<const kcp::Datagram> batch) {
+    for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
+  });
+  k.SetNoDelay(2, 2, 1, 1);
+  k.SetWindowSize(2048, 2048);
+  const uint8_t keepAlive = 11;
+  k.Send(&keepAlive, 1);
+  k.Flush();
+
+  std::vector<uint8_t> stream;
+  std::vector<std::vector<uint8_t>> pictures;
+  const int64_t end = MonotonicUs() + 15000000;
+  while (pictures.size() < 4 && MonotonicUs() < end) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 2);
+    uint8_t buf[65536];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      k.Input(buf, static_cast<std::size_t>(n));
+    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
+    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
+    }
+    // Take whole messages off the front of the byte stream.
+    for (;;) {
+      if (stream.empty()) break;
+      if (stream[0] == 11 || stream[0] == 0) {
+        stream.erase(stream.begin());
+        continue;
+      }
+      ASSERT_EQ(stream[0], 2) << "unexpected type on the UDP video channel";
+      if (stream.size() < 29) break;
+      const uint32_t a = Get32(&stream[1]), b = Get32(&stream[5]), c = Get32(&stream[9]);
+      if (stream.size() < 29 + a + b + c) break;
+      EXPECT_EQ(Get16(&stream[19]), 0);
+      pictures.emplace_back(stream.begin() + 29 + a + b, stream.begin() + 29 + a + b + c);
+      stream.erase(stream.begin(), stream.begin() + 29 + a + b + c);
+    }
+  }
+  close(fd);
+  ASSERT_GE(pictures.size(), 4u) << station.Log();
+  Decoder dec(DecoderNames(0));
+  int decoded = 0;
+  for (const auto& pic : pictures)
+    decoded += std::max(0, dec.Decode(pic, [](AVFrame* f) { EXPECT_EQ(f->width, 320); }));
+  EXPECT_GE(decoded, 3);
+  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
+  EXPECT_NE(s.find("\"announced\":true"), std::string::npos) << s;
+  EXPECT_EQ(StationProcess::NumberField(s, "conv"), static_cast<int64_t>(guid.data1));
+  EXPECT_FALSE(station.WaitForLine("\"event\":\"frame_sent\"", 100, "udp-video").empty());
+}
+
+}  // namespace
+}  // namespace stationtest
