@@ -255,6 +255,11 @@ UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannel
   return p;
 }
 
+UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& clientGuid,
+                                 int32_t networkTransportIndex) {
+  return MakeUdpParameters(config.videoKcp, config.audioKcp, clientGuid, networkTransportIndex);
+}
+
 RESOLUTION ResolutionFromIndex(int32_t videoResolutionIndex) {
   RESOLUTION r;
   if (videoResolutionIndex == 0) {

@@ -18,6 +18,7 @@
 #include "sov/protocol/Messages.h"
 
 struct KcpChannelConfig;
+class Config;
 
 namespace proto {
 
@@ -146,6 +147,9 @@ UDP_CHANNEL_PARAMS MakeUdpChannelParams(const KcpChannelConfig& config, uint32_t
                                         uint32_t transportMode);
 UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannelConfig& audio,
                                  const platform::Guid& clientGuid, int32_t networkTransportIndex);
+// The same from the configuration's "UDPVideo*" and "UDPAudio*" records.
+UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& clientGuid,
+                                 int32_t networkTransportIndex);
 uint32_t TransportModeFromIndex(int32_t networkTransportIndex);
 
 // Runtime-setting indices to the values the station expects.

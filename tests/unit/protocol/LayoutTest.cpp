@@ -175,6 +175,17 @@ TEST(Layout, UdpParametersFromConfiguration) {
   EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), 0).audio.conv, 0x01234568u);
 }
 
+TEST(Layout, UdpParametersFromTheConfigurationRecord) {
+  Config& config = Config::Instance();
+  config.videoKcp.sliceSize = 1111;
+  config.audioKcp.packetSize = 2222;
+  UDP_PARAMETERS p = MakeUdpParameters(config, TestGuid(), 3);
+  EXPECT_EQ(V(p.video.conv), 0x01234567u);
+  EXPECT_EQ(V(p.video.sliceSize), 1111u);
+  EXPECT_EQ(V(p.audio.packetSize), 2222u);
+  EXPECT_EQ(V(p.audio.transportMode), 2u);
+}
+
 TEST(Layout, ApiMessagesStationToClient) {
   B vibration = {19, 3, 0, 0, 0, 0xEE, 0xEE, 0x34, 0x12, 0xFF, 0xFF, 0xEE, 0xEE};
   B reply = {6, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F};
