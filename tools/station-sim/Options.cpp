@@ -197,7 +197,7 @@ Video:
   --fps N                  frame rate until the client sends one (default 30)
   --codec N                codec until the client asks (0 h264, 1 hevc, 2 av1, 3 vp8, 4 vp9; default 0)
   --bitrate BPS            bitrate until the client sends one (default 20971520)
-  --enc-threads N          encoder threads (default 2)
+  --enc-threads N          encoder threads (default 1: on a shared 2-core machine more threads cost more)
   --key-interval N         frames between key frames (default 0: two seconds)
   --video-frames N         stop each video stream after N frames, keep-alives only (default 0: no limit)
   --no-blocks              send no blocks A and B in video frames

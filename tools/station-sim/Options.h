@@ -33,7 +33,7 @@ struct StationOptions {
   int fps = 30;
   int codec = 0;
   int64_t bitrate = 20971520;
-  int encoderThreads = 2;
+  int encoderThreads = 1;
   int keyInterval = 0;
   std::vector<std::string> clips;
   std::string makeClip;

@@ -21,7 +21,7 @@ struct VideoSettings {
   int height = 720;
   int fps = 30;
   int64_t bitrate = 20971520;
-  int threads = 2;
+  int threads = 1;
   int keyIntervalFrames = 0;  // 0: two seconds of frames
 };
 
