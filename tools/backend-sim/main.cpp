@@ -164,6 +164,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+  server.set_keep_alive_max_count(100);  // like a real front end; the library's default is 5
+  server.set_tcp_nodelay(true);
 
   server.Post("/__sim/scenario", [&](const httplib::Request& req, httplib::Response& res) {
     try {
