@@ -65,8 +65,8 @@ KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port,
     throw;
   }
 
-  kcp_ = std::make_unique<kcp::KcpProtocol>(params_.conv,
-                                            [this](std::span<const kcp::Datagram> b) { Output(b); });
+  uint32_t conv = params_.conv;  // the record is packed: no references into it
+  kcp_ = std::make_unique<kcp::KcpProtocol>(conv, [this](std::span<const kcp::Datagram> b) { Output(b); });
   // The record's values are signed in the configuration; anything below 1 means "not given".
   auto given = [](uint32_t v) { return static_cast<int32_t>(v) > 0; };
   if (given(params_.sliceSize)) sliceSize_ = params_.sliceSize;

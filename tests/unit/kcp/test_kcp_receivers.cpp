@@ -91,14 +91,19 @@ TEST(KcpReceivers, VideoReceiverJoinsSlicesIntoRecords) {
         &relay);
     ASSERT_EQ(videos.size(), 2u) << "slice " << slice;
     ASSERT_EQ(audios.size(), 1u);
-    EXPECT_EQ(videos[0]->header.codec, 1);
-    EXPECT_EQ(videos[0]->header.frameStamp, 123456789);
-    EXPECT_EQ(videos[0]->header.pictureSize, frame.picture.size());
+    // Packed header: copy the fields out before comparing.
+    const uint16_t codec = videos[0]->header.codec;
+    const int64_t stamp = videos[0]->header.frameStamp;
+    const uint32_t pictureSize = videos[0]->header.pictureSize;
+    EXPECT_EQ(codec, 1);
+    EXPECT_EQ(stamp, 123456789);
+    EXPECT_EQ(pictureSize, frame.picture.size());
     EXPECT_EQ(videos[0]->blockA, frame.blockA);
     EXPECT_TRUE(videos[0]->blockB.empty());
     EXPECT_EQ(videos[0]->picture, frame.picture);
     EXPECT_TRUE(videos[1]->picture.empty());
-    EXPECT_EQ(audios[0]->header.frameCount, 1024u);
+    const uint32_t frameCount = audios[0]->header.frameCount;
+    EXPECT_EQ(frameCount, 1024u);
     EXPECT_EQ(audios[0]->payload, audio.payload);
     EXPECT_EQ(r.PendingVideoFrames(), 0u);
   }
