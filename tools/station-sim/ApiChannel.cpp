@@ -132,7 +132,7 @@ void Station::ServeApi(int fd, int64_t conn, const std::string& guid) {
 
   StopSignal ended;
   const int64_t start = NowMicros();
-  std::thread script([&] {
+  auto runScript = [&] {
     std::vector<ScriptAction> actions = options_.script;
     std::stable_sort(actions.begin(), actions.end(),
                      [](const ScriptAction& a, const ScriptAction& b) { return a.atMs < b.atMs; });
@@ -169,6 +169,13 @@ void Station::ServeApi(int fd, int64_t conn, const std::string& guid) {
       }
       if (!send(m)) return;
       log_.Write(line);
+    }
+  };
+  std::thread script([&] {
+    try {
+      runScript();
+    } catch (const std::exception& e) {
+      log_.Write(JsonLine("error").Str("channel", "api").Int("conn", conn).Str("what", e.what()));
     }
   });
   struct Joiner {

@@ -10,10 +10,29 @@ int64_t NowMicros() {
   return HPCWrapper::NowUs();
 }
 
+namespace {
+
+// Copies one UTF-8 sequence starting at s[i] (leaving i on its last byte), or gives U+FFFD for bytes that
+// are not valid UTF-8, so that text decoded from a peer never breaks the JSON line.
+std::string ValidUtf8Run(const std::string& s, std::size_t& i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  const int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+  bool ok = extra > 0;
+  for (int k = 1; ok && k <= extra; ++k)
+    ok = i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+  if (!ok) return "\\ufffd";
+  std::string run = s.substr(i, extra + 1);
+  i += extra;  // the caller's loop steps past the last byte
+  return run;
+}
+
+}  // namespace
+
 std::string JsonEscape(const std::string& s) {
   std::string out;
   out.reserve(s.size() + 2);
-  for (unsigned char c : s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -31,6 +50,10 @@ std::string JsonEscape(const std::string& s) {
         out += "\\t";
         break;
       default:
+        if (c >= 0x80) {
+          out += ValidUtf8Run(s, i);
+          continue;
+        }
         if (c < 0x20) {
           char buf[8];
           snprintf(buf, sizeof buf, "\\u%04x", c);

@@ -76,7 +76,9 @@ ScriptAction ParseScriptLine(const std::string& line) {
     ToInt("vibrate", a.args[1], 0, 65535);
     ToInt("vibrate", a.args[2], 0, 65535);
   } else if (a.action == "incoming") {
-    if (a.args.size() > 1 || (a.args.size() == 1 && a.args[0] != "random" && a.args[0].size() != 32))
+    const bool hex = a.args.size() == 1 && a.args[0].size() == 32 &&
+                     a.args[0].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (a.args.size() > 1 || (a.args.size() == 1 && a.args[0] != "random" && !hex))
       throw std::invalid_argument("incoming takes 'random' or 32 hex digits: '" + line + "'");
   } else if (a.action == "noop" || a.action == "keep-alive") {
   } else {
@@ -191,7 +193,7 @@ Network:
   --bind ADDR              address to listen on (default 127.0.0.1)
   --port N                 base port (default 7985); 0 picks a free block and logs it
 Log:
-  --log FILE               JSON-lines event log; '-' is standard output (default -)
+  --log FILE               JSON-lines event log, appended to; '-' is standard output (default -)
 Video:
   --size WxH               the station's own size, used for a 0x0 request (default 1280x720)
   --fps N                  frame rate until the client sends one (default 30)

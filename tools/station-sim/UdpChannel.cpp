@@ -24,6 +24,7 @@ namespace {
 constexpr int64_t kSessionIdleUs = 10000000;  // a client silent this long has gone
 constexpr int64_t kKeepAliveUs = 1000000;
 constexpr uint32_t kDefaultSlice = 32768;
+constexpr std::size_t kMaxSessions = 64;
 
 std::string AddressText(const sockaddr_in& a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -107,19 +108,22 @@ void Station::UdpLoop(Channel channel, int fd) {
     configure(*s);
     s->parser = std::make_unique<proto::StreamParser>(proto::kStationUdpChannel, [](proto::RawMessage&&) {});
     s->faults = std::make_unique<FaultPlan>(channel, options_, log_, stop_, s->conn);
+    return s;
+  };
+
+  auto announce = [&](const KcpSession& sess) {
     log_.Write(JsonLine("kcp_session")
                    .Str("channel", name)
-                   .Int("conn", s->conn)
-                   .Int("conv", conv)
-                   .Str("peer", AddressText(peer))
-                   .Str("guid", s->guid)
-                   .Bool("announced", s->state != nullptr)
-                   .Int("mode", s->params.mode)
-                   .Int("mtu", s->kcp->Mtu())
-                   .Int("snd_wnd", s->kcp->SndWnd())
-                   .Int("rcv_wnd", s->kcp->RcvWnd())
-                   .Int("slice", s->slice));
-    return s;
+                   .Int("conn", sess.conn)
+                   .Int("conv", sess.conv)
+                   .Str("peer", AddressText(sess.peer))
+                   .Str("guid", sess.guid)
+                   .Bool("announced", sess.state != nullptr)
+                   .Int("mode", sess.params.mode)
+                   .Int("mtu", sess.kcp->Mtu())
+                   .Int("snd_wnd", sess.kcp->SndWnd())
+                   .Int("rcv_wnd", sess.kcp->RcvWnd())
+                   .Int("slice", sess.slice));
   };
 
   auto sendMessage = [&](KcpSession& s, const uint8_t* p, std::size_t n) {
@@ -156,10 +160,22 @@ void Station::UdpLoop(Channel channel, int fd) {
         sessions.erase(it);
         it = sessions.end();
       }
-      if (it == sessions.end()) it = sessions.emplace(conv, create(conv, from, now)).first;
+      const bool fresh = it == sessions.end();
+      if (fresh) {
+        if (sessions.size() >= kMaxSessions) continue;
+        it = sessions.emplace(conv, create(conv, from, now)).first;
+      }
       KcpSession& s = *it->second;
       if (s.dropped) continue;
-      if (s.kcp->Input(buf.data(), static_cast<std::size_t>(n))) s.lastRx = now;
+      if (s.kcp->Input(buf.data(), static_cast<std::size_t>(n))) {
+        s.lastRx = now;
+        if (fresh) announce(s);
+      } else if (fresh) {
+        // Not KCP at all: forget it rather than keep a conversation for noise.
+        log_.Write(
+            JsonLine("udp_ignored").Str("channel", name).Str("peer", AddressText(from)).Int("bytes", n));
+        sessions.erase(it);
+      }
     }
 
     now = NowMicros();

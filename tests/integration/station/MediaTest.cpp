@@ -354,5 +354,84 @@ TEST(StationKcp, VideoOverKcpWhenTheClientAnnouncesModeTwo) {
   EXPECT_FALSE(station.WaitForLine("\"event\":\"frame_sent\"", 100, "udp-video").empty());
 }
 
+TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
+  StationProcess station({});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto udp = Message(26, 72);
+  Put32(udp, 1, guid.data1);
+  Put32(udp, 5, 1);  // video stays on TCP
+  Put32(udp, 37, guid.data1 + 1);
+  Put32(udp, 41, 2);
+  Put32(udp, 37 + 16, 64);
+  Put32(udp, 37 + 20, 64);
+  api.Send(udp);
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
+
+  int fd = UdpConnect(station.Port(3));
+  // Noise first: too short, and long enough but not KCP (unknown command byte).
+  std::vector<uint8_t> junk(100, 0xAB);
+  send(fd, junk.data(), 10, 0);
+  send(fd, junk.data(), junk.size(), 0);
+  kcp::KcpProtocol k(guid.data1 + 1, [fd](std::span<const kcp::Datagram> batch) {
+    for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
+  });
+  k.SetNoDelay(2, 2, 1, 1);
+  k.SetWindowSize(64, 128);
+  const uint8_t keepAlive = 11;
+  k.Send(&keepAlive, 1);
+  k.Flush();
+  std::vector<uint8_t> stream;
+  int audioFrames = 0;
+  const int64_t end = MonotonicUs() + 15000000;
+  while (audioFrames < 3 && MonotonicUs() < end) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 2);
+    uint8_t buf[65536];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      k.Input(buf, static_cast<std::size_t>(n));
+    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
+    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
+    }
+    while (!stream.empty()) {
+      if (stream[0] == 11) {
+        stream.erase(stream.begin());
+        continue;
+      }
+      ASSERT_EQ(stream[0], 3) << "unexpected type on the UDP audio channel";
+      if (stream.size() < 53) break;
+      const uint32_t size = Get32(&stream[9]);
+      if (stream.size() < 53 + size) break;
+      EXPECT_EQ(Get32(&stream[1]), 1024u);
+      EXPECT_EQ(Get32(&stream[17]), 48000u);
+      stream.erase(stream.begin(), stream.begin() + 53 + size);
+      ++audioFrames;
+    }
+  }
+  close(fd);
+  EXPECT_GE(audioFrames, 3) << station.Log();
+  EXPECT_EQ(station.Lines("udp_ignored").size(), 1u);  // the long junk; the short one is not even looked at
+  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
+  EXPECT_EQ(StationProcess::NumberField(s, "conv"),
+            static_cast<int64_t>(static_cast<uint32_t>(guid.data1 + 1)));
+  EXPECT_EQ(StationProcess::NumberField(s, "snd_wnd"), 64);
+  EXPECT_EQ(StationProcess::NumberField(s, "rcv_wnd"), 128);  // never below 128
+}
+
+TEST(StationFaults, GarbageAfterTheGivenCountOnTheAudioChannel) {
+  StationProcess station({"--send-garbage", "audio:1"});
+  RawClient audio(station.Port(3));
+  audio.Send(RandomGuid().GreetingBytes());
+  auto h = audio.Recv(53);
+  ASSERT_EQ(h.size(), 53u);
+  ASSERT_EQ(h[0], 3);
+  ASSERT_EQ(audio.Recv(Get32(&h[9])).size(), Get32(&h[9]));
+  auto junk = audio.Recv(64);
+  ASSERT_EQ(junk.size(), 64u);
+  EXPECT_EQ(junk[0], 0xEE);
+  EXPECT_EQ(audio.Recv(1), std::vector<uint8_t>{3});  // and the stream goes on
+}
+
 }  // namespace
 }  // namespace stationtest
