@@ -245,3 +245,28 @@ TEST(KcpTransport, AbsentStationRaisesTransportException) {
   }
   EXPECT_TRUE(thrown);
 }
+
+// After a second of traffic the step turns the byte counts into megabits per second.
+TEST(KcpTransport, ByteRatesAfterOneSecond) {
+  KcpStation station(43);
+  int64_t begin = NowUs();
+  CollectingTransport t(Loopback(), station.Port(), Params(43));
+  t.Send(&kKeepAlive, 1);
+  std::mt19937 rng(9);
+  Bytes chunk = Pattern(rng, 20000, 0);
+  uint64_t received = 0;
+  while (t.AverageReceiveRateMbps() == 0.0 && NowUs() - begin < 5'000'000) {
+    if (station.HavePeer() && station.Kcp().WaitSend() < 64) station.Kcp().Send(chunk.data(), chunk.size());
+    received = t.TotalBytesReceived();
+    t.StepCollect();
+    station.Pump();
+  }
+  double seconds = static_cast<double>(NowUs() - begin) / 1e6;
+  ASSERT_GT(t.ReceiveRateMbps(), 0.0);
+  EXPECT_GE(seconds, 0.999);
+  // The first period covers (nearly) everything received so far.
+  double expected = static_cast<double>(received) * 8 / 1048576 / seconds;
+  EXPECT_NEAR(t.ReceiveRateMbps(), expected, expected * 0.3);
+  EXPECT_DOUBLE_EQ(t.AverageReceiveRateMbps(), t.ReceiveRateMbps());
+  EXPECT_GT(t.SendRateMbps(), 0.0);  // acks and the keep-alive
+}
