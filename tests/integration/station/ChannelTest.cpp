@@ -357,5 +357,80 @@ TEST(StationRun, SummaryOnExitAndReconnectingClientsAreServed) {
   EXPECT_NE(s.find("\"ping_reply\":3"), std::string::npos) << s;
 }
 
+TEST(StationFaults, StallHoldsTheChannelForTheGivenTime) {
+  StationProcess station({"--cursor-interval-ms", "20", "--stall", "mouse:1:400"});
+  RawClient mouse(station.Port(1));
+  mouse.Send(RandomGuid().GreetingBytes());
+  int64_t times[2];
+  for (int i = 0; i < 2; ++i) {
+    auto h = mouse.Recv(53);
+    ASSERT_EQ(h.size(), 53u);
+    times[i] = MonotonicUs();
+    ASSERT_EQ(mouse.Recv(Get32(&h[37])).size(), Get32(&h[37]));
+  }
+  EXPECT_GE(times[1] - times[0], 380000);  // only a lower bound: the machine may be slow
+}
+
+std::string RunStation(const std::string& args, int* status) {
+  std::string cmd = std::string(ZEP_BINARY_DIR "/bin/zep-station ") + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  int st = pclose(p);
+  *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+TEST(StationRun, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {
+  int status = -1;
+  std::string help = RunStation("--help", &status);
+  EXPECT_EQ(status, 0);
+  for (const char* opt : {"--bind",
+                          "--port",
+                          "--log",
+                          "--size",
+                          "--fps",
+                          "--codec",
+                          "--bitrate",
+                          "--enc-threads",
+                          "--key-interval",
+                          "--video-frames",
+                          "--no-blocks",
+                          "--clip",
+                          "--make-clip",
+                          "--clip-frames",
+                          "--tone-hz",
+                          "--adts",
+                          "--cursor-interval-ms",
+                          "--reject-handshake",
+                          "--ping-delay-ms",
+                          "--at",
+                          "--script",
+                          "--drop-after",
+                          "--send-unknown",
+                          "--send-garbage",
+                          "--stall",
+                          "--udp-loss",
+                          "--greeting-timeout-ms",
+                          "--duration",
+                          "--help"})
+    EXPECT_NE(help.find(std::string("  ") + opt + " "), std::string::npos) << opt;
+  for (const char* bad : {"--frobnicate", "--codec 5", "--size 12x", "--port", "--drop-after tv:3",
+                          "--at \"10 launch-missiles\"", "--at \"0 incoming 12zz\"", "--udp-loss 1.5"}) {
+    std::string out = RunStation(bad, &status);
+    EXPECT_EQ(status, 2) << bad;
+    EXPECT_NE(out.find("zep-station: "), std::string::npos) << bad;
+  }
+}
+
+TEST(StationRun, DurationEndsTheRunWithASummary) {
+  StationProcess station({"--duration", "0.3"});
+  std::string s = station.WaitForLine("\"event\":\"summary\"", 10000);
+  ASSERT_FALSE(s.empty());
+  EXPECT_NE(s.find("\"listening\":1"), std::string::npos) << s;
+  EXPECT_FALSE(station.WaitForLine("\"reason\":\"duration\"", 100).empty());
+}
+
 }  // namespace
 }  // namespace stationtest
