@@ -83,7 +83,8 @@ bool KcpProtocol::Validate(const uint8_t* data, std::size_t size) const {
     data += kOverhead + h.len;
     size -= kOverhead + h.len;
   }
-  return true;
+  // Leftover bytes are a cut-off segment header.
+  return size == 0;
 }
 
 bool KcpProtocol::Input(const uint8_t* data, std::size_t size) {

@@ -8,9 +8,10 @@
 // No clock and no socket inside: the caller passes the current time to Update(), which makes the
 // block testable without sleeping.
 //
-// Input leniencies: a datagram is checked as a whole before any of it is used; a foreign conversation,
-// an unknown command, a truncated header, a length beyond the datagram, or a push whose fragment count
-// could never fit the receive window makes the whole datagram ignored.
+// Input leniencies: a datagram is checked as a whole before any of it is used. A foreign
+// conversation, an unknown command, a truncated header (also after complete segments), a length
+// beyond the datagram, or a push whose fragment count could never fit the receive window makes the
+// whole datagram ignored.
 #include <cstddef>
 #include <cstdint>
 #include <deque>

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "sov/kcp/KcpProtocol.h"
 
@@ -33,8 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::size_t len = data[pos] | data[pos + 1] << 8;
         pos += 2;
         if (len > size - pos) len = size - pos;
-        k.Input(data + pos, len);
+        std::vector<uint8_t> d(data + pos, data + pos + len);
         pos += len;
+        // With bit 3 set, every segment header found gets our conversation, so that the fuzzer
+        // reaches past the conversation check without guessing it.
+        if (op & 8) {
+          for (std::size_t off = 0; off + kcp::kOverhead <= d.size();) {
+            d[off] = 0x04, d[off + 1] = 0x03, d[off + 2] = 0x02, d[off + 3] = 0x01;
+            std::size_t segLen = d[off + 20] | d[off + 21] << 8 | d[off + 22] << 16 |
+                                 static_cast<std::size_t>(d[off + 23]) << 24;
+            if (segLen > d.size()) break;
+            off += kcp::kOverhead + segLen;
+          }
+        }
+        k.Input(d.data(), d.size());
         break;
       }
       case 1:

@@ -130,6 +130,9 @@ TEST(KcpInput, ForeignAndMalformedDatagramsAreIgnoredWhole) {
   // A valid first segment does not rescue a datagram whose second segment is foreign or bad.
   EXPECT_FALSE(Feed(k, Cat({good, Seg(kConv ^ 1, kCmdAck, 0, 0)})));
   EXPECT_FALSE(Feed(k, Cat({good, Seg(kConv, 99, 0, 0)})));
+  Bytes cutSecond = Cat({good, Seg(kConv, kCmdAck, 0, 0)});
+  cutSecond.resize(good.size() + 10);
+  EXPECT_FALSE(Feed(k, cutSecond));
   // A message of more fragments than any receive window holds.
   EXPECT_FALSE(Feed(k, Seg(kConv, kCmdPush, 0, 0, 128, 200, {1})));
   EXPECT_FALSE(k.Input(nullptr, 0));
