@@ -184,65 +184,70 @@ void Station::UdpLoop(Channel channel, int fd) {
       std::string closeReason;
       if (now - s.lastRx > kSessionIdleUs) closeReason = "client silent for 10 s";
       if (closeReason.empty() && !s.dropped) {
-        s.kcp->Update(static_cast<uint32_t>(now / 1000));
+        // A failure here (an encoder that cannot be made, say) ends this conversation, not the port.
         try {
-          while (s.kcp->Deliver([&](const uint8_t* d, std::size_t n) { s.parser->Feed(d, n); })) {
+          s.kcp->Update(static_cast<uint32_t>(now / 1000));
+          try {
+            while (s.kcp->Deliver([&](const uint8_t* d, std::size_t n) { s.parser->Feed(d, n); })) {
+            }
+          } catch (const ProtocolException& e) {
+            log_.Write(
+                JsonLine("protocol_error").Str("channel", name).Int("conn", s.conn).Str("what", e.what()));
+            s.dropped = true;
           }
-        } catch (const ProtocolException& e) {
-          log_.Write(
-              JsonLine("protocol_error").Str("channel", name).Int("conn", s.conn).Str("what", e.what()));
-          s.dropped = true;
-        }
-        // Follow the client's announcements: the session learns its owner, mode and windows late.
-        if (now - s.lastLookup > 100000) {
-          s.lastLookup = now;
-          if (!s.state) s.state = StateForConv(s.conv, isAudio, &s.guid);
-          if (s.state) {
-            ClientSnapshot snap = s.state->Get();
-            const UdpParams p = isAudio ? snap.audio : snap.video;
-            if (p.mode != s.params.mode || p.sendWnd != s.params.sendWnd ||
-                p.packetSize != s.params.packetSize || p.sliceSize != s.params.sliceSize) {
-              s.params = p;
-              configure(s);
-              log_.Write(JsonLine("kcp_params")
-                             .Str("channel", name)
-                             .Int("conn", s.conn)
-                             .Str("guid", s.guid)
-                             .Int("mode", p.mode));
+          // Follow the client's announcements: the session learns its owner, mode and windows late.
+          if (now - s.lastLookup > 100000) {
+            s.lastLookup = now;
+            if (!s.state) s.state = StateForConv(s.conv, isAudio, &s.guid);
+            if (s.state) {
+              ClientSnapshot snap = s.state->Get();
+              const UdpParams p = isAudio ? snap.audio : snap.video;
+              if (p.mode != s.params.mode || p.sendWnd != s.params.sendWnd ||
+                  p.packetSize != s.params.packetSize || p.sliceSize != s.params.sliceSize) {
+                s.params = p;
+                configure(s);
+                log_.Write(JsonLine("kcp_params")
+                               .Str("channel", name)
+                               .Int("conn", s.conn)
+                               .Str("guid", s.guid)
+                               .Int("mode", p.mode));
+              }
             }
           }
-        }
-        std::vector<uint8_t> out;
-        bool frame = false;
-        if (s.state && s.params.mode == 2) {
-          if (!isAudio && !s.video)
-            s.video = std::make_unique<VideoStreamer>(options_, clips_, log_, name, s.conn, s.state);
-          if (isAudio && !s.audio) s.audio = std::make_unique<AudioStreamer>(options_, log_, name, s.conn);
-          frame = isAudio ? s.audio->Produce(now, out) : s.video->Produce(now, out);
-          // Do not queue without bound for a client that stopped acknowledging.
-          if (frame && s.kcp->WaitSend() > 4 * std::max<uint32_t>(s.kcp->SndWnd(), 32)) {
-            if (s.skipped++ % 100 == 0)
-              log_.Write(JsonLine("kcp_backlog")
-                             .Str("channel", name)
-                             .Int("conn", s.conn)
-                             .Int("waiting_segments", static_cast<int64_t>(s.kcp->WaitSend()))
-                             .Int("skipped", s.skipped));
-            frame = false;
-            out.clear();
+          std::vector<uint8_t> out;
+          bool frame = false;
+          if (s.state && s.params.mode == 2) {
+            if (!isAudio && !s.video)
+              s.video = std::make_unique<VideoStreamer>(options_, clips_, log_, name, s.conn, s.state);
+            if (isAudio && !s.audio) s.audio = std::make_unique<AudioStreamer>(options_, log_, name, s.conn);
+            frame = isAudio ? s.audio->Produce(now, out) : s.video->Produce(now, out);
+            // Do not queue without bound for a client that stopped acknowledging.
+            if (frame && s.kcp->WaitSend() > 4 * std::max<uint32_t>(s.kcp->SndWnd(), 32)) {
+              if (s.skipped++ % 100 == 0)
+                log_.Write(JsonLine("kcp_backlog")
+                               .Str("channel", name)
+                               .Int("conn", s.conn)
+                               .Int("waiting_segments", static_cast<int64_t>(s.kcp->WaitSend()))
+                               .Int("skipped", s.skipped));
+              frame = false;
+              out.clear();
+            }
           }
-        }
-        if (!frame && now - s.lastSend >= kKeepAliveUs) out.push_back(proto::kKeepAlive);
-        if (!out.empty()) {
-          auto raw = [&](const uint8_t* p, std::size_t n) { return sendMessage(s, p, n); };
-          if (!s.faults->Step(raw)) {
-            s.dropped = true;  // ignore this socket until the client makes a new one
-          } else {
-            sendMessage(s, out.data(), out.size());
-            s.lastSend = now;
-            if (frame) isAudio ? s.audio->LogSent() : s.video->LogSent();
+          if (!frame && now - s.lastSend >= kKeepAliveUs) out.push_back(proto::kKeepAlive);
+          if (!out.empty()) {
+            auto raw = [&](const uint8_t* p, std::size_t n) { return sendMessage(s, p, n); };
+            if (!s.faults->Step(raw)) {
+              s.dropped = true;  // ignore this socket until the client makes a new one
+            } else {
+              sendMessage(s, out.data(), out.size());
+              s.lastSend = now;
+              if (frame) isAudio ? s.audio->LogSent() : s.video->LogSent();
+            }
           }
+          if (s.kcp->DeadLink() && closeReason.empty()) closeReason = "dead link";
+        } catch (const std::exception& e) {
+          closeReason = e.what();
         }
-        if (s.kcp->DeadLink() && closeReason.empty()) closeReason = "dead link";
       }
       if (!closeReason.empty()) {
         log_.Write(JsonLine("kcp_session_closed")
