@@ -13,6 +13,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
   libsystemd-dev
   python3
+  nftables iproute2
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
