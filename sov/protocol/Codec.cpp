@@ -271,17 +271,21 @@ RESOLUTION ResolutionFromIndex(int32_t videoResolutionIndex) {
   return r;
 }
 
-FRAME_RATE_LIMIT FrameRateLimitFromIndex(int32_t serverFpsIndex) {
+uint32_t FrameRateFromIndex(int32_t serverFpsIndex) {
   static constexpr uint32_t kRates[] = {15, 25, 40, 55, 70, 90, 115, 125};
+  if (serverFpsIndex == 8) return 0;
+  return serverFpsIndex >= 0 && serverFpsIndex < 8 ? kRates[serverFpsIndex] : 55;
+}
+
+FRAME_RATE_LIMIT MakeFrameRateLimit(uint32_t framesPerSecond) {
   FRAME_RATE_LIMIT f;
-  if (serverFpsIndex == 8) {
-    f.framesPerSecond = 100;
-    f.limited = 0;
-  } else {
-    f.framesPerSecond = serverFpsIndex >= 0 && serverFpsIndex < 8 ? kRates[serverFpsIndex] : 55;
-    f.limited = 1;
-  }
+  f.framesPerSecond = framesPerSecond == 0 ? 100 : framesPerSecond;
+  f.limited = framesPerSecond == 0 ? 0 : 1;
   return f;
+}
+
+FRAME_RATE_LIMIT FrameRateLimitFromIndex(int32_t serverFpsIndex) {
+  return MakeFrameRateLimit(FrameRateFromIndex(serverFpsIndex));
 }
 
 uint32_t NetworkUsageFromIndex(int32_t networkUsageIndex) {

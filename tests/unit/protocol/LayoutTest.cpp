@@ -158,6 +158,34 @@ TEST(Layout, ApiMessagesClientToStation) {
   for (std::size_t i = 21; i < decision.size(); ++i) ASSERT_EQ(decision[i], 0);
 }
 
+TEST(Layout, SettingIndexTables) {
+  const uint32_t rates[] = {15, 25, 40, 55, 70, 90, 115, 125};
+  for (int32_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(FrameRateFromIndex(i), rates[i]) << i;
+    EXPECT_EQ(Encode(kFrameRateLimit, FrameRateLimitFromIndex(i)),
+              (B{5, static_cast<uint8_t>(rates[i]), 0, 0, 0, 1, 0, 0, 0}))
+        << i;
+  }
+  // Unlimited compares as 0 against the sender's initial value and travels as 100, not limited.
+  EXPECT_EQ(FrameRateFromIndex(8), 0u);
+  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(0)), (B{5, 100, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(55)), (B{5, 55, 0, 0, 0, 1, 0, 0, 0}));
+  for (int32_t other : {-1, 9, 100}) EXPECT_EQ(FrameRateFromIndex(other), 55u) << other;
+
+  const uint32_t usage[] = {0, 30, 70, 100, 0, 0};
+  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(NetworkUsageFromIndex(i), usage[i]) << i;
+  EXPECT_EQ(NetworkUsageFromIndex(-1), 0u);
+
+  const uint32_t bitrates[] = {10485760, 20971520, 31457280, 41943040, 73400320, 20971520};
+  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(BitrateFromIndex(i), bitrates[i]) << i;
+  EXPECT_EQ(BitrateFromIndex(-1), 20971520u);
+
+  EXPECT_EQ(TransportModeFromIndex(0), 1u);
+  EXPECT_EQ(TransportModeFromIndex(1), 2u);
+  EXPECT_EQ(TransportModeFromIndex(-1), 2u);
+  EXPECT_EQ(kAllowedFlagValue, 4u);
+}
+
 TEST(Layout, UdpParametersFromConfiguration) {
   KcpChannelConfig video{0, 0, 1200, 1400, 256, 512, 1, 8388608, 4194304};
   KcpChannelConfig audio{0, 0, 100, 500, 32, 64, 0, 65536, 32768};
