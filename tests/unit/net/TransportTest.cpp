@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -97,6 +98,26 @@ class SlotTransport : public TransportBase {
   using TransportBase::AdoptSocket;
 };
 
+// Runs body with the application log going to a temporary file; returns the file's text.
+template <class Body>
+std::string CaptureLog(Body body) {
+  auto log = std::filesystem::temp_directory_path() / ("zep-net-test-" + std::to_string(::getpid()) + ".log");
+  zlog::Init(0, log, 1 << 20);
+  body();
+  zlog::Flush();
+  zlog::Shutdown();
+  std::stringstream text;
+  text << std::ifstream(log).rdbuf();
+  std::filesystem::remove(log);
+  return text.str();
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 }  // namespace
 
 TEST(TransportConnector, GreetsWithTheGuidAndSetsSocketOptions) {
@@ -116,6 +137,9 @@ TEST(TransportConnector, GreetsWithTheGuidAndSetsSocketOptions) {
   EXPECT_EQ(IntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE), 1);
   EXPECT_EQ(IntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL), 1);
   EXPECT_EQ(IntOption(fd, IPPROTO_TCP, TCP_NODELAY), 1);
+  // Control traffic: DSCP CS7 and the highest priority an unprivileged socket may take.
+  EXPECT_EQ(IntOption(fd, IPPROTO_IP, IP_TOS), 0xE0);
+  EXPECT_EQ(IntOption(fd, SOL_SOCKET, SO_PRIORITY), 6);
   EXPECT_EQ(connector.Count(), 1u);
   EXPECT_EQ(connector.Current(), 0u);
 }
@@ -297,25 +321,63 @@ TEST(TransportBase, SendReachesEveryOpenSlotAndSkipsAFailedOne) {
   t.AdoptSocket(2, c[0]);
   peerB.Reset();  // sending to slot 1 now fails with EPIPE
 
-  auto log = std::filesystem::temp_directory_path() / ("zep-net-test-" + std::to_string(::getpid()) + ".log");
-  zlog::Init(0, log, 1 << 20);
   B msg = {1, 2, 3};
-  t.SendBuffer(msg.data(), msg.size());
-  zlog::Flush();
-  zlog::Shutdown();
-  std::stringstream text;
-  text << std::ifstream(log).rdbuf();
-  std::filesystem::remove(log);
-  std::string s = text.str();
-  std::size_t at = s.find("SendBuffer: unhandled exception: ");
-  ASSERT_NE(at, std::string::npos) << s;
-  EXPECT_EQ(s.find("SendBuffer: unhandled exception: ", at + 1), std::string::npos) << "logged once";
+  std::string s = CaptureLog([&] { t.SendBuffer(msg.data(), msg.size()); });
+  EXPECT_EQ(Occurrences(s, "SendBuffer: unhandled exception: "), 1u) << s;
   EXPECT_NE(s.find("TransportBase::SendBuffer"), std::string::npos) << s;
   EXPECT_FALSE(t.IsOpen(1));
   EXPECT_TRUE(t.IsOpen(0));
   EXPECT_TRUE(t.IsOpen(2));
   EXPECT_EQ(ReadExactly(peerA.Get(), 3), msg);
   EXPECT_EQ(ReadExactly(peerC.Get(), 3), msg);
+}
+
+TEST(TransportBase, SingleSlotFailedSendLogsOnceThenThrows) {
+  int a[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, a), 0);
+  SlotTransport t(1);
+  t.AdoptSocket(0, a[0]);
+  ::close(a[1]);  // the first send fails with EPIPE
+  B msg = {1, 2, 3};
+  bool threw = false;
+  std::string s = CaptureLog([&] {
+    try {
+      t.SendBuffer(msg.data(), msg.size());
+    } catch (const TransportException&) {
+      threw = true;
+    }
+  });
+  EXPECT_TRUE(threw);
+  EXPECT_FALSE(t.IsOpen(0));
+  EXPECT_EQ(Occurrences(s, "SendBuffer: unhandled exception: "), 1u) << s;
+  // The log line names the failure of the first attempt.
+  EXPECT_NE(s.find(std::to_string(EPIPE)), std::string::npos) << s;
+}
+
+TEST(TransportBase, ForcedCloseOfAStreamingPeerEnds) {
+  // The drain after our shutdown is bounded: a peer that never stops sending must not hold
+  // the closing thread.
+  RawServer server;
+  TransportConnector connector("127.0.0.1", server.port, TestGuid());
+  UniqueFd peer = server.Accept();
+  ASSERT_TRUE(peer.Valid());
+  std::atomic<bool> stop{false};
+  auto flooder = std::async(std::launch::async, [&] {
+    B chunk(16384, 0x5A);
+    while (!stop) {
+      pollfd p{peer.Get(), POLLOUT, 0};
+      if (::poll(&p, 1, 100) == 1 && ::send(peer.Get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) break;
+    }
+  });
+  std::this_thread::sleep_for(50ms);
+  auto closer = std::async(std::launch::async, [&] { connector.CloseAllSockets(); });
+  bool ended = closer.wait_for(20s) == std::future_status::ready;
+  stop = true;
+  flooder.get();
+  if (!ended) peer.Reset();  // let a stuck close finish so the test fails instead of hanging
+  ASSERT_TRUE(ended);
+  closer.get();
+  EXPECT_FALSE(connector.IsOpen(0));
 }
 
 TEST(TransportBase, ReceiveTypeTakesTheReadableSlot) {
