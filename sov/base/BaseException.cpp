@@ -25,8 +25,13 @@ const char* KnownCodeText(int32_t code) {
       return "Access is denied.\r\n";
     case ErrCode::Fail:
       return "Unspecified error\r\n";
+    case ErrCode::OutOfMemory:
+      return "Not enough memory resources are available to complete this operation.\r\n";
     case ErrCode::AlreadyExists:
       return "Cannot create a file when that file already exists.\r\n";
+    // Raised by the settings store for a value of another type; no errno is that large.
+    case ErrCode::UnsupportedType:
+      return "Data of this type is not supported.\r\n";
     default:
       return nullptr;
   }

@@ -20,7 +20,9 @@ constexpr int32_t InvalidArg = static_cast<int32_t>(0x80070057u);
 constexpr int32_t Abort = static_cast<int32_t>(0x80004004u);
 constexpr int32_t AccessDenied = static_cast<int32_t>(0x80070005u);
 constexpr int32_t Fail = static_cast<int32_t>(0x80004005u);
+constexpr int32_t OutOfMemory = static_cast<int32_t>(0x8007000Eu);
 constexpr int32_t AlreadyExists = 183;
+constexpr int32_t UnsupportedType = 1630;
 }  // namespace ErrCode
 
 // System text for a code: errno values, the HRESULT and Win32 constants in use,

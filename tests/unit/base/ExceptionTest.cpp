@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "ErrorHandling/ErrorHandling.h"
 #include "sov/base/BaseException.h"
@@ -27,6 +28,25 @@ TEST(BaseExceptionText, ErrCodeExceptionWithKnownCodeCarriesTheSystemText) {
   EXPECT_STREQ(e.what(),
                "Config.cpp:125 class ErrCodeException(errcode 183); ; "
                "Cannot create a file when that file already exists.\r\n");
+}
+
+TEST(BaseExceptionText, WindowsCodesInUseCarryTheirSystemText) {
+  // Codes the modules raise besides errno values: each names its failure in the log.
+  const std::pair<int32_t, const char*> known[] = {
+      {static_cast<int32_t>(0x80070057u), "The parameter is incorrect.\r\n"},
+      {static_cast<int32_t>(0x80004004u), "Operation aborted\r\n"},
+      {static_cast<int32_t>(0x80070005u), "Access is denied.\r\n"},
+      {static_cast<int32_t>(0x80004005u), "Unspecified error\r\n"},
+      {static_cast<int32_t>(0x8007000Eu),
+       "Not enough memory resources are available to complete this operation.\r\n"},
+      {183, "Cannot create a file when that file already exists.\r\n"},
+      {1630, "Data of this type is not supported.\r\n"},
+  };
+  for (const auto& [code, text] : known) {
+    ErrCodeException e(code, "x.cpp", 3);
+    EXPECT_EQ(std::string(e.what()),
+              "x.cpp:3 class ErrCodeException(errcode " + std::to_string(code) + "); ; " + text);
+  }
 }
 
 TEST(BaseExceptionText, ErrnoCodesUseTheirDescription) {

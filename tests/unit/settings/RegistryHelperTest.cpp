@@ -50,6 +50,13 @@ TEST_F(Registry, ValueOfAnotherTypeRaises) {
   SettingsStore("SOFTWARE\\Ulmek\\Zep\\Service").Write("Number", SettingsValue::Dword(4));
   RegistryHelper key(L"SOFTWARE\\Ulmek\\Zep\\Service");
   EXPECT_EQ(ErrCodeOf([&] { (void)key.ReadString(L"Number"); }), kSettingsUnsupportedType);
+  try {
+    (void)key.ReadString(L"Number");
+  } catch (const ErrCodeException& e) {
+    // The log then explains the failure rather than saying "<unknown>".
+    EXPECT_TRUE(std::string(e.what()).ends_with("(errcode 1630); ; Data of this type is not supported.\r\n"))
+        << e.what();
+  }
 }
 
 TEST_F(Registry, FailuresRaiseErrCodeException) {
