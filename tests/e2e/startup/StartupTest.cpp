@@ -120,7 +120,7 @@ TEST_F(ZepProcess, DefaultsStartTheWindowAndExitZeroOnQuit) {
   EXPECT_NE(log.find("Station 192.168.1.102 ports 7985..7990"), std::string::npos) << log;
   EXPECT_TRUE(fs::exists(dir_ / "logs" / "vektaclient.csv"));
   EXPECT_EQ(Read(dir_ / "logs" / "vektaclient.csv"), "Date;Time;Severity;TID;This;Function;Message\n");
-  // Without a configured folder the defaults live under the XDG state and data folders.
+  // A well-formed configuration file prints nothing.
   EXPECT_EQ(Read(dir_ / "stdout.txt"), "");
 }
 
@@ -139,8 +139,51 @@ TEST_F(ZepProcess, MissingTokenValueExitsOneBeforeAnyWindow) {
   Start({"10.0.0.5", "--token"});
   EXPECT_EQ(Wait(), 1);
   const std::string log = Log();
+  // The start record comes first, then the complaint at error level.
+  const auto firstEnd = log.find('\n');
+  ASSERT_NE(firstEnd, std::string::npos) << log;
+  EXPECT_TRUE(log.substr(0, firstEnd).ends_with("] Client Application Started")) << log;
+  EXPECT_NE(log.find("ERROR [", firstEnd), std::string::npos) << log;
   EXPECT_NE(log.find("] Specify token value please\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("Main window"), std::string::npos) << log;
+}
+
+TEST_F(ZepProcess, BadPortValueExitsOneBeforeAnyWindow) {
+  for (const char* port : {"abc", "0", "65531"}) {
+    SCOPED_TRACE(port);
+    fs::remove(dir_ / "logs" / "vektaclient.log");
+    Start({"10.0.0.5", "--Port", port});
+    EXPECT_EQ(Wait(), 1);
+    const std::string log = Log();
+    EXPECT_NE(log.find("] Specify port value please\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Main window"), std::string::npos) << log;
+  }
+}
+
+TEST_F(ZepProcess, LogFilesRollAtTheConfiguredSizeRaisedToAThousandBytes) {
+  WriteConfig("logger.applicationlog = " + (dir_ / "logs").string() + "\nlogger.Max_Log_File_Size = 10\n");
+  constexpr int kRuns = 15;  // two records each, well over 1000 bytes together
+  for (int i = 0; i < kRuns; ++i) {
+    Start({"10.0.0.5", "--token"});
+    ASSERT_EQ(Wait(), 1);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "logs" / "vektaclient.1.log"));
+  int started = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ / "logs")) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(".log")) continue;
+    EXPECT_LE(fs::file_size(entry.path()), 1000u) << name;
+    // Roughly full: a file rolls only when the next record would not fit.
+    if (name != "vektaclient.log") {
+      EXPECT_GT(fs::file_size(entry.path()), 700u) << name;
+    }
+    const std::string text = Read(entry.path());
+    for (auto pos = text.find("Client Application Started"); pos != std::string::npos;
+         pos = text.find("Client Application Started", pos + 1))
+      ++started;
+  }
+  // Rolling loses nothing while fewer than ten files are needed.
+  EXPECT_EQ(started, kRuns);
 }
 
 TEST_F(ZepProcess, InvalidGuidExitsOne) {

@@ -136,7 +136,11 @@ TEST_F(LogTest, RecordsBeforeSetUpAreDroppedAndSeverityIsFiltered) {
 
 TEST_F(LogTest, UnopenableFileLosesRecordsWithoutThrowing) {
   zlog::Init(0, dir_ / "missing-dir" / "x.log", 102400);
+  EXPECT_TRUE(zlog::Enabled(0, zlog::Severity::Error));
   EXPECT_NO_THROW(LOGE << "lost");
+  EXPECT_NO_THROW(zlog::Flush());
+  // Logging never makes the folder it was given.
+  EXPECT_FALSE(fs::exists(dir_ / "missing-dir"));
 }
 
 TEST_F(LogTest, FinalActionRunsOnceAndLogsWhatItsActionThrows) {
@@ -194,6 +198,24 @@ TEST_F(LogTest, UnexpectedThreadExceptionIsLoggedThenEndsTheProcess) {
   EXPECT_NE(text.find("VideoDecoderThreadProc: unhandled exception: p.cpp:4 class ProtocolException; bad"),
             std::string::npos)
       << text;
+}
+
+TEST_F(LogTest, NonStandardThreadExceptionIsLoggedWithoutTextThenEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  const fs::path log = dir_ / "fatal2.log";
+  EXPECT_EXIT(
+      {
+        zlog::Init(0, log, 102400);
+        std::thread t([] { RunThreadProc("StatisticsThreadProc", [] { throw 42; }); });
+        t.join();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(kExitThreadFailure), "");
+  auto lines = Lines(log);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("ERROR ["), std::string::npos);
+  EXPECT_NE(lines[0].find("[StatisticsThreadProc@"), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("] StatisticsThreadProc: unhandled exception: ")) << lines[0];
 }
 
 }  // namespace
