@@ -275,6 +275,9 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   Slist headers;
   AppendHeader(headers, "Content-Type: application/json");
   AppendHeader(headers, "Accept: application/json");
+  // Always answered by the service itself, never from a proxy's cache.
+  AppendHeader(headers, "Pragma: no-cache");
+  AppendHeader(headers, "Cache-Control: no-cache");
   AppendHeader(headers, "Expect:");  // no 100-continue round trip for larger bodies
   for (const std::string& line : extraHeaders) {
     if (!IsSafeHeaderLine(line)) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
@@ -322,7 +325,7 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   }
 
   long status = 0;
-  HttpResponse response = ReadResponse(h, url, status);
+  HttpResponse response = ReadResponse(h, status);
   // The transfer completed, so the connection stays usable whatever the status.
   ReturnEasy(std::move(easy));
 
@@ -332,7 +335,7 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
 }
 
-HttpResponse HttpClient::ReadResponse(void* easy, const std::string& url, long& status) {
+HttpResponse HttpClient::ReadResponse(void* easy, long& status) {
   CURL* h = easy;
   HttpResponse response;
   Transfer transfer;
@@ -341,24 +344,19 @@ HttpResponse HttpClient::ReadResponse(void* easy, const std::string& url, long& 
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-  char errorText[CURL_ERROR_SIZE] = {0};
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-
   const CURLcode rc = curl_easy_perform(h);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+  // A body that outgrew the limit stopped the transfer after the status line
+  // arrived; every other failure means there is no response to speak of.
+  if (rc != CURLE_OK && !transfer.tooBig) ThrowCurl(rc, __LINE__);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+
+  const bool debug = zlog::Enabled(0, zlog::Severity::Debug);
+  if (debug) LOGD_(this) << "Response code " << status << ", req-id: " << transfer.requestId;
   if (transfer.tooBig) {
     LOGE_(this) << "Http response too big";
     throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
   }
-  if (rc != CURLE_OK) {
-    LOGD_(this) << "HTTP request to " << url << " failed: " << curl_easy_strerror(rc)
-                << (errorText[0] ? std::string(" (") + errorText + ")" : std::string());
-    ThrowCurl(rc, __LINE__);
-  }
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-
-  if (zlog::Enabled(0, zlog::Severity::Debug)) {
-    LOGD_(this) << "Response code " << status << ", req-id: " << transfer.requestId;
+  if (debug) {
     if (response.Size() >= kBodyLogLimit)
       LOGD_(this) << response.Size();
     else

@@ -100,7 +100,7 @@ class HttpClient {
   EasyHandle TakeEasy();
   void ReturnEasy(EasyHandle easy);
   // Performs the transfer and reads the body; status gets the HTTP status.
-  HttpResponse ReadResponse(void* easy, const std::string& url, long& status);
+  HttpResponse ReadResponse(void* easy, long& status);
 
   std::string host_;
   uint16_t port_;

@@ -3,8 +3,6 @@
 #include <thread>
 #include <vector>
 
-#include "sov/base/Log.h"
-
 namespace {
 
 std::vector<std::string> AuthHeader(const std::string& token) {
@@ -37,8 +35,8 @@ HttpResponse RestClient::Request(std::string_view verb, std::string_view path, c
       unauthorized = true;
     } catch (const HttpClient4xxException&) {
       throw;  // a client error is never retried
-    } catch (const std::exception& e) {
-      LOGD_(this) << verb << " " << BasePath() << path << " failed: " << e.what();
+    } catch (const std::exception&) {
+      // transient: retried below
     }
     if (unauthorized) {
       // One renewal and one more request; whatever fails now is the caller's.

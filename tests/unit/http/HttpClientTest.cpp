@@ -43,6 +43,8 @@ TEST(HttpClientTest, SendsTheFixedHeadersAndReturnsTheBody) {
   EXPECT_EQ(log[0].path, "/svc/hello");
   EXPECT_EQ(log[0].Header("Content-Type"), "application/json");  // on a GET too
   EXPECT_EQ(log[0].Header("Accept"), "application/json");
+  EXPECT_EQ(log[0].Header("Pragma"), "no-cache");  // a proxy's cache is bypassed
+  EXPECT_EQ(log[0].Header("Cache-Control"), "no-cache");
   EXPECT_EQ(log[0].Header("User-Agent"), "vekta/mord/" + ProgramVersion());
   EXPECT_EQ(log[0].Header("X-Extra"), "one");
   EXPECT_EQ(log[0].Header("X-Request-ID"), "<absent>");  // only the server sends one
@@ -283,6 +285,18 @@ TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
   // An id longer than 63 characters is not kept.
   EXPECT_NE(log.find("] Response code 404, req-id: \n"), std::string::npos) << log;
   EXPECT_EQ(log.find(longId), std::string::npos);
+}
+
+TEST_F(HttpClientLogTest, FailedRequestsLogNothingButTheRequestLines) {
+  {
+    HttpClient client("127.0.0.1", UnusedLoopbackPort());
+    client.SetBasePath("/base");
+    EXPECT_THROW(client.Request("PUT", "/gone", nullptr, 0), HttpTransportException);
+  }
+  std::string log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_NE(log.find("HTTP client connecting to 127.0.0.1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] PUT to /base/gone\n"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // RestClient's retry, pause and renewal policy against the reference back-end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
 #include "mord/http/RestClient.h"
+#include "sov/base/Log.h"
 #include "tests/unit/http/BackendSim.h"
 
 using namespace std::chrono_literals;
@@ -110,6 +114,36 @@ TEST(RestClientTest, TransportFailuresAreRetried) {
     EXPECT_EQ(e.Code(), ECONNREFUSED);
   }
   EXPECT_EQ(recorder.pauses.size(), 4u);
+}
+
+class RestClientLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = std::filesystem::temp_directory_path() / ("zep-rest-log-" + std::to_string(getpid()) + ".log");
+    std::filesystem::remove(file_);
+    zlog::Init(0, file_, 10 * 1024 * 1024);
+  }
+  void TearDown() override {
+    zlog::Shutdown();
+    std::filesystem::remove(file_);
+  }
+  std::filesystem::path file_;
+};
+
+TEST_F(RestClientLogTest, RetriesLogOnlyTheirRequestLines) {
+  {
+    RestClient client("127.0.0.1", UnusedLoopbackPort());
+    PauseRecorder recorder;
+    client.SetPause(recorder.Hook());
+    std::string token = "t";
+    EXPECT_THROW(client.Request("GET", "/x", {}, token, 1), HttpTransportException);
+  }
+  zlog::Flush();
+  std::ifstream in(file_);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);  // connecting, then three attempts
+  for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(lines[i].ends_with("] GET to /x")) << lines[i];
 }
 
 TEST(RestClientTest, UnauthorizedRenewsOnceAndTheCallerKeepsTheNewToken) {

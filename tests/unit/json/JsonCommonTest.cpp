@@ -36,6 +36,17 @@ TEST(JsonValue, RootMustBeOfTheRecordType) {
   EXPECT_EQ(ConstructionError<JsonObject>("<html>502 Bad Gateway</html>"), ErrCode::InvalidArg);
   EXPECT_EQ(ConstructionError<JsonObject>(std::string(100000, '{')), ErrCode::InvalidArg);
 
+  // The failure names its place: the typed layer's source, line 19.
+  Quiet([] {
+    try {
+      JsonObject wrongRoot("[1]");
+      ADD_FAILURE() << "no exception";
+    } catch (const ErrCodeException& e) {
+      EXPECT_STREQ(e.Source(), "mord/json/JsonCommon.cpp");
+      EXPECT_EQ(e.Line(), 19);
+    }
+  });
+
   JsonValue<Json::Array> array("[1, 2]");
   EXPECT_EQ(array.Root().Size(), 2u);
   JsonObject object("{\"a\":1} trailing text is ignored");
@@ -70,6 +81,7 @@ TEST(JsonObject, MissingNullOrMistypedMemberRaises) {
     } catch (const BaseException& e) {
       EXPECT_STREQ(e.Message(), "no such key in json object");
       EXPECT_STREQ(e.Source(), "mord/json/JsonCommon.cpp");
+      EXPECT_EQ(e.Line(), 53);
     }
   }
   EXPECT_THROW((void)o.GetNumber("s"), BaseException);
