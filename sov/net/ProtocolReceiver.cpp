@@ -1,0 +1,7 @@
+#include "sov/net/ProtocolReceiver.h"
+
+#include "sov/net/TransportBase.h"
+
+proto::RawMessage ProtocolReceiver::ReceiveMessage(const proto::ChannelSpec& channel) {
+  return proto::ReadMessage(*transport_, channel);
+}
