@@ -110,6 +110,24 @@ TEST_F(CommandLineTest, InvalidValuesEndWithExitCodeOne) {
 TEST_F(CommandLineTest, UnknownParametersAreIgnored) {
   EXPECT_EQ(Parse({"1.2.3.4", "--foo", "--token", "abc"}), std::nullopt);
   EXPECT_EQ(params_.token, "abc");
+  // The D3D9 switch has no dashes; with them it is just another unknown word.
+  EXPECT_EQ(Parse({"1.2.3.4", "--forcedx9"}), std::nullopt);
+  EXPECT_FALSE(params_.forceSoftwareDecode);
+}
+
+TEST_F(CommandLineTest, RepeatedOptionsOverwrite) {
+  EXPECT_EQ(Parse({"1.2.3.4", "--token", "a", "--session", "s1", "--port", "9000", "--token", "b",
+                   "--session", "s2", "--port", "8000"}),
+            std::nullopt);
+  EXPECT_EQ(params_.token, "b");
+  EXPECT_EQ(params_.session, "s2");
+  EXPECT_EQ(Config::Instance().merchantApiPort, 8000);
+  EXPECT_EQ(Config::Instance().udpAudioPort, 8003);
+}
+
+TEST_F(CommandLineTest, CityThatIsNotUtf8EndsWithExitCodeOne) {
+  EXPECT_EQ(Parse({"1.2.3.4", "--city", "Z\xC3"}), 1);
+  EXPECT_EQ(params_.city, L"unknown");
 }
 
 TEST(InitialPlacement, CentresAtEightyPercentWithIntegerTenths) {
