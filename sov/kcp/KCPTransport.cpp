@@ -88,8 +88,9 @@ KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port,
   }
 
   recvBuf_.resize(kRecvSlotSize * kRecvSlots);
-  rateStartMs_ = NowMs();
-  lastActivityMs_.store(rateStartMs_, std::memory_order_relaxed);
+  int64_t now = NowMs();
+  rates_.Start(now);
+  lastActivityMs_.store(now, std::memory_order_relaxed);
 }
 
 KCPTransportBase::~KCPTransportBase() {
@@ -117,8 +118,7 @@ void KCPTransportBase::Output(std::span<const kcp::Datagram> batch) {
     iov[i].iov_len = batch[i].size();
     msgs[i].msg_hdr.msg_iov = &iov[i];
     msgs[i].msg_hdr.msg_iovlen = 1;
-    bytesSent_ += batch[i].size();
-    totalSent_ += batch[i].size();
+    rates_.CountSent(batch[i].size());
   }
   // The whole batch leaves before we return; a full socket buffer is waited out.
   std::size_t done = 0;
@@ -164,25 +164,33 @@ void KCPTransportBase::Receive(int waitMs) {
   for (int i = 0; i < n; ++i) {
     if (msgs[i].msg_hdr.msg_flags != 0) ThrowTransport(EMSGSIZE, __LINE__);
     std::size_t len = msgs[i].msg_len;
-    bytesReceived_ += len;
-    totalReceived_ += len;
+    rates_.CountReceived(len);
     // A foreign or malformed datagram is simply ignored.
     kcp_->Input(recvBuf_.data() + static_cast<std::size_t>(i) * kRecvSlotSize, len);
   }
 }
 
-void KCPTransportBase::UpdateRates(int64_t nowMs) {
-  int64_t elapsed = nowMs - rateStartMs_;
-  if (elapsed < kKcpRatePeriodMs) return;
+bool KcpByteRates::Tick(int64_t nowMs) {
+  int64_t elapsed = nowMs - startMs_;
+  if (elapsed < kKcpRatePeriodMs) return false;
   double seconds = static_cast<double>(elapsed) / 1000.0;
-  recvRate_ = static_cast<double>(bytesReceived_) * 8 / 1048576 / seconds;
-  sendRate_ = static_cast<double>(bytesSent_) * 8 / 1048576 / seconds;
-  recvRateSum_ += recvRate_;
-  sendRateSum_ += sendRate_;
-  ++rateSamples_;
-  bytesReceived_ = 0;
-  bytesSent_ = 0;
-  rateStartMs_ = nowMs;
+  recv_ = static_cast<double>(received_) * 8 / 1048576 / seconds;
+  send_ = static_cast<double>(sent_) * 8 / 1048576 / seconds;
+  recvWindow_[next_] = recv_;
+  sendWindow_[next_] = send_;
+  next_ = (next_ + 1) % kWindow;
+  filled_ = std::min(filled_ + 1, kWindow);
+  received_ = 0;
+  sent_ = 0;
+  startMs_ = nowMs;
+  return true;
+}
+
+double KcpByteRates::Average(const std::array<double, kWindow>& w) const {
+  if (filled_ == 0) return 0.0;
+  double sum = 0;
+  for (std::size_t i = 0; i < filled_; ++i) sum += w[i];
+  return sum / static_cast<double>(filled_);
 }
 
 bool KCPTransportBase::Step() {
@@ -190,7 +198,7 @@ bool KCPTransportBase::Step() {
   kcp_->Update(static_cast<uint32_t>(now));
   // Don't wait for datagrams while a complete message is already waiting to be delivered.
   Receive(kcp_->PeekSize() >= 0 ? 0 : kKcpReceiveWaitMs);
-  UpdateRates(NowMs());
+  rates_.Tick(NowMs());
   bool delivered = kcp_->Deliver([this](const uint8_t* data, std::size_t size) { DataReceived(data, size); });
   if (!delivered) Idle();
   return delivered;

@@ -1,6 +1,7 @@
 #pragma once
 // A KCP conversation with the station over one connected UDP socket. Every operation runs on the
 // owning channel thread; only the last-activity time is read from elsewhere (statistics).
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,42 @@ constexpr uint32_t kKcpUpdateIntervalMs = 2;
 constexpr uint32_t kKcpMinRtoMs = 10;
 constexpr int kKcpReceiveWaitMs = 1;
 constexpr int64_t kKcpRatePeriodMs = 1000;
+
+// Byte counts turned into megabits per second once a period. The averages cover the last five
+// figures, the window the statistics overlay shows, so that they follow a change of bandwidth.
+class KcpByteRates {
+ public:
+  static constexpr std::size_t kWindow = 5;
+
+  void Start(int64_t nowMs) { startMs_ = nowMs; }
+  void CountReceived(std::size_t n) {
+    received_ += n;
+    totalReceived_ += n;
+  }
+  void CountSent(std::size_t n) {
+    sent_ += n;
+    totalSent_ += n;
+  }
+  // Closes the period once kKcpRatePeriodMs have passed; true when it did.
+  bool Tick(int64_t nowMs);
+
+  double ReceiveMbps() const { return recv_; }
+  double SendMbps() const { return send_; }
+  double AverageReceiveMbps() const { return Average(recvWindow_); }
+  double AverageSendMbps() const { return Average(sendWindow_); }
+  uint64_t TotalReceived() const { return totalReceived_; }
+  uint64_t TotalSent() const { return totalSent_; }
+
+ private:
+  double Average(const std::array<double, kWindow>& w) const;
+
+  int64_t startMs_ = 0;
+  uint64_t received_ = 0, sent_ = 0;  // since the period started
+  uint64_t totalReceived_ = 0, totalSent_ = 0;
+  double recv_ = 0, send_ = 0;
+  std::array<double, kWindow> recvWindow_{}, sendWindow_{};
+  std::size_t next_ = 0, filled_ = 0;
+};
 
 class KCPTransportBase {
  public:
@@ -37,13 +74,13 @@ class KCPTransportBase {
   std::size_t SliceSize() const { return sliceSize_; }
   uint16_t LocalPort() const { return localPort_; }
   int64_t LastActivityMs() const { return lastActivityMs_.load(std::memory_order_relaxed); }
-  // Megabits per second over the last full second, and the mean of all such seconds.
-  double ReceiveRateMbps() const { return recvRate_; }
-  double SendRateMbps() const { return sendRate_; }
-  double AverageReceiveRateMbps() const { return rateSamples_ ? recvRateSum_ / rateSamples_ : 0.0; }
-  double AverageSendRateMbps() const { return rateSamples_ ? sendRateSum_ / rateSamples_ : 0.0; }
-  uint64_t TotalBytesReceived() const { return totalReceived_; }
-  uint64_t TotalBytesSent() const { return totalSent_; }
+  // Megabits per second over the last full second, and the mean of the last five such seconds.
+  double ReceiveRateMbps() const { return rates_.ReceiveMbps(); }
+  double SendRateMbps() const { return rates_.SendMbps(); }
+  double AverageReceiveRateMbps() const { return rates_.AverageReceiveMbps(); }
+  double AverageSendRateMbps() const { return rates_.AverageSendMbps(); }
+  uint64_t TotalBytesReceived() const { return rates_.TotalReceived(); }
+  uint64_t TotalBytesSent() const { return rates_.TotalSent(); }
   kcp::KcpProtocol& Protocol() { return *kcp_; }
 
  protected:
@@ -54,7 +91,6 @@ class KCPTransportBase {
  private:
   void Output(std::span<const kcp::Datagram> batch);
   void Receive(int waitMs);
-  void UpdateRates(int64_t nowMs);
 
   int fd_ = -1;
   uint16_t localPort_ = 0;
@@ -66,9 +102,5 @@ class KCPTransportBase {
   std::vector<uint8_t> recvBuf_;
 
   std::atomic<int64_t> lastActivityMs_{0};
-  uint64_t bytesReceived_ = 0, bytesSent_ = 0;  // since the last rate turn
-  uint64_t totalReceived_ = 0, totalSent_ = 0;
-  int64_t rateStartMs_ = 0;
-  double recvRate_ = 0, sendRate_ = 0, recvRateSum_ = 0, sendRateSum_ = 0;
-  uint64_t rateSamples_ = 0;
+  KcpByteRates rates_;
 };

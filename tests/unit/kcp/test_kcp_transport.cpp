@@ -1,6 +1,7 @@
 // KCPTransportBase over real loopback UDP: set-up from the parameters record, a lossy relay between
 // the client and a KCP station, two conversations side by side, and a station that is not there.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <memory>
 #include <random>
@@ -269,4 +270,68 @@ TEST(KcpTransport, ByteRatesAfterOneSecond) {
   EXPECT_NEAR(t.ReceiveRateMbps(), expected, expected * 0.3);
   EXPECT_DOUBLE_EQ(t.AverageReceiveRateMbps(), t.ReceiveRateMbps());
   EXPECT_GT(t.SendRateMbps(), 0.0);  // acks and the keep-alive
+}
+
+// The figures are bytes x 8 / 1048576 per second of the period; the averages shown by the statistics
+// follow the last five periods, not the whole conversation.
+TEST(KcpTransport, ByteRatesAverageTheLastFivePeriods) {
+  KcpByteRates r;
+  r.Start(10'000);
+  r.CountReceived(131072);  // one megabit
+  EXPECT_FALSE(r.Tick(10'999));
+  r.CountSent(65536);
+  ASSERT_TRUE(r.Tick(11'000));
+  EXPECT_DOUBLE_EQ(r.ReceiveMbps(), 1.0);
+  EXPECT_DOUBLE_EQ(r.SendMbps(), 0.5);
+  EXPECT_DOUBLE_EQ(r.AverageReceiveMbps(), 1.0);
+  // A late turn divides by the time that really passed; the counters start again from 0.
+  r.CountReceived(4 * 131072);
+  ASSERT_TRUE(r.Tick(13'000));
+  EXPECT_DOUBLE_EQ(r.ReceiveMbps(), 2.0);
+  EXPECT_DOUBLE_EQ(r.SendMbps(), 0.0);
+  EXPECT_DOUBLE_EQ(r.AverageReceiveMbps(), 1.5);
+  EXPECT_DOUBLE_EQ(r.AverageSendMbps(), 0.25);
+  int64_t now = 13'000;
+  for (uint64_t mbit : {3, 4, 5, 6}) {
+    r.CountReceived(mbit * 131072);
+    now += 1000;
+    ASSERT_TRUE(r.Tick(now));
+  }
+  EXPECT_DOUBLE_EQ(r.ReceiveMbps(), 6.0);
+  EXPECT_DOUBLE_EQ(r.AverageReceiveMbps(), (2.0 + 3 + 4 + 5 + 6) / 5);  // the 1 has left the window
+  EXPECT_DOUBLE_EQ(r.AverageSendMbps(), 0.0);
+  EXPECT_EQ(r.TotalReceived(), 23u * 131072);
+  EXPECT_EQ(r.TotalSent(), 65536u);
+}
+
+// With force flush a send leaves before the call returns, as one datagram whose bytes follow the
+// segment layout; without it the message waits for the next timer turn.
+TEST(KcpTransport, ForceFlushSendsAtOnce) {
+  for (uint32_t force : {1u, 0u}) {
+    uint16_t port;
+    int fd = BoundUdp(&port);
+    proto::UDP_CHANNEL_PARAMS p = Params(0x0A0B0C0D);
+    p.forceFlush = force;
+    p.sendWnd = 300;  // the client's receive window, announced in every segment
+    CollectingTransport t(Loopback(), port, p);
+    t.StepCollect();  // the timer has run once; nothing is queued, so nothing is sent
+    t.Send(&kKeepAlive, 1);
+    pollfd pf{fd, POLLIN, 0};
+    int ready = ::poll(&pf, 1, force ? 5000 : 100);
+    if (force) {
+      EXPECT_EQ(ready, 1) << "force flush";
+    } else {
+      EXPECT_EQ(ready, 0) << "sent without force flush before the timer ran";
+      int64_t deadline = NowUs() + 5'000'000;
+      while (::poll(&pf, 1, 0) == 0 && NowUs() < deadline) t.StepCollect();
+    }
+    Bytes d(2048);
+    ssize_t n = ::recv(fd, d.data(), d.size(), MSG_DONTWAIT);
+    ASSERT_EQ(n, 25) << "force " << force;
+    const uint8_t head[] = {0x0D, 0x0C, 0x0B, 0x0A, 81, 0, 0x2C, 0x01};  // conv, push, frg 0, wnd 300
+    EXPECT_EQ(0, memcmp(d.data(), head, sizeof head));
+    const uint8_t tail[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, kKeepAlive};  // sn 0, una 0, len 1, data
+    EXPECT_EQ(0, memcmp(d.data() + 12, tail, sizeof tail));
+    ::close(fd);
+  }
 }
