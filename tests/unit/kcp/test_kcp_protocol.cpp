@@ -412,6 +412,35 @@ TEST(KcpWindow, ZeroRemoteWindowIsProbedAfter7000ms) {
   EXPECT_EQ(segs[0].first.wnd, 128u);
 }
 
+// While the peer's window stays at zero it is probed 7000 ms after the first flush that sees it, then
+// at gaps growing by half up to 120000 ms; an open window ends the probing and resets the timer.
+TEST(KcpWindow, ProbeGapsGrowByHalfUpTo120s) {
+  Capture cap;
+  KcpProtocol k(kConv, cap.Fn());
+  k.SetNoDelay(2, 1, 1, 1);  // a flush every millisecond, so each probe time is met exactly
+  k.Update(0);
+  ASSERT_TRUE(Feed(k, Seg(kConv, kCmdWins, 0, 0, 0)));
+  cap.Clear();
+  auto probesUntil = [&](uint32_t from, uint32_t to) {
+    std::vector<uint32_t> times;
+    for (uint32_t t = from; t <= to; ++t) {
+      cap.Clear();
+      k.Update(t);
+      for (auto& [h, d] : cap.Segments())
+        if (h.cmd == kCmdWask) times.push_back(t);
+    }
+    return times;
+  };
+  // Armed at 1; then 7000, 10500, 15750, 23625, 35437, 53155, 79732, 119598, 120000, 120000 apart.
+  std::vector<uint32_t> want{7001, 17501, 33251, 56876, 92313, 145468, 225200, 344798, 464798, 584798};
+  EXPECT_EQ(probesUntil(1, 600000), want);
+
+  ASSERT_TRUE(Feed(k, Seg(kConv, kCmdWins, 0, 0, 128)));
+  EXPECT_TRUE(probesUntil(600001, 610000).empty());
+  ASSERT_TRUE(Feed(k, Seg(kConv, kCmdWins, 0, 0, 0)));
+  EXPECT_EQ(probesUntil(610001, 620000), std::vector<uint32_t>{617001});
+}
+
 TEST(KcpTimer, FlushesEveryIntervalAndResetsOnClockJump) {
   Capture cap;
   KcpProtocol k(kConv, cap.Fn());
@@ -437,6 +466,13 @@ TEST(KcpTimer, FlushesEveryIntervalAndResetsOnClockJump) {
   EXPECT_EQ(cap.batches.size(), 1u);
   k.Update(1020 + 60002);
   EXPECT_EQ(cap.batches.size(), 2u);
+  // So does a step back of 10 s or more; a shorter one waits for the flush time.
+  const uint32_t due = 1020 + 60004;
+  Feed(k, Seg(kConv, kCmdPush, 102, 0, 128, 0, {1}));
+  k.Update(due - 9999);
+  EXPECT_EQ(cap.batches.size(), 2u);
+  k.Update(due - 10000);
+  EXPECT_EQ(cap.batches.size(), 3u);
 }
 
 // Two blocks over a simulated link that loses, duplicates, reorders and delays datagrams.
