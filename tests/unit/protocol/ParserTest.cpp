@@ -1,6 +1,7 @@
 // The incremental parser over arbitrary splits, and the exact-length TCP reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -264,6 +265,49 @@ TEST(TcpReader, StationSideApiMessages) {
   EXPECT_EQ(ReadClipboardText(clip), u"hi");
   EXPECT_EQ(V(clip.mode), 1u);
   EXPECT_EQ(s.pos, s.data.size());
+}
+
+TEST(TcpReader, AllZeroSizesCompleteWithTheHeader) {
+  FakeSource video{VideoFrameWire(0, 7, {}, {}, {})};
+  RECTS_INFO f = ToVideoFrame(ReadMessage(video, kVideoChannel));
+  EXPECT_EQ(video.pos, 29u);
+  EXPECT_EQ(video.reads, 2);  // type and header, no block reads
+  EXPECT_TRUE(f.blockA.empty() && f.blockB.empty() && f.picture.empty());
+  EXPECT_EQ(V(f.header.frameStamp), 7);
+
+  FakeSource audio{AudioFrameWire(0, {})};
+  EXPECT_TRUE(ToAudioFrame(ReadMessage(audio, kAudioChannel)).payload.empty());
+  EXPECT_EQ(audio.pos, 53u);
+  EXPECT_EQ(audio.reads, 2);
+}
+
+TEST(TcpReader, ChannelTypeSets) {
+  // Every type byte against every TCP reader of the client: accepted types are read, any
+  // other raises the channel's text before another byte is read.
+  struct Case {
+    const ChannelSpec& channel;
+    std::vector<int> accepted;
+    const char* text;
+  } cases[] = {{kApiChannel, {0, 6, 12, 19, 25}, "General protocol failure"},
+               {kVideoChannel, {0, 2, 11}, "Unexpected message header"},
+               {kAudioChannel, {0, 3, 11}, "General protocol failure"},
+               {kMousePointerChannel, {0, 1, 11}, "General protocol failure"},
+               {kUdpChannel, {0, 2, 3, 11}, "General protocol failure: unknown message UID"}};
+  for (const Case& c : cases) {
+    for (int type = 0; type < 256; ++type) {
+      bool accepted = std::find(c.accepted.begin(), c.accepted.end(), type) != c.accepted.end();
+      EXPECT_EQ(c.channel.Accepts(static_cast<uint8_t>(type)), accepted) << c.text << " " << type;
+      if (accepted) continue;
+      FakeSource s{{static_cast<uint8_t>(type), 0, 0, 0, 0}};
+      try {
+        ReadMessage(s, c.channel);
+        ADD_FAILURE() << type;
+      } catch (const ProtocolException& e) {
+        EXPECT_STREQ(e.Message(), c.text);
+      }
+      EXPECT_EQ(s.pos, 1u);
+    }
+  }
 }
 
 TEST(TcpReader, LargeBlocksArriveInSteps) {
