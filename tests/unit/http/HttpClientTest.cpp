@@ -268,8 +268,9 @@ TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
   const std::string longId(64, 'L');
   BackendSim sim(Scenario(
       Rule("GET", "/l/1023", 200, ", \"body_size\": 1023, \"headers\": {\"X-Request-ID\": \"abc-1\"}") + "," +
-      Rule("GET", "/l/1024", 200, ", \"body_size\": 1024") + "," +
-      Rule("PUT", "/l/long-id", 404, ", \"headers\": {\"X-Request-ID\": \"" + longId + "\"}")));
+      Rule("GET", "/l/1024", 200,
+           ", \"body_size\": 1024, \"headers\": {\"X-Request-ID\": \"" + std::string(63, 'M') + "\"}") +
+      "," + Rule("PUT", "/l/long-id", 404, ", \"headers\": {\"X-Request-ID\": \"" + longId + "\"}")));
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
   client.SetBasePath("/l");
   client.Request("GET", "/1023", nullptr, 0);
@@ -282,9 +283,19 @@ TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
   EXPECT_NE(log.find("] " + std::string(1023, 'x') + "\n"), std::string::npos);
   EXPECT_EQ(log.find(std::string(1024, 'x')), std::string::npos);
   EXPECT_NE(log.find("] 1024\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] Response code 200, req-id: " + std::string(63, 'M') + "\n"), std::string::npos);
   // An id longer than 63 characters is not kept.
   EXPECT_NE(log.find("] Response code 404, req-id: \n"), std::string::npos) << log;
   EXPECT_EQ(log.find(longId), std::string::npos);
+}
+
+TEST_F(HttpClientLogTest, NothingIsLoggedBelowDebugLevel) {
+  zlog::Shutdown();
+  zlog::Init(0, file_, 10 * 1024 * 1024, zlog::Severity::Info);
+  BackendSim sim(Scenario(Rule("GET", "/q", 200, ", \"body\": \"quiet\"")));
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+  EXPECT_EQ(client.Request("GET", "/q", nullptr, 0).View(), "quiet");
+  EXPECT_EQ(Log(), "");
 }
 
 TEST_F(HttpClientLogTest, FailedRequestsLogNothingButTheRequestLines) {
