@@ -1,5 +1,5 @@
 // zep-backend: the reference back-end over HTTPS on loopback.
-#include <pthread.h>
+#include <httplib.h>
 #include <signal.h>
 
 #include <chrono>
@@ -7,13 +7,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "tools/backend-sim/Backend.h"
-#include "tools/backend-sim/HttpsServer.h"
 #include "tools/backend-sim/SelfSignedCert.h"
 
 namespace {
@@ -34,8 +32,7 @@ Options:
   --scenario FILE    load the scenario (JSON, see below) at start
   --demo             load the built-in demo scenario (the default without --scenario)
   --log FILE         append one JSON line per request: time_ms, method, path
-                     (with the query as sent), headers (names and values as
-                     sent, empty values included), body, status
+                     (with the query as sent), headers, body, status
   --help             show this text
 
 Once listening it prints one line to standard output:
@@ -79,61 +76,19 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// %XX decoding; in a query '+' also stands for a space. Malformed escapes stay as they are.
-std::string Decode(const std::string& s, bool plusIsSpace) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2])));
-      i += 2;
-    } else if (plusIsSpace && s[i] == '+') {
-      out.push_back(' ');
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
-SimRequest ToSimRequest(const RawRequest& raw) {
+SimRequest ToSimRequest(const httplib::Request& req) {
   SimRequest out;
-  out.method = raw.method;
-  out.target = raw.target;
-  const std::size_t q = raw.target.find('?');
-  out.path = Decode(raw.target.substr(0, q), false);
-  if (q != std::string::npos) {
-    const std::string query = raw.target.substr(q + 1);
-    std::size_t start = 0;
-    while (start <= query.size()) {
-      std::size_t amp = query.find('&', start);
-      if (amp == std::string::npos) amp = query.size();
-      const std::string pair = query.substr(start, amp - start);
-      if (!pair.empty()) {
-        const std::size_t eq = pair.find('=');
-        out.params[Decode(pair.substr(0, eq), true)] =
-            eq == std::string::npos ? std::string() : Decode(pair.substr(eq + 1), true);
-      }
-      start = amp + 1;
-    }
+  out.method = req.method;
+  out.target = req.target.empty() ? req.path : req.target;
+  out.path = req.path;
+  for (const auto& [k, v] : req.params) out.params[k] = v;
+  for (const auto& [k, v] : req.headers) {
+    // httplib adds the socket addresses as pseudo headers.
+    if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
+    out.headers.emplace_back(k, v);
   }
-  out.headers = raw.headers;
-  out.body = raw.body;
+  out.body = req.body;
   return out;
-}
-
-RawResponse JsonAnswer(int status, std::string body) {
-  RawResponse r;
-  r.status = status;
-  r.body = std::move(body);
-  return r;
 }
 
 }  // namespace
@@ -203,56 +158,77 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::unique_ptr<HttpsServer> server;
-  uint16_t bound = 0;
-  try {
-    server = std::make_unique<HttpsServer>(cert.cert.get(), cert.key.get());
-    bound = server->Listen(host, static_cast<uint16_t>(port));
-  } catch (const std::exception& e) {
-    std::cerr << "zep-backend: cannot listen on " << host << ":" << port << ": " << e.what() << "\n";
+  httplib::SSLServer server(cert.cert.get(), cert.key.get());
+  if (!server.is_valid()) {
+    std::cerr << "zep-backend: TLS set-up failed\n";
     return 1;
   }
+  server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+  server.set_keep_alive_max_count(100);  // like a real front end; the library's default is 5
+  server.set_tcp_nodelay(true);
 
-  auto serve = [&](const RawRequest& raw) -> RawResponse {
-    const SimRequest request = ToSimRequest(raw);
-    if (request.path.rfind("/__sim/", 0) == 0) {
-      try {
-        if (request.path == "/__sim/scenario" && request.method == "POST") {
-          backend.LoadScenario(request.body);
-        } else if (request.path == "/__sim/rules" && request.method == "POST") {
-          backend.AddRules(request.body);
-        } else if (request.path == "/__sim/state" && request.method == "GET") {
-          return JsonAnswer(200, backend.StateJson());
-        } else if (request.path == "/__sim/shutdown" && request.method == "POST") {
-          server->Stop();
-        } else {
-          return JsonAnswer(404, "{\"error\": \"no such control call\"}");
-        }
-        return JsonAnswer(200, "{}");
-      } catch (const std::exception& e) {
-        return JsonAnswer(400, "{\"error\": " + JsonQuote(e.what()) + "}");
-      }
+  server.Post("/__sim/scenario", [&](const httplib::Request& req, httplib::Response& res) {
+    try {
+      backend.LoadScenario(req.body);
+      res.set_content("{}", "application/json");
+    } catch (const std::exception& e) {
+      res.status = 400;
+      res.set_content("{\"error\": " + JsonQuote(e.what()) + "}", "application/json");
     }
+  });
+  server.Post("/__sim/rules", [&](const httplib::Request& req, httplib::Response& res) {
+    try {
+      backend.AddRules(req.body);
+      res.set_content("{}", "application/json");
+    } catch (const std::exception& e) {
+      res.status = 400;
+      res.set_content("{\"error\": " + JsonQuote(e.what()) + "}", "application/json");
+    }
+  });
+  server.Get("/__sim/state", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content(backend.StateJson(), "application/json");
+  });
+  server.Post("/__sim/shutdown", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{}", "application/json");
+    std::thread([&server] { server.stop(); }).detach();
+  });
+
+  auto serve = [&](const httplib::Request& req, httplib::Response& res) {
+    const SimRequest request = ToSimRequest(req);
     SimResponse answer = backend.Handle(request);
-    if (answer.delayMs > 0) server->Sleep(answer.delayMs);
+    if (answer.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
     // Logged before the answer goes out, so a client that got it finds the line.
     backend.LogRequest(request, answer.status);
-    RawResponse response = JsonAnswer(answer.status, std::move(answer.body));
-    response.headers = std::move(answer.headers);
-    return response;
+    res.status = answer.status;
+    for (const auto& [name, value] : answer.headers) res.set_header(name, value);
+    res.set_content(answer.body, "application/json");
   };
+  const char* pattern = "/.*";
+  server.Get(pattern, serve);
+  server.Post(pattern, serve);
+  server.Put(pattern, serve);
+  server.Delete(pattern, serve);
+  server.Patch(pattern, serve);
+
+  int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) {
+    std::cerr << "zep-backend: cannot listen on " << host << ":" << port << "\n";
+    return 1;
+  }
 
   std::thread signalThread([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server->Stop();
+    server.stop();
   });
 
   std::cout << "zep-backend listening on https://" << host << ":" << bound << std::endl;
-  server->Serve(serve);
+  server.listen_after_bind();
 
   // Wake the signal thread if the server stopped on its own.
-  pthread_kill(signalThread.native_handle(), SIGTERM);
-  signalThread.join();
+  if (signalThread.joinable()) {
+    pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+  }
   return 0;
 }
