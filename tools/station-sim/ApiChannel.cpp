@@ -278,7 +278,7 @@ void Station::ServeApi(int fd, int64_t conn, const std::string& guid) {
         if (options_.pingDelayMs > 0 && !stop_.Sleep(options_.pingDelayMs)) return;
         proto::PING_REPLY reply;
         reply.clientTime = ping.clientTime;
-        reply.stationTime = NowMicros();
+        reply.stationTime = StationMicros();
         std::vector<uint8_t> out;
         proto::AppendMessage(out, proto::kPing, reply);
         if (!send(out)) return;

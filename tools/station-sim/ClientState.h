@@ -19,6 +19,7 @@ struct UdpParams {
   uint32_t forceFlush = 0;
   uint32_t recvBuf = 0;
   uint32_t sendBuf = 0;
+  bool operator==(const UdpParams&) const = default;
 };
 UdpParams ParseUdpParams(const uint8_t* record);
 

@@ -11,6 +11,22 @@ int64_t NowMicros() {
 }
 
 namespace {
+int64_t stationClockOffsetUs = 0;
+}  // namespace
+
+void SetStationClockOffset(int64_t offsetUs) {
+  stationClockOffsetUs = offsetUs;
+}
+
+int64_t StationClockOffset() {
+  return stationClockOffsetUs;
+}
+
+int64_t StationMicros() {
+  return NowMicros() + stationClockOffsetUs;
+}
+
+namespace {
 
 // Copies one UTF-8 sequence starting at s[i] (leaving i on its last byte), or gives U+FFFD for bytes that
 // are not valid UTF-8, so that text decoded from a peer never breaks the JSON line.

@@ -1,6 +1,7 @@
 #pragma once
 // One JSON object per line for every station event, so tests and people can follow a run.
-// Every line carries "t_us" (the station clock) and "event"; the rest depends on the event.
+// Every line carries "t_us" (the host's monotonic clock, NowMicros) and "event"; the rest depends on
+// the event.
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -11,6 +12,13 @@ namespace station {
 
 // The process clock in microseconds (HPCWrapper), the same clock the client stamps pings with.
 int64_t NowMicros();
+
+// The station's own clock as it goes on the wire (ping replies, frame stamps): NowMicros shifted by
+// a fixed offset, so that a client on the same host still sees a clock of its own and its offset
+// arithmetic is exercised. Set once before any thread starts.
+void SetStationClockOffset(int64_t offsetUs);
+int64_t StationClockOffset();
+int64_t StationMicros();
 
 std::string JsonEscape(const std::string& s);
 

@@ -142,6 +142,10 @@ StationOptions ParseOptions(int argc, char** argv) {
       o.videoFrames = ToInt(opt, value(), 0, INT64_MAX);
     } else if (opt == "--greeting-timeout-ms") {
       o.greetingTimeoutMs = static_cast<int>(ToInt(opt, value(), 1, 600000));
+    } else if (opt == "--max-connections") {
+      o.maxConnections = static_cast<int>(ToInt(opt, value(), 1, 4096));
+    } else if (opt == "--clock-offset-ms") {
+      o.clockOffsetMs = ToInt(opt, value(), -1000000000000LL, 1000000000000LL);
     } else if (opt == "--duration") {
       o.durationS = ToDouble(opt, value(), 0, 1e7);
     } else if (opt == "--udp-loss") {
@@ -216,8 +220,11 @@ Cursor:
 Handshake and API:
   --reject-handshake       answer the 's' handshake with 0 (default: accept with 1)
   --ping-delay-ms N        delay each ping reply by N ms (default 0)
+  --clock-offset-ms N      the station clock (ping replies, frame stamps) runs N ms ahead of this
+                           host's monotonic clock (default 3600000; 0 shares the host's clock)
   --at "MS ACTION ARGS"    scripted API message MS ms after the API greeting; repeatable:
                              open-link URL | vibrate INDEX LEFT RIGHT | incoming [random|32 hex digits]
+                             | noop | keep-alive (the client's API reader refuses 11: a fault)
   --script FILE            the same, one per line ('#' starts a comment)
 Faults (CHANNEL: probe, mouse, video, audio, api, control, udp-video, udp-audio):
   --drop-after CHANNEL:N   close the channel after N messages sent (control: received)
@@ -227,6 +234,8 @@ Faults (CHANNEL: probe, mouse, video, audio, api, control, udp-video, udp-audio)
   --udp-loss P             drop each UDP datagram (in and out) with probability P (0..1)
 Run:
   --greeting-timeout-ms N  time a client has to send its greeting (default 5000)
+  --max-connections N      TCP connections served at once, all ports together; more are closed
+                           at once (default 256)
   --duration S             stop after S seconds (default: run until SIGINT or SIGTERM)
   --help                   this text
 On exit a "summary" line counts the events of the run.

@@ -46,6 +46,8 @@ struct StationOptions {
   bool adts = false;
   int64_t videoFrames = 0;  // 0: no limit
   int greetingTimeoutMs = 5000;
+  int maxConnections = 256;         // TCP connections served at once; more are closed at accept
+  int64_t clockOffsetMs = 3600000;  // station clock = host monotonic clock + this
   double durationS = 0;
   double udpLoss = 0;
   std::vector<ScriptAction> script;

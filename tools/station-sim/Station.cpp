@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <random>
 #include <span>
@@ -128,7 +129,9 @@ void Station::Start() {
                  .Int("api", basePort_ + 4)
                  .Int("control", basePort_ + 5)
                  .Int("udp_video", basePort_ + 2)
-                 .Int("udp_audio", basePort_ + 3));
+                 .Int("udp_audio", basePort_ + 3)
+                 .Int("clock_offset_us", StationClockOffset())
+                 .Int("max_connections", options_.maxConnections));
   for (auto& [channel, fd] : tcp_) {
     Channel c = channel;
     int listener = fd.Get();
@@ -186,10 +189,44 @@ void Station::AcceptLoop(Channel channel, int listener) {
     IoResult r = WaitReadable(listener, stop_, -1);
     if (r == IoResult::Stopped) return;
     int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    const int64_t conn = nextConn_++;
+    if (fd < 0) {
+      // Out of descriptors or memory: the connection stays queued and the listener readable, so
+      // pause rather than spin until something is freed.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        log_.Write(
+            JsonLine("accept_failed").Str("channel", ChannelName(channel)).Str("what", strerror(errno)));
+        if (!stop_.Sleep(100)) return;
+      }
+      continue;
+    }
     auto holder = std::make_shared<Fd>(fd);
-    Spawn([this, channel, holder, conn] { ServeConnection(channel, std::move(*holder), conn); });
+    const int64_t conn = nextConn_++;
+    // One thread per connection: a flood of clients must not exhaust threads or descriptors.
+    if (active_.fetch_add(1) >= options_.maxConnections) {
+      --active_;
+      log_.Write(JsonLine("connection_refused")
+                     .Str("channel", ChannelName(channel))
+                     .Int("conn", conn)
+                     .Str("peer", PeerName(fd))
+                     .Str("reason", "too many connections"));
+      continue;  // the holder closes it
+    }
+    try {
+      Spawn([this, channel, holder, conn] {
+        struct Release {
+          std::atomic<int>& active;
+          ~Release() { --active; }
+        } release{active_};
+        ServeConnection(channel, std::move(*holder), conn);
+      });
+    } catch (const std::exception& e) {
+      // No thread to be had: refuse this one and keep accepting.
+      --active_;
+      log_.Write(JsonLine("connection_refused")
+                     .Str("channel", ChannelName(channel))
+                     .Int("conn", conn)
+                     .Str("reason", e.what()));
+    }
   }
 }
 

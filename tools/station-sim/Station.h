@@ -87,6 +87,7 @@ class Station {
   std::vector<std::pair<Channel, Fd>> tcp_;
   std::vector<std::pair<Channel, Fd>> udp_;
   std::atomic<int64_t> nextConn_{1};
+  std::atomic<int> active_{0};  // TCP connections being served
 
   std::mutex workersMutex_;  // guards workers_
   std::vector<Worker> workers_;

@@ -202,15 +202,20 @@ void Station::UdpLoop(Channel channel, int fd) {
             if (s.state) {
               ClientSnapshot snap = s.state->Get();
               const UdpParams p = isAudio ? snap.audio : snap.video;
-              if (p.mode != s.params.mode || p.sendWnd != s.params.sendWnd ||
-                  p.packetSize != s.params.packetSize || p.sliceSize != s.params.sliceSize) {
+              // Any field counts: windows and force flush shape the conversation as much as the mode.
+              if (!(p == s.params)) {
                 s.params = p;
                 configure(s);
                 log_.Write(JsonLine("kcp_params")
                                .Str("channel", name)
                                .Int("conn", s.conn)
                                .Str("guid", s.guid)
-                               .Int("mode", p.mode));
+                               .Int("mode", p.mode)
+                               .Int("mtu", s.kcp->Mtu())
+                               .Int("snd_wnd", s.kcp->SndWnd())
+                               .Int("rcv_wnd", s.kcp->RcvWnd())
+                               .Int("slice", s.slice)
+                               .Int("force_flush", p.forceFlush));
               }
             }
           }

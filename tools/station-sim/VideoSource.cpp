@@ -17,7 +17,7 @@ class LiveSource : public VideoSource {
   int Width() const override { return encoder_.Settings().width; }
   int Height() const override { return encoder_.Settings().height; }
   bool Next(double px, double py, CodedPicture& out) override {
-    const int64_t stamp = NowMicros();
+    const int64_t stamp = StationMicros();
     TestPattern::Draw(picture_.get(), count_, px, py);
     auto coded = encoder_.Encode(picture_.get(), static_cast<int64_t>(count_));
     ++count_;
@@ -48,7 +48,7 @@ class ClipSource : public VideoSource {
   bool Next(double, double, CodedPicture& out) override {
     out.data = clip_->pictures[next_ % clip_->pictures.size()];
     out.codec = clip_->codec;
-    out.stamp = NowMicros();
+    out.stamp = StationMicros();
     out.number = next_++;
     return true;
   }

@@ -14,7 +14,7 @@ namespace station {
 struct CodedPicture {
   int codec = 0;
   std::vector<uint8_t> data;
-  int64_t stamp = 0;  // station microseconds: when the picture was drawn (live) or is sent (clip)
+  int64_t stamp = 0;  // StationMicros: when the picture was drawn (live) or is sent (clip)
   uint64_t number = 0;
 };
 

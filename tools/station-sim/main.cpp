@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "zep-station: cannot open log %s\n", options.logPath.c_str());
     return 1;
   }
+  station::SetStationClockOffset(options.clockOffsetMs * 1000);
   const int64_t started = station::NowMicros();
   try {
     station::Station st(options, log);

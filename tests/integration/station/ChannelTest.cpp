@@ -2,6 +2,8 @@
 // client that writes every byte by hand.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "StationHarness.h"
 
 namespace stationtest {
@@ -74,24 +76,31 @@ TEST(StationGreeting, IsRequiredOnEveryChannelAndAFaultyClientDoesNotStopTheStat
 }
 
 TEST(StationApi, PingReplyEchoesTheClientTimeWithTheStationClock) {
-  StationProcess station({});
-  RawClient api(station.Port(4));
-  api.Send(RandomGuid().GreetingBytes());
-  for (int64_t t1 : {int64_t{1}, int64_t{0x0123456789abcdefLL}, int64_t{-5}}) {
-    std::vector<uint8_t> ping = Message(6, 16);
-    Put64(ping, 1, static_cast<uint64_t>(t1));
-    for (int i = 9; i < 17; ++i) ping[i] = 0xAA;  // reserved bytes are ignored
-    const int64_t before = MonotonicUs();
-    api.Send(ping);
-    std::vector<uint8_t> reply = api.Recv(17);
-    const int64_t after = MonotonicUs();
-    ASSERT_EQ(reply.size(), 17u);
-    EXPECT_EQ(reply[0], 6);
-    EXPECT_EQ(static_cast<int64_t>(Get64(&reply[1])), t1);
-    // Same machine, same monotonic clock: the station's time lies between send and receive.
-    const int64_t ts = static_cast<int64_t>(Get64(&reply[9]));
-    EXPECT_GE(ts, before - 1000);
-    EXPECT_LE(ts, after + 1000);
+  // By default the station clock runs an hour ahead of this host's, so a client on the same host
+  // still sees a clock offset of its own; the option moves it either way.
+  for (const auto& [args, wantOffsetUs] :
+       {std::pair<std::vector<std::string>, int64_t>{{}, 3600000000LL},
+        std::pair<std::vector<std::string>, int64_t>{{"--clock-offset-ms", "-5000"}, -5000000LL}}) {
+    StationProcess station(args);
+    ASSERT_EQ(station.ClockOffsetUs(), wantOffsetUs);
+    RawClient api(station.Port(4));
+    api.Send(RandomGuid().GreetingBytes());
+    for (int64_t t1 : {int64_t{1}, int64_t{0x0123456789abcdefLL}, int64_t{-5}}) {
+      std::vector<uint8_t> ping = Message(6, 16);
+      Put64(ping, 1, static_cast<uint64_t>(t1));
+      for (int i = 9; i < 17; ++i) ping[i] = 0xAA;  // reserved bytes are ignored
+      const int64_t before = MonotonicUs();
+      api.Send(ping);
+      std::vector<uint8_t> reply = api.Recv(17);
+      const int64_t after = MonotonicUs();
+      ASSERT_EQ(reply.size(), 17u);
+      EXPECT_EQ(reply[0], 6);
+      EXPECT_EQ(static_cast<int64_t>(Get64(&reply[1])), t1);
+      // Same machine: the station's time, less its offset, lies between send and receive.
+      const int64_t ts = static_cast<int64_t>(Get64(&reply[9])) - wantOffsetUs;
+      EXPECT_GE(ts, before - 1000);
+      EXPECT_LE(ts, after + 1000);
+    }
   }
 }
 
@@ -357,6 +366,33 @@ TEST(StationRun, SummaryOnExitAndReconnectingClientsAreServed) {
   EXPECT_NE(s.find("\"ping_reply\":3"), std::string::npos) << s;
 }
 
+TEST(StationRun, ConnectionsOverTheLimitAreClosedAndTheListenersKeepServing) {
+  StationProcess station({"--max-connections", "3"});
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 3; ++i) {
+    held.push_back(std::make_unique<RawClient>(station.Port(0)));
+    held.back()->Send({'h'});
+    ASSERT_EQ(held.back()->Recv(1), std::vector<uint8_t>{'h'}) << i;
+  }
+  // Idle connections count as much as busy ones, on any port.
+  for (int port : {0, 4}) {
+    RawClient extra(station.Port(port));
+    EXPECT_TRUE(extra.ClosedByPeer()) << port;
+  }
+  EXPECT_EQ(station.WaitForCount("\"event\":\"connection_refused\"", 2, 5000), 2u);
+  held.pop_back();
+  ASSERT_EQ(station.WaitForCount("\"event\":\"disconnected\"", 1, 5000), 1u);
+  // The freed place is counted back just after that line is written; allow for the gap.
+  bool served = false;
+  for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+    RawClient again(station.Port(0));
+    again.Send({'h'});
+    served = again.Recv(1, 2000) == std::vector<uint8_t>{'h'};
+    if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(served) << station.Log();
+}
+
 TEST(StationFaults, StallHoldsTheChannelForTheGivenTime) {
   StationProcess station({"--cursor-interval-ms", "20", "--stall", "mouse:1:400"});
   RawClient mouse(station.Port(1));
@@ -413,11 +449,14 @@ TEST(StationRun, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {
                           "--stall",
                           "--udp-loss",
                           "--greeting-timeout-ms",
+                          "--max-connections",
+                          "--clock-offset-ms",
                           "--duration",
                           "--help"})
     EXPECT_NE(help.find(std::string("  ") + opt + " "), std::string::npos) << opt;
   for (const char* bad : {"--frobnicate", "--codec 5", "--size 12x", "--port", "--drop-after tv:3",
-                          "--at \"10 launch-missiles\"", "--at \"0 incoming 12zz\"", "--udp-loss 1.5"}) {
+                          "--at \"10 launch-missiles\"", "--at \"0 incoming 12zz\"", "--udp-loss 1.5",
+                          "--max-connections 0", "--clock-offset-ms 1.5"}) {
     std::string out = RunStation(bad, &status);
     EXPECT_EQ(status, 2) << bad;
     EXPECT_NE(out.find("zep-station: "), std::string::npos) << bad;

@@ -135,7 +135,8 @@ TEST_P(StationVideo, FramesOfTheRequestedCodecAndSizeDecode) {
     EXPECT_EQ(Get16(&m.header[18]), codec);
     EXPECT_FALSE(m.a.empty());
     EXPECT_FALSE(m.b.empty());
-    const int64_t stamp = static_cast<int64_t>(Get64(&m.header[20]));
+    // The station's own clock: the host's monotonic clock shifted by the announced offset.
+    const int64_t stamp = static_cast<int64_t>(Get64(&m.header[20])) - station.ClockOffsetUs();
     EXPECT_GT(stamp, lastStamp);
     EXPECT_GE(stamp, start - 1000);
     EXPECT_LE(stamp, MonotonicUs() + 1000);
@@ -417,6 +418,16 @@ TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
             static_cast<int64_t>(static_cast<uint32_t>(guid.data1 + 1)));
   EXPECT_EQ(StationProcess::NumberField(s, "snd_wnd"), 64);
   EXPECT_EQ(StationProcess::NumberField(s, "rcv_wnd"), 128);  // never below 128
+
+  // A later announcement that changes only the receive window and force flush is followed too.
+  Put32(udp, 37 + 20, 512);
+  Put32(udp, 37 + 24, 1);
+  api.Send(udp);
+  std::string changed = station.WaitForLine("\"event\":\"kcp_params\"", 5000, "udp-audio");
+  ASSERT_FALSE(changed.empty()) << station.Log();
+  EXPECT_EQ(StationProcess::NumberField(changed, "snd_wnd"), 64);
+  EXPECT_EQ(StationProcess::NumberField(changed, "rcv_wnd"), 512);
+  EXPECT_EQ(StationProcess::NumberField(changed, "force_flush"), 1);
 }
 
 TEST(StationFaults, GarbageAfterTheGivenCountOnTheAudioChannel) {

@@ -72,12 +72,15 @@ class StationProcess {
     std::string line = WaitForLine("\"event\":\"listening\"", 20000);
     if (line.empty()) throw std::runtime_error("zep-station did not start listening:\n" + Log());
     basePort_ = static_cast<int>(NumberField(line, "base_port"));
+    clockOffsetUs_ = NumberField(line, "clock_offset_us");
   }
   ~StationProcess() {
     Stop();
     unlink(logPath_.c_str());
   }
   int Port(int offset = 0) const { return basePort_ + offset; }
+  // Station clock (ping replies, frame stamps) minus this host's monotonic clock.
+  int64_t ClockOffsetUs() const { return clockOffsetUs_; }
   // Sends SIGTERM and waits; returns the exit status.
   int Stop() {
     if (pid_ <= 0) return status_;
@@ -141,6 +144,7 @@ class StationProcess {
   pid_t pid_ = -1;
   int status_ = -1;
   int basePort_ = 0;
+  int64_t clockOffsetUs_ = 0;
   std::string logPath_;
 };
 
