@@ -181,11 +181,14 @@ void Station::ServeApi(int fd, int64_t conn, const std::string& guid) {
   struct Joiner {
     StopSignal& ended;
     std::thread& t;
+    int fd;
     ~Joiner() {
       ended.Set();
+      // A client that stopped reading could hold the script thread in a send for ever.
+      shutdown(fd, SHUT_RDWR);
       t.join();
     }
-  } joiner{ended, script};
+  } joiner{ended, script, fd};
 
   SocketSource source(fd, stop_);
   for (;;) {

@@ -25,6 +25,8 @@ constexpr int64_t kSessionIdleUs = 10000000;  // a client silent this long has g
 constexpr int64_t kKeepAliveUs = 1000000;
 constexpr uint32_t kDefaultSlice = 32768;
 constexpr std::size_t kMaxSessions = 64;
+constexpr uint32_t kMaxDatagram = 65507;  // the largest UDP payload over IPv4
+constexpr uint32_t kMaxWindow = 65535;
 
 std::string AddressText(const sockaddr_in& a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -68,12 +70,16 @@ void Station::UdpLoop(Channel channel, int fd) {
 
   auto configure = [&](KcpSession& s) {
     UdpParams p = s.params;
-    if (p.packetSize != 0 && !s.kcp->SetMtu(p.packetSize))
-      log_.Write(JsonLine("kcp_note")
-                     .Str("channel", name)
-                     .Int("conv", s.conv)
-                     .Str("note", "packet size below 50 ignored"));
-    s.kcp->SetWindowSize(p.sendWnd, p.recvWnd);
+    auto note = [&](const char* text) {
+      log_.Write(JsonLine("kcp_note").Str("channel", name).Int("conv", s.conv).Str("note", text));
+    };
+    // The values come from the client: a datagram cannot exceed the UDP limit, and the window field
+    // of a segment is 16 bits, so larger numbers would only mean unbounded buffers here.
+    if (p.packetSize > kMaxDatagram)
+      note("packet size above 65507 ignored");
+    else if (p.packetSize != 0 && !s.kcp->SetMtu(p.packetSize))
+      note("packet size below 50 ignored");
+    s.kcp->SetWindowSize(std::min(p.sendWnd, kMaxWindow), std::min(p.recvWnd, kMaxWindow));
     s.kcp->SetNoDelay(2, 2, 1, 1);
     s.kcp->SetMinRto(10);
     s.slice = p.sliceSize < 1 ? kDefaultSlice : p.sliceSize;
@@ -163,7 +169,13 @@ void Station::UdpLoop(Channel channel, int fd) {
       const bool fresh = it == sessions.end();
       if (fresh) {
         if (sessions.size() >= kMaxSessions) continue;
-        it = sessions.emplace(conv, create(conv, from, now)).first;
+        try {
+          it = sessions.emplace(conv, create(conv, from, now)).first;
+        } catch (const std::exception& e) {
+          // The port keeps serving the other conversations.
+          log_.Write(JsonLine("error").Str("channel", name).Int("conv", conv).Str("what", e.what()));
+          continue;
+        }
       }
       KcpSession& s = *it->second;
       if (s.dropped) continue;
@@ -227,7 +239,7 @@ void Station::UdpLoop(Channel channel, int fd) {
             if (isAudio && !s.audio) s.audio = std::make_unique<AudioStreamer>(options_, log_, name, s.conn);
             frame = isAudio ? s.audio->Produce(now, out) : s.video->Produce(now, out);
             // Do not queue without bound for a client that stopped acknowledging.
-            if (frame && s.kcp->WaitSend() > 4 * std::max<uint32_t>(s.kcp->SndWnd(), 32)) {
+            if (frame && s.kcp->WaitSend() > 4 * std::max<std::size_t>(s.kcp->SndWnd(), 32)) {
               if (s.skipped++ % 100 == 0)
                 log_.Write(JsonLine("kcp_backlog")
                                .Str("channel", name)

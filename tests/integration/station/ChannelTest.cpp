@@ -278,6 +278,26 @@ TEST(StationApi, UnknownClientTypeEndsOnlyThatConnection) {
   EXPECT_EQ(again.Recv(17).size(), 17u);
 }
 
+TEST(StationApi, AClientThatStopsReadingCannotHoldItsConnectionOpen) {
+  // One scripted link far larger than the socket buffers take, so its send blocks.
+  char path[] = "/tmp/zep-station-script-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  {
+    std::ofstream script(path);
+    script << "0 open-link https://example.com/" << std::string(8 << 20, 'a') << "\n";
+  }
+  StationProcess station({"--script", path});
+  unlink(path);
+  RawClient api(station.Port(4));
+  api.Send(RandomGuid().GreetingBytes());
+  ASSERT_FALSE(station.WaitForLine("\"event\":\"greeting\"", 5000).empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the link is on its way
+  api.Send({7});  // ends the connection on the station's side while this client reads nothing
+  EXPECT_FALSE(station.WaitForLine("\"event\":\"disconnected\"", 5000, "\"channel\":\"api\"").empty());
+}
+
 TEST(StationControl, DecodesEveryEventTypeAndKeepAlives) {
   StationProcess station({});
   RawClient c(station.Port(5));

@@ -355,6 +355,42 @@ TEST(StationKcp, VideoOverKcpWhenTheClientAnnouncesModeTwo) {
   EXPECT_FALSE(station.WaitForLine("\"event\":\"frame_sent\"", 100, "udp-video").empty());
 }
 
+// Runs the client side of a KCP audio conversation until `want` audio frames came (or 15 s passed);
+// returns how many came.
+int ReceiveKcpAudio(int fd, kcp::KcpProtocol& k, int want) {
+  std::vector<uint8_t> stream;
+  int audioFrames = 0;
+  const int64_t end = MonotonicUs() + 15000000;
+  while (audioFrames < want && MonotonicUs() < end) {
+    pollfd p{fd, POLLIN, 0};
+    poll(&p, 1, 2);
+    uint8_t buf[65536];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      k.Input(buf, static_cast<std::size_t>(n));
+    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
+    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
+    }
+    while (!stream.empty()) {
+      if (stream[0] == 11) {
+        stream.erase(stream.begin());
+        continue;
+      }
+      if (stream[0] != 3) {
+        ADD_FAILURE() << "unexpected type " << int(stream[0]) << " on the UDP audio channel";
+        return audioFrames;
+      }
+      if (stream.size() < 53) break;
+      const uint32_t size = Get32(&stream[9]);
+      if (stream.size() < 53 + size) break;
+      EXPECT_EQ(Get32(&stream[1]), 1024u);
+      EXPECT_EQ(Get32(&stream[17]), 48000u);
+      stream.erase(stream.begin(), stream.begin() + 53 + size);
+      ++audioFrames;
+    }
+  }
+  return audioFrames;
+}
+
 TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
   StationProcess station({});
   TestGuid guid = RandomGuid();
@@ -383,35 +419,8 @@ TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
   const uint8_t keepAlive = 11;
   k.Send(&keepAlive, 1);
   k.Flush();
-  std::vector<uint8_t> stream;
-  int audioFrames = 0;
-  const int64_t end = MonotonicUs() + 15000000;
-  while (audioFrames < 3 && MonotonicUs() < end) {
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 2);
-    uint8_t buf[65536];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      k.Input(buf, static_cast<std::size_t>(n));
-    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
-    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
-    }
-    while (!stream.empty()) {
-      if (stream[0] == 11) {
-        stream.erase(stream.begin());
-        continue;
-      }
-      ASSERT_EQ(stream[0], 3) << "unexpected type on the UDP audio channel";
-      if (stream.size() < 53) break;
-      const uint32_t size = Get32(&stream[9]);
-      if (stream.size() < 53 + size) break;
-      EXPECT_EQ(Get32(&stream[1]), 1024u);
-      EXPECT_EQ(Get32(&stream[17]), 48000u);
-      stream.erase(stream.begin(), stream.begin() + 53 + size);
-      ++audioFrames;
-    }
-  }
+  EXPECT_GE(ReceiveKcpAudio(fd, k, 3), 3) << station.Log();
   close(fd);
-  EXPECT_GE(audioFrames, 3) << station.Log();
   EXPECT_EQ(station.Lines("udp_ignored").size(), 1u);  // the long junk; the short one is not even looked at
   std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
   EXPECT_EQ(StationProcess::NumberField(s, "conv"),
@@ -428,6 +437,41 @@ TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
   EXPECT_EQ(StationProcess::NumberField(changed, "snd_wnd"), 64);
   EXPECT_EQ(StationProcess::NumberField(changed, "rcv_wnd"), 512);
   EXPECT_EQ(StationProcess::NumberField(changed, "force_flush"), 1);
+}
+
+TEST(StationKcp, OutsizedClientParametersAreBoundedAndTheAudioStillFlows) {
+  StationProcess station({});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto udp = Message(26, 72);
+  Put32(udp, 1, guid.data1);
+  Put32(udp, 5, 1);
+  Put32(udp, 37, guid.data1 + 1);
+  Put32(udp, 41, 2);
+  Put32(udp, 37 + 8, 0xFFFFFFFF);   // slice size
+  Put32(udp, 37 + 12, 0xFFFFFFFF);  // packet size: no datagram is that long
+  Put32(udp, 37 + 16, 0xFFFFFFFF);  // send window: a segment carries 16 bits of window
+  Put32(udp, 37 + 20, 0xFFFFFFFF);
+  api.Send(udp);
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
+
+  int fd = UdpConnect(station.Port(3));
+  kcp::KcpProtocol k(guid.data1 + 1, [fd](std::span<const kcp::Datagram> batch) {
+    for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
+  });
+  k.SetNoDelay(2, 2, 1, 1);
+  k.SetWindowSize(128, 128);
+  const uint8_t keepAlive = 11;
+  k.Send(&keepAlive, 1);
+  k.Flush();
+  EXPECT_GE(ReceiveKcpAudio(fd, k, 3), 3) << station.Log();
+  close(fd);
+  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
+  EXPECT_EQ(StationProcess::NumberField(s, "mtu"), 1400);
+  EXPECT_EQ(StationProcess::NumberField(s, "snd_wnd"), 65535);
+  EXPECT_EQ(StationProcess::NumberField(s, "rcv_wnd"), 65535);
+  EXPECT_FALSE(station.WaitForLine("\"event\":\"kcp_note\"", 100, "above 65507").empty());
 }
 
 TEST(StationFaults, GarbageAfterTheGivenCountOnTheAudioChannel) {
