@@ -29,14 +29,19 @@ int64_t StationMicros() {
 namespace {
 
 // Copies one UTF-8 sequence starting at s[i] (leaving i on its last byte), or gives U+FFFD for bytes that
-// are not valid UTF-8, so that text decoded from a peer never breaks the JSON line.
+// are not valid UTF-8 (bad continuations, overlong forms, surrogates, beyond U+10FFFF), so that text
+// decoded from a peer never breaks the JSON line for a strict reader.
 std::string ValidUtf8Run(const std::string& s, std::size_t& i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   const int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-  bool ok = extra > 0;
-  for (int k = 1; ok && k <= extra; ++k)
-    ok = i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-  if (!ok) return "\\ufffd";
+  if (extra < 0) return "\\ufffd";
+  uint32_t cp = c & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return "\\ufffd";
+    cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  }
+  static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return "\\ufffd";
   std::string run = s.substr(i, extra + 1);
   i += extra;  // the caller's loop steps past the last byte
   return run;

@@ -46,6 +46,31 @@ TEST(StationProbe, RejectOptionAnswersZeroAndAnyOtherByteEndsTheConnection) {
   EXPECT_FALSE(station.WaitForLine("probe_refused", 5000).empty());
 }
 
+TEST(StationProbe, ASessionIdThatIsNotUtf8IsLoggedAsValidUtf8) {
+  StationProcess station({});
+  // Overlong, surrogate, beyond U+10FFFF and overlong again, then two valid characters, padded to 36.
+  std::string id =
+      "a\xE0\x98\x98"
+      "b\xED\xA0\x80"
+      "c\xF5\x80\x80\x80"
+      "d\xC0\xAF"
+      "e\xC3\xA9"
+      "f\xF0\x9F\x98\x80";
+  const std::size_t used = id.size();
+  id.resize(36, 'z');
+  RawClient c(station.Port(0));
+  c.Send(Handshake(id, 1));
+  EXPECT_EQ(c.Recv(1), std::vector<uint8_t>{1});
+  const std::string bad = "\\ufffd";
+  const std::string want = "\"session\":\"a" + bad + bad + bad + "b" + bad + bad + bad + "c" + bad + bad +
+                           bad + bad + "d" + bad + bad +
+                           "e\xC3\xA9"
+                           "f\xF0\x9F\x98\x80" +
+                           std::string(36 - used, 'z') + "\"";
+  std::string line = station.WaitForLine("\"event\":\"handshake\"", 5000);
+  EXPECT_NE(line.find(want), std::string::npos) << line;
+}
+
 TEST(StationGreeting, IsRequiredOnEveryChannelAndAFaultyClientDoesNotStopTheStation) {
   StationProcess station({"--greeting-timeout-ms", "300"});
   for (int offset = 1; offset <= 5; ++offset) {
