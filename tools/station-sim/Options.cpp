@@ -108,7 +108,7 @@ StationOptions ParseOptions(int argc, char** argv) {
       std::string v = value();
       std::size_t x = v.find('x');
       if (x == std::string::npos) throw std::invalid_argument("--size: expected WIDTHxHEIGHT");
-      o.width = static_cast<int>(ToInt(opt, v.substr(0, x), 64, 4096));
+      o.width = static_cast<int>(ToInt(opt, v.substr(0, x), 128, 4096));
       o.height = static_cast<int>(ToInt(opt, v.substr(x + 1), 64, 2304));
     } else if (opt == "--fps") {
       o.fps = static_cast<int>(ToInt(opt, value(), 1, 240));

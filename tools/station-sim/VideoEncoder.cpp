@@ -46,8 +46,9 @@ const char* CodecName(int codec) {
 }
 
 VideoEncoder::VideoEncoder(const VideoSettings& settings) : settings_(settings), packet_(av_packet_alloc()) {
-  // Encoders want even sizes; keep the picture within sensible bounds.
-  settings_.width = std::clamp(settings_.width & ~1, 64, 4096);
+  // Encoders want even sizes; keep the picture within sensible bounds. libx265 crashes on a picture
+  // one coding-tree unit (64 pixels) wide, and the client may ask for any width.
+  settings_.width = std::clamp(settings_.width & ~1, 128, 4096);
   settings_.height = std::clamp(settings_.height & ~1, 64, 2304);
   settings_.fps = std::clamp(settings_.fps, 1, 240);
   settings_.bitrate = std::clamp<int64_t>(settings_.bitrate, 100000, 400000000);

@@ -160,6 +160,32 @@ std::string CodecTestName(const ::testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(AllCodecs, StationVideo, ::testing::Values(0, 1, 2, 3, 4), CodecTestName);
 
+TEST(StationVideoSize, ANarrowRequestIsWidenedNotFatal) {
+  // One pixel wide and 240 high in HEVC: the station keeps serving, at its smallest width.
+  StationProcess station({"--codec", "1", "--video-frames", "4"});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto res = Message(8, 8);
+  Put32(res, 1, 1);
+  Put16(res, 5, 240);
+  api.Send(res);
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"resolution\"", 5000).empty());
+  RawClient video(station.Port(2));
+  video.Send(guid.GreetingBytes());
+  Decoder dec(DecoderNames(1));
+  int decoded = 0;
+  for (int i = 0; i < 4; ++i) {
+    VideoMessage m;
+    ASSERT_TRUE(ReadVideo(video, m)) << "frame " << i << "\n" << station.Log();
+    decoded += std::max(0, dec.Decode(m.picture, [](AVFrame* f) {
+      EXPECT_EQ(f->width, 128);
+      EXPECT_EQ(f->height, 240);
+    }));
+  }
+  EXPECT_GE(decoded, 3);
+}
+
 TEST(StationVideoClip, StreamsAPreEncodedClipLoopedWithFreshStamps) {
   char dir[] = "/tmp/zep-clip-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
