@@ -1,6 +1,7 @@
 // The station's byte-level behaviour on the probe, API and human-control channels, checked by a
 // client that writes every byte by hand.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <memory>
 
@@ -98,6 +99,86 @@ TEST(StationGreeting, IsRequiredOnEveryChannelAndAFaultyClientDoesNotStopTheStat
   std::string line = station.WaitForLine("\"event\":\"greeting\"", 5000, guid.Text());
   EXPECT_EQ(StationProcess::StringField(line, "guid"), guid.Text());
   EXPECT_EQ(StationProcess::StringField(line, "channel"), "api");
+}
+
+// Datagrams of every length up to 1500, some with a KCP header of random fields.
+void UdpJunk(int port, std::mt19937& rng) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 200; ++i) {
+    std::vector<uint8_t> d(rng() % 1500);
+    for (auto& x : d) x = static_cast<uint8_t>(rng());
+    if (d.size() >= 24 && i % 2 == 0) {
+      d[4] = static_cast<uint8_t>(81 + rng() % 4);  // a real command byte
+      Put32(d, 20, static_cast<uint32_t>(d.size() - 24));
+    }
+    sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  }
+  close(fd);
+}
+
+// True when `text` is well-formed UTF-8 (glibc's decoder refuses overlong forms and surrogates).
+bool IsUtf8(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+  std::string in = text;
+  std::vector<char> out(in.size() * 4 + 4);
+  char* ip = in.data();
+  char* op = out.data();
+  std::size_t il = in.size(), ol = out.size();
+  const bool ok = iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1) && il == 0;
+  iconv_close(cd);
+  return ok;
+}
+
+TEST(StationRobustness, RandomBytesOnEveryPortLeaveTheStationServing) {
+  StationProcess station({"--size", "320x240", "--greeting-timeout-ms", "500"});
+  std::mt19937 rng(20261206);
+  auto junk = [&](std::size_t n) {
+    std::vector<uint8_t> b(n);
+    for (auto& x : b) x = static_cast<uint8_t>(rng());
+    return b;
+  };
+  TestGuid guid = RandomGuid();
+  for (int round = 0; round < 4; ++round) {
+    for (int port = 0; port <= 5; ++port) {
+      RawClient raw(station.Port(port));
+      raw.Send(junk(1 + rng() % 3000));
+      if (port == 0) continue;
+      RawClient greeted(station.Port(port));
+      greeted.Send(guid.GreetingBytes());
+      greeted.Send(junk(1 + rng() % 3000));
+    }
+  }
+  // Announced sizes beyond every limit, and settings no encoder takes as they are.
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto res = Message(8, 8);
+  Put32(res, 1, 0xFFFFFFFF);
+  Put16(res, 5, 0xFFFF);
+  api.Send(res);
+  auto udp = Message(26, 72);
+  for (std::size_t i = 1; i < udp.size(); ++i) udp[i] = 0xFF;
+  api.Send(udp);
+  auto mic = Message(13, 60);
+  Put32(mic, 1 + 8, 0xFFFFFFFF);
+  api.Send(mic);
+  EXPECT_TRUE(api.ClosedByPeer());
+  UdpJunk(station.Port(2), rng);
+  UdpJunk(station.Port(3), rng);
+
+  RawClient probe(station.Port(0));
+  probe.Send({'h'});
+  EXPECT_EQ(probe.Recv(1), std::vector<uint8_t>{'h'}) << station.Log().substr(0, 4000);
+  RawClient again(station.Port(4));
+  again.Send(RandomGuid().GreetingBytes());
+  again.Send(Message(6, 16));
+  EXPECT_EQ(again.Recv(17).size(), 17u);
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_TRUE(IsUtf8(station.Log()));
+  EXPECT_TRUE(station.Lines("\"event\":\"error\"").empty()) << station.Log().substr(0, 4000);
 }
 
 TEST(StationApi, PingReplyEchoesTheClientTimeWithTheStationClock) {
