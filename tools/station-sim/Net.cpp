@@ -76,7 +76,8 @@ Fd OpenTcpListener(const std::string& address, int port) {
   setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
     throw std::runtime_error("bind tcp " + address + ":" + std::to_string(port) + ": " + strerror(errno));
-  if (listen(fd.Get(), 16) != 0) throw std::runtime_error(std::string("listen: ") + strerror(errno));
+  // Room for a burst: every channel of several clients may reconnect at once.
+  if (listen(fd.Get(), 128) != 0) throw std::runtime_error(std::string("listen: ") + strerror(errno));
   return fd;
 }
 

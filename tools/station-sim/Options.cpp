@@ -144,6 +144,8 @@ StationOptions ParseOptions(int argc, char** argv) {
       o.greetingTimeoutMs = static_cast<int>(ToInt(opt, value(), 1, 600000));
     } else if (opt == "--max-connections") {
       o.maxConnections = static_cast<int>(ToInt(opt, value(), 1, 4096));
+    } else if (opt == "--max-clients") {
+      o.maxClients = static_cast<int>(ToInt(opt, value(), 1, 1000000));
     } else if (opt == "--clock-offset-ms") {
       o.clockOffsetMs = ToInt(opt, value(), -1000000000000LL, 1000000000000LL);
     } else if (opt == "--duration") {
@@ -236,6 +238,8 @@ Run:
   --greeting-timeout-ms N  time a client has to send its greeting (default 5000)
   --max-connections N      TCP connections served at once, all ports together; more are closed
                            at once (default 256)
+  --max-clients N          client GUIDs whose settings are remembered; past N, those of clients
+                           with no open connection are forgotten (default 1024)
   --duration S             stop after S seconds (default: run until SIGINT or SIGTERM)
   --help                   this text
 On exit a "summary" line counts the events of the run.

@@ -47,6 +47,7 @@ struct StationOptions {
   int64_t videoFrames = 0;  // 0: no limit
   int greetingTimeoutMs = 5000;
   int maxConnections = 256;         // TCP connections served at once; more are closed at accept
+  int maxClients = 1024;            // client GUIDs remembered; beyond, those no connection uses go
   int64_t clockOffsetMs = 3600000;  // station clock = host monotonic clock + this
   double durationS = 0;
   double udpLoss = 0;

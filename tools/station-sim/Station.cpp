@@ -303,6 +303,12 @@ std::string Station::ReadGreeting(Channel channel, int fd, int64_t conn) {
 
 std::shared_ptr<ClientState> Station::StateFor(const std::string& guid) {
   std::lock_guard lock(clientsMutex_);
+  if (clients_.size() >= static_cast<std::size_t>(options_.maxClients) && !clients_.count(guid)) {
+    // Every greeting may bring a new GUID: forget the clients that nothing serves any more.
+    std::size_t before = clients_.size();
+    std::erase_if(clients_, [](const auto& entry) { return entry.second.use_count() == 1; });
+    log_.Write(JsonLine("clients_pruned").Int("before", before).Int("after", clients_.size()));
+  }
   auto& state = clients_[guid];
   if (!state) state = std::make_shared<ClientState>(options_);
   return state;

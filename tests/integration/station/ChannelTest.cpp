@@ -519,6 +519,29 @@ TEST(StationRun, ConnectionsOverTheLimitAreClosedAndTheListenersKeepServing) {
   EXPECT_TRUE(served) << station.Log();
 }
 
+TEST(StationRun, ClientsThatAreGoneAreForgottenPastTheLimit) {
+  StationProcess station({"--max-clients", "8"});
+  TestGuid kept = RandomGuid();
+  RawClient held(station.Port(5));
+  held.Send(kept.GreetingBytes());
+  ASSERT_FALSE(station.WaitForLine("\"event\":\"greeting\"", 5000).empty());
+  for (uint32_t i = 0; i < 8; ++i) {
+    TestGuid g = kept;
+    g.data1 = kept.data1 + 1 + i;
+    {
+      RawClient c(station.Port(5));
+      c.Send(g.GreetingBytes());
+      c.Send({11});
+    }
+    // Each connection ends before the next begins, so only the held client stays in use.
+    ASSERT_EQ(station.WaitForCount("\"event\":\"disconnected\"", i + 1, 5000), i + 1);
+  }
+  std::string line = station.WaitForLine("\"event\":\"clients_pruned\"", 5000);
+  ASSERT_FALSE(line.empty()) << station.Log();
+  EXPECT_EQ(StationProcess::NumberField(line, "before"), 8);
+  EXPECT_EQ(StationProcess::NumberField(line, "after"), 1);
+}
+
 TEST(StationFaults, StallHoldsTheChannelForTheGivenTime) {
   StationProcess station({"--cursor-interval-ms", "20", "--stall", "mouse:1:400"});
   RawClient mouse(station.Port(1));
@@ -576,6 +599,7 @@ TEST(StationRun, HelpDocumentsEveryOptionAndBadOptionsAreRefused) {
                           "--udp-loss",
                           "--greeting-timeout-ms",
                           "--max-connections",
+                          "--max-clients",
                           "--clock-offset-ms",
                           "--duration",
                           "--help"})
