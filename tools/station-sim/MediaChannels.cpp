@@ -53,8 +53,12 @@ void Station::ServeVideo(int fd, int64_t conn, const std::string& guid) {
   bool noted = false;
   int64_t lastSend = NowMicros();
   std::vector<uint8_t> out;
+  bool wasOverUdp = false;
   for (;;) {
     const bool overUdp = state->Get().video.mode == 2;
+    // Back from KCP: the client decoded the other stream meanwhile, so start with a key frame.
+    if (wasOverUdp && !overUdp) video.Restart();
+    wasOverUdp = overUdp;
     const int64_t due =
         overUdp ? lastSend + kKeepAliveUs : std::min(video.NextDue(), lastSend + kKeepAliveUs);
     WaitUntil(fd, stop_, due, log_, "video", conn, noted);

@@ -24,6 +24,9 @@ class VideoStreamer {
   // Logs the frame Produce made last (after the caller sent it).
   void LogSent();
   uint64_t Sent() const { return sent_; }
+  // The next frame starts a new encoder (a key frame): the client's decoder has been fed another
+  // stream meanwhile, so this one cannot go on from where it paused.
+  void Restart() { generation_ = UINT64_MAX; }
 
  private:
   void Rebuild(const ClientSnapshot& s);

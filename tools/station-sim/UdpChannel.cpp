@@ -216,6 +216,11 @@ void Station::UdpLoop(Channel channel, int fd) {
               const UdpParams p = isAudio ? snap.audio : snap.video;
               // Any field counts: windows and force flush shape the conversation as much as the mode.
               if (!(p == s.params)) {
+                // Leaving KCP: a later return starts a fresh stream (a key frame first).
+                if (p.mode != 2) {
+                  s.video.reset();
+                  s.audio.reset();
+                }
                 s.params = p;
                 configure(s);
                 log_.Write(JsonLine("kcp_params")

@@ -160,7 +160,7 @@ std::string CodecTestName(const ::testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(AllCodecs, StationVideo, ::testing::Values(0, 1, 2, 3, 4), CodecTestName);
 
-TEST(StationVideoSize, ANarrowRequestIsWidenedNotFatal) {
+TEST(StationVideoStream, ANarrowRequestIsWidenedNotFatal) {
   // One pixel wide and 240 high in HEVC: the station keeps serving, at its smallest width.
   StationProcess station({"--codec", "1", "--video-frames", "4"});
   TestGuid guid = RandomGuid();
@@ -184,6 +184,41 @@ TEST(StationVideoSize, ANarrowRequestIsWidenedNotFatal) {
     }));
   }
   EXPECT_GE(decoded, 3);
+}
+
+TEST(StationVideoStream, BackFromKcpTheTcpStreamResumesWithAKeyFrame) {
+  StationProcess station({"--size", "320x240", "--key-interval", "1000"});
+  TestGuid guid = RandomGuid();
+  RawClient api(station.Port(4));
+  api.Send(guid.GreetingBytes());
+  auto udp = [&](uint32_t videoMode) {
+    auto m = Message(26, 72);
+    Put32(m, 1, guid.data1);
+    Put32(m, 5, videoMode);
+    Put32(m, 37, guid.data1 + 1);
+    Put32(m, 41, 1);
+    return m;
+  };
+  RawClient video(station.Port(2));
+  video.Send(guid.GreetingBytes());
+  VideoMessage m;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(ReadVideo(video, m));
+  api.Send(udp(2));  // frames move to KCP: only keep-alives here
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
+  auto type = video.Recv(1, 5000);
+  while (type == std::vector<uint8_t>{2}) {  // frames already on their way
+    auto h = video.Recv(28);
+    ASSERT_EQ(h.size(), 28u);
+    video.Recv(Get32(&h[0]) + Get32(&h[4]) + Get32(&h[8]));
+    type = video.Recv(1, 5000);
+  }
+  ASSERT_EQ(type, std::vector<uint8_t>{11});
+  api.Send(udp(1));
+  ASSERT_TRUE(ReadVideo(video, m));
+  // A decoder that has seen nothing of this stream must make a picture of the first frame.
+  Decoder fresh(DecoderNames(0));
+  int pictures = fresh.Decode(m.picture, [](AVFrame* f) { EXPECT_EQ(f->width, 320); });
+  EXPECT_EQ(pictures, 1);
 }
 
 TEST(StationVideoClip, StreamsAPreEncodedClipLoopedWithFreshStamps) {
