@@ -157,10 +157,11 @@ void KcpProtocol::UpdateAck(int32_t rtt) {
     rxSrtt_ = rtt;
     rxRttVal_ = rtt / 2;
   } else {
-    int32_t delta = rtt - rxSrtt_;
+    // In 64 bits: a peer may echo time stamps that make rtt close to 2^31.
+    int64_t delta = static_cast<int64_t>(rtt) - rxSrtt_;
     if (delta < 0) delta = -delta;
-    rxRttVal_ = (3 * rxRttVal_ + delta) / 4;
-    rxSrtt_ = (7 * rxSrtt_ + rtt) / 8;
+    rxRttVal_ = static_cast<int32_t>((3 * static_cast<int64_t>(rxRttVal_) + delta) / 4);
+    rxSrtt_ = static_cast<int32_t>((7 * static_cast<int64_t>(rxSrtt_) + rtt) / 8);
     if (rxSrtt_ < 1) rxSrtt_ = 1;
   }
   int64_t rto =

@@ -280,6 +280,20 @@ TEST(KcpFlush, RoundTripEstimateRespectsMinimumRto) {
   EXPECT_EQ(k.Rto(), 10u);
 }
 
+TEST(KcpFlush, AbsurdEchoedTimeStampsClampTheRtoWithoutOverflow) {
+  Capture cap;
+  KcpProtocol k(kConv, cap.Fn());
+  ClientSettings(k);
+  uint8_t x = 7;
+  for (int i = 0; i < 3; ++i) k.Send(&x, 1);
+  k.Update(0);
+  k.Update(0x7FFFFFF0u);
+  // Two round-trip samples of almost 2^31 ms: the second overflowed 32-bit arithmetic.
+  ASSERT_TRUE(Feed(k, Seg(kConv, kCmdAck, 0, 0, 128, 0, {}, 0)));
+  ASSERT_TRUE(Feed(k, Seg(kConv, kCmdAck, 1, 0, 128, 0, {}, 0)));
+  EXPECT_EQ(k.Rto(), kRtoMax);
+}
+
 TEST(KcpSend, FragmentsCountDownAndLimitIs127) {
   Capture cap;
   KcpProtocol k(kConv, cap.Fn());
