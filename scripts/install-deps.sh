@@ -3,7 +3,7 @@
 # Idempotent and quiet when everything is already present.
 set -euo pipefail
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config ccache clang clang-format
+  build-essential cmake ninja-build pkg-config ccache clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev libfmt-dev
   libsdl2-dev xvfb xauth
