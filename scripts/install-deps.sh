@@ -10,7 +10,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
   libcairo2-dev libpango1.0-dev
-  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
+  libcurl4-openssl-dev libssl-dev openssl ca-certificates libcpp-httplib-dev
   libsystemd-dev
   python3
   nftables iproute2
