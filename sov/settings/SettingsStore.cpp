@@ -300,7 +300,10 @@ void ReplaceFile(const fs::path& link, std::string_view data) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(link.c_str(), nullptr), &std::free);
     if (real) file = real.get();
   }
-  std::string tmpl = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";
+  name += file.filename().string();
+  name += ".XXXXXX";
+  std::string tmpl = (file.parent_path() / name).string();
   int raw = mkostemp(tmpl.data(), O_CLOEXEC);
   if (raw < 0) THROW_ERRNO();
   UniqueFd fd(raw);
