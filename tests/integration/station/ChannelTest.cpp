@@ -11,9 +11,10 @@ namespace stationtest {
 namespace {
 
 std::vector<uint8_t> Handshake(const std::string& session, uint8_t flag) {
-  std::vector<uint8_t> m = {'s'};
-  m.insert(m.end(), session.begin(), session.end());
-  m.push_back(flag);
+  std::vector<uint8_t> m(session.size() + 2);
+  m.front() = 's';
+  std::copy(session.begin(), session.end(), m.begin() + 1);
+  m.back() = flag;
   return m;
 }
 

@@ -149,8 +149,12 @@ TEST(JsonParser, NestingUpToTheLimitParses) {
   EXPECT_EQ(Json::toText(p.value.get()), Nested(Json::kMaxDepth, '[', ']'));
 
   // Depth is counted per path, not per container: siblings do not add up.
-  std::string siblings =
-      "[" + Nested(Json::kMaxDepth - 1, '[', ']') + "," + Nested(Json::kMaxDepth - 1, '[', ']') + "]";
+  const std::string inner = Nested(Json::kMaxDepth - 1, '[', ']');
+  std::string siblings = "[";
+  siblings += inner;
+  siblings += ",";
+  siblings += inner;
+  siblings += "]";
   EXPECT_NE(Parse(siblings).value, nullptr);
 
   std::string maps;
