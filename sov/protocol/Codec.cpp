@@ -227,10 +227,6 @@ std::u16string ReadOpenLinkText(std::span<const uint8_t> textBytes) {
   return text;
 }
 
-uint32_t TransportModeFromIndex(int32_t networkTransportIndex) {
-  return networkTransportIndex == 0 ? 1 : 2;
-}
-
 UDP_CHANNEL_PARAMS MakeUdpChannelParams(const KcpChannelConfig& config, uint32_t conv,
                                         uint32_t transportMode) {
   UDP_CHANNEL_PARAMS p;
@@ -248,7 +244,7 @@ UDP_CHANNEL_PARAMS MakeUdpChannelParams(const KcpChannelConfig& config, uint32_t
 
 UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannelConfig& audio,
                                  const platform::Guid& clientGuid, int32_t networkTransportIndex) {
-  uint32_t mode = TransportModeFromIndex(networkTransportIndex);
+  uint32_t mode = RunTimeMapping::TransportMode(static_cast<uint32_t>(networkTransportIndex));
   UDP_PARAMETERS p;
   p.video = MakeUdpChannelParams(video, clientGuid.data1, mode);
   p.audio = MakeUdpChannelParams(audio, clientGuid.data1 + 1u, mode);
@@ -260,21 +256,19 @@ UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& cli
   return MakeUdpParameters(config.videoKcp, config.audioKcp, clientGuid, networkTransportIndex);
 }
 
-RESOLUTION ResolutionFromIndex(int32_t videoResolutionIndex) {
+RESOLUTION MakeResolution(const RunTimeMapping::ResolutionChoice& choice) {
   RESOLUTION r;
-  if (videoResolutionIndex == 0) {
-    r.width = 1280;
-    r.height = 720;
-  } else if (videoResolutionIndex == 2) {
-    r.flag = 1;
-  }
+  r.width = choice.width;
+  r.height = choice.height;
+  r.flag = choice.highResolution;
   return r;
 }
 
-uint32_t FrameRateFromIndex(int32_t serverFpsIndex) {
-  static constexpr uint32_t kRates[] = {15, 25, 40, 55, 70, 90, 115, 125};
-  if (serverFpsIndex == 8) return 0;
-  return serverFpsIndex >= 0 && serverFpsIndex < 8 ? kRates[serverFpsIndex] : 55;
+FRAME_RATE_LIMIT MakeFrameRateLimit(const RunTimeMapping::FrameRateLimit& limit) {
+  FRAME_RATE_LIMIT f;
+  f.framesPerSecond = limit.framesPerSecond;
+  f.limited = limit.limited;
+  return f;
 }
 
 FRAME_RATE_LIMIT MakeFrameRateLimit(uint32_t framesPerSecond) {
@@ -282,40 +276,6 @@ FRAME_RATE_LIMIT MakeFrameRateLimit(uint32_t framesPerSecond) {
   f.framesPerSecond = framesPerSecond == 0 ? 100 : framesPerSecond;
   f.limited = framesPerSecond == 0 ? 0 : 1;
   return f;
-}
-
-FRAME_RATE_LIMIT FrameRateLimitFromIndex(int32_t serverFpsIndex) {
-  return MakeFrameRateLimit(FrameRateFromIndex(serverFpsIndex));
-}
-
-uint32_t NetworkUsageFromIndex(int32_t networkUsageIndex) {
-  switch (networkUsageIndex) {
-    case 1:
-      return 30;
-    case 2:
-      return 70;
-    case 3:
-      return 100;
-    default:
-      return 0;
-  }
-}
-
-uint32_t BitrateFromIndex(int32_t networkBandwidthIndex) {
-  switch (networkBandwidthIndex) {
-    case 0:
-      return 10485760;
-    case 1:
-      return 20971520;
-    case 2:
-      return 31457280;
-    case 3:
-      return 41943040;
-    case 4:
-      return 73400320;
-    default:
-      return 20971520;
-  }
 }
 
 }  // namespace proto

@@ -17,6 +17,7 @@
 
 #include "platform/Guid.h"
 #include "sov/protocol/Messages.h"
+#include "sov/settings/SettingsMapping.h"
 
 struct KcpChannelConfig;
 class Config;
@@ -154,18 +155,12 @@ UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannel
 // The same from the configuration's "UDPVideo*" and "UDPAudio*" records.
 UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& clientGuid,
                                  int32_t networkTransportIndex);
-uint32_t TransportModeFromIndex(int32_t networkTransportIndex);
 
-// Runtime-setting indices to the values the station expects.
-RESOLUTION ResolutionFromIndex(int32_t videoResolutionIndex);
-FRAME_RATE_LIMIT FrameRateLimitFromIndex(int32_t serverFpsIndex);
-// The API sender's comparison value for "ServerFPSIndex": frames per second, 0 for unlimited. Its
-// last sent value starts at 0, so an unlimited setting alone is never announced.
-uint32_t FrameRateFromIndex(int32_t serverFpsIndex);
-// Type 5 for such a value; 0 travels as rate 100 with limited 0.
+// Records for what the runtime-setting indices mean (RunTimeMapping holds the tables).
+RESOLUTION MakeResolution(const RunTimeMapping::ResolutionChoice& choice);
+FRAME_RATE_LIMIT MakeFrameRateLimit(const RunTimeMapping::FrameRateLimit& limit);
+// Type 5 for a rate in frames per second, 0 for unlimited: 0 travels as rate 100 with limited 0.
 FRAME_RATE_LIMIT MakeFrameRateLimit(uint32_t framesPerSecond);
-uint32_t NetworkUsageFromIndex(int32_t networkUsageIndex);
-uint32_t BitrateFromIndex(int32_t networkBandwidthIndex);
 constexpr uint32_t kAllowedFlagValue = 4;  // types 21 and 24 when allowed
 
 }  // namespace proto

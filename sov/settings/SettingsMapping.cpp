@@ -22,7 +22,7 @@ FrameRateLimit ServerFrameRate(uint32_t index) {
 }
 
 uint32_t TransportMode(uint32_t index) {
-  return index == 1 ? 2 : 1;
+  return index == 0 ? 1 : 2;
 }
 
 uint32_t AudioQueueFrames(uint32_t index) {

@@ -24,7 +24,7 @@ struct FrameRateLimit {
 FrameRateLimit ServerFrameRate(uint32_t index);
 
 // "NetworkTransportIndex": the transport mode put in both KCP channel blocks:
-// index 1 ("yellow") gives mode 2, any other index mode 1 ("green").
+// index 0 ("green") gives mode 1, any other index mode 2 ("yellow").
 uint32_t TransportMode(uint32_t index);
 
 // "AudioBufferSizeIndex": at most index + 1 decoded audio frames stay queued;

@@ -126,20 +126,17 @@ TEST(Layout, CursorShapeHeaderFields) {
 }
 
 TEST(Layout, ApiMessagesClientToStation) {
-  EXPECT_EQ(Encode(kResolution, ResolutionFromIndex(0)), (B{8, 0x00, 0x05, 0, 0, 0xD0, 0x02, 0, 0}));
-  EXPECT_EQ(Encode(kResolution, ResolutionFromIndex(1)), (B{8, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Encode(kResolution, ResolutionFromIndex(2)), (B{8, 0, 0, 0, 0, 0, 0, 1, 0}));
+  using namespace RunTimeMapping;
+  EXPECT_EQ(Encode(kResolution, MakeResolution(VideoResolution(0))),
+            (B{8, 0x00, 0x05, 0, 0, 0xD0, 0x02, 0, 0}));
+  EXPECT_EQ(Encode(kResolution, MakeResolution(VideoResolution(1))), (B{8, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Encode(kResolution, MakeResolution(VideoResolution(2))), (B{8, 0, 0, 0, 0, 0, 0, 1, 0}));
   // Unlimited travels as rate 100 with limited 0.
-  EXPECT_EQ(Encode(kFrameRateLimit, FrameRateLimitFromIndex(8)), (B{5, 100, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Encode(kFrameRateLimit, FrameRateLimitFromIndex(0)), (B{5, 15, 0, 0, 0, 1, 0, 0, 0}));
-  EXPECT_EQ(V(FrameRateLimitFromIndex(7).framesPerSecond), 125u);
-  EXPECT_EQ(V(FrameRateLimitFromIndex(9).framesPerSecond), 55u);
-  EXPECT_EQ(V(FrameRateLimitFromIndex(-1).framesPerSecond), 55u);
-  EXPECT_EQ(Encode<uint32_t>(kBitrate, BitrateFromIndex(4)), (B{16, 0x00, 0x00, 0x60, 0x04}));
-  EXPECT_EQ(BitrateFromIndex(0), 10485760u);
-  EXPECT_EQ(BitrateFromIndex(17), 20971520u);
-  EXPECT_EQ(NetworkUsageFromIndex(2), 70u);
-  EXPECT_EQ(NetworkUsageFromIndex(5), 0u);
+  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(ServerFrameRate(8))),
+            (B{5, 100, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(ServerFrameRate(0))), (B{5, 15, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(Encode<uint32_t>(kBitrate, BitrateLimit(4)), (B{16, 0x00, 0x00, 0x60, 0x04}));
+  EXPECT_EQ(Encode<uint32_t>(kNetworkUsage, NetworkUsage(2)), (B{14, 70, 0, 0, 0}));
   EXPECT_EQ(Encode<uint32_t>(kHeartbeat, 1), (B{20, 1, 0, 0, 0}));
 
   PING ping;
@@ -158,31 +155,16 @@ TEST(Layout, ApiMessagesClientToStation) {
   for (std::size_t i = 21; i < decision.size(); ++i) ASSERT_EQ(decision[i], 0);
 }
 
-TEST(Layout, SettingIndexTables) {
+TEST(Layout, FrameRateRecordsForEverySetting) {
   const uint32_t rates[] = {15, 25, 40, 55, 70, 90, 115, 125};
-  for (int32_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(FrameRateFromIndex(i), rates[i]) << i;
-    EXPECT_EQ(Encode(kFrameRateLimit, FrameRateLimitFromIndex(i)),
+  for (uint32_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(RunTimeMapping::ServerFrameRate(i))),
               (B{5, static_cast<uint8_t>(rates[i]), 0, 0, 0, 1, 0, 0, 0}))
         << i;
   }
-  // Unlimited compares as 0 against the sender's initial value and travels as 100, not limited.
-  EXPECT_EQ(FrameRateFromIndex(8), 0u);
+  // A rate of 0 means unlimited and travels as 100, not limited, like the "unlimited" setting.
   EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(0)), (B{5, 100, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(55)), (B{5, 55, 0, 0, 0, 1, 0, 0, 0}));
-  for (int32_t other : {-1, 9, 100}) EXPECT_EQ(FrameRateFromIndex(other), 55u) << other;
-
-  const uint32_t usage[] = {0, 30, 70, 100, 0, 0};
-  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(NetworkUsageFromIndex(i), usage[i]) << i;
-  EXPECT_EQ(NetworkUsageFromIndex(-1), 0u);
-
-  const uint32_t bitrates[] = {10485760, 20971520, 31457280, 41943040, 73400320, 20971520};
-  for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(BitrateFromIndex(i), bitrates[i]) << i;
-  EXPECT_EQ(BitrateFromIndex(-1), 20971520u);
-
-  EXPECT_EQ(TransportModeFromIndex(0), 1u);
-  EXPECT_EQ(TransportModeFromIndex(1), 2u);
-  EXPECT_EQ(TransportModeFromIndex(-1), 2u);
   EXPECT_EQ(kAllowedFlagValue, 4u);
 }
 
@@ -201,6 +183,8 @@ TEST(Layout, UdpParametersFromConfiguration) {
   EXPECT_EQ(wire, expected);
   EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), 0).video.transportMode, 1u);
   EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), 0).audio.conv, 0x01234568u);
+  // Any index other than 0 announces KCP.
+  EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), -1).video.transportMode, 2u);
 }
 
 TEST(Layout, UdpParametersFromTheConfigurationRecord) {

@@ -38,7 +38,7 @@ TEST(SettingsMapping, ServerFrameRate) {
 TEST(SettingsMapping, TransportAudioSwitchesAndResolution) {
   EXPECT_EQ(TransportMode(0), 1u);
   EXPECT_EQ(TransportMode(1), 2u);
-  EXPECT_EQ(TransportMode(7), 1u);
+  EXPECT_EQ(TransportMode(7), 2u);
 
   EXPECT_EQ(AudioQueueFrames(0), 1u);
   EXPECT_EQ(AudioQueueFrames(1), 2u);
