@@ -1,22 +1,6 @@
 #include "tools/station-sim/ClientState.h"
 
-#include "tools/station-sim/Wire.h"
-
 namespace station {
-
-UdpParams ParseUdpParams(const uint8_t* r) {
-  UdpParams p;
-  p.conv = GetU32(r + 0);
-  p.mode = GetU32(r + 4);
-  p.sliceSize = GetU32(r + 8);
-  p.packetSize = GetU32(r + 12);
-  p.sendWnd = GetU32(r + 16);
-  p.recvWnd = GetU32(r + 20);
-  p.forceFlush = GetU32(r + 24);
-  p.recvBuf = GetU32(r + 28);
-  p.sendBuf = GetU32(r + 32);
-  return p;
-}
 
 ClientState::ClientState(const StationOptions& o) {
   s_.codec = o.codec;

@@ -21,7 +21,6 @@ struct UdpParams {
   uint32_t sendBuf = 0;
   bool operator==(const UdpParams&) const = default;
 };
-UdpParams ParseUdpParams(const uint8_t* record);
 
 struct ClientSnapshot {
   int codec = 0;
