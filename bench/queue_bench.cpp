@@ -12,7 +12,7 @@
 
 #include "sov/base/BaseException.h"
 #include "sov/queue/BlockingQueue.h"
-#include "sov/queue/HPCWrapper.h"
+#include "platform/HPCWrapper.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "sov/base/Log.h"
+#include "sov/base/Text.h"
 
 #ifndef ZEP_VERSION
 #define ZEP_VERSION "0.0.0"
@@ -54,7 +55,7 @@ int32_t ErrnoFor(CURLcode rc) {
     case CURLE_SSL_INVALIDCERTSTATUS:
       return EPROTO;
     case CURLE_OUT_OF_MEMORY:
-      return kErrOutOfMemory;
+      return ErrCode::OutOfMemory;
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
       return ErrCode::InvalidArg;
@@ -65,17 +66,6 @@ int32_t ErrnoFor(CURLcode rc) {
 
 [[noreturn]] void ThrowCurl(CURLcode rc, int line) {
   throw HttpTransportException(ErrnoFor(rc), curl_easy_strerror(rc), ZEP_SOURCE, line);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -97,7 +87,7 @@ using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 void AppendHeader(Slist& list, const std::string& line) {
   curl_slist* next = curl_slist_append(list.get(), line.c_str());
-  if (next == nullptr) throw ErrCodeException(kErrOutOfMemory, ZEP_SOURCE, __LINE__);
+  if (next == nullptr) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   list.release();
   list.reset(next);
 }
@@ -127,7 +117,7 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
     return n;
   }
   const size_t colon = line.find(':');
-  if (colon != std::string_view::npos && EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
+  if (colon != std::string_view::npos && text::EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
     std::string_view value = Trim(line.substr(colon + 1));
     transfer->requestId = value.size() <= kMaxRequestIdLength ? std::string(value) : std::string();
   }
@@ -138,7 +128,7 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
 
 HttpResponse::HttpResponse() {
   data_.reset(static_cast<char*>(std::malloc(kInitialCapacity)));
-  if (!data_) throw ErrCodeException(kErrOutOfMemory, ZEP_SOURCE, __LINE__);
+  if (!data_) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   capacity_ = kInitialCapacity;
   data_.get()[0] = '\0';
 }
@@ -148,7 +138,7 @@ bool HttpResponse::Append(const char* bytes, std::size_t n) {
   if (n > kMaxCapacity || size_ + n + 1 > capacity_) {
     if (capacity_ == kMaxCapacity || n > kMaxCapacity || size_ + n + 1 > kMaxCapacity) return false;
     char* grown = static_cast<char*>(std::realloc(data_.get(), kMaxCapacity));
-    if (grown == nullptr) throw ErrCodeException(kErrOutOfMemory, ZEP_SOURCE, __LINE__);
+    if (grown == nullptr) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
     data_.release();
     data_.reset(grown);
     capacity_ = kMaxCapacity;
@@ -213,7 +203,7 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
             curl_share_setopt(shared->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
   if (!ok) {
     LOGE_(this) << "HTTP client failed to connect to " << host_;
-    throw ErrCodeException(kErrOutOfMemory, ZEP_SOURCE, __LINE__);
+    throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   }
   shared_ = std::move(shared);
 }
@@ -235,7 +225,7 @@ HttpClient::EasyHandle HttpClient::TakeEasy() {
     }
   }
   EasyHandle easy(curl_easy_init());
-  if (!easy) throw ErrCodeException(kErrOutOfMemory, ZEP_SOURCE, __LINE__);
+  if (!easy) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   return easy;
 }
 

@@ -15,9 +15,6 @@
 
 #include "sov/base/BaseException.h"
 
-// E_OUTOFMEMORY, carried when a response buffer cannot be allocated.
-constexpr int32_t kErrOutOfMemory = static_cast<int32_t>(0x8007000Eu);
-
 // A transport failure (name resolution, connect, TLS, send, receive, time-out).
 // The code is the nearest errno value; the message is libcurl's static text.
 class HttpTransportException : public ErrCodeException {
@@ -42,7 +39,7 @@ class HttpResponse {
   static constexpr std::size_t kInitialCapacity = 0x10000;
   static constexpr std::size_t kMaxCapacity = 0x28000000;
 
-  HttpResponse();  // allocates kInitialCapacity; throws ErrCodeException kErrOutOfMemory
+  HttpResponse();  // allocates kInitialCapacity; throws ErrCodeException ErrCode::OutOfMemory
   HttpResponse(HttpResponse&&) noexcept = default;
   HttpResponse& operator=(HttpResponse&&) noexcept = default;
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "mord/json/Json.h"
+#include "sov/base/Text.h"
 
 namespace Json {
 namespace {
@@ -25,7 +26,6 @@ void WriteNumber(double value, std::ostream& out) {
 }  // namespace
 
 void writeString(std::string_view s, std::ostream& out) {
-  static const char kHex[] = "0123456789abcdef";
   std::string text;
   text.reserve(2 * s.size() + 2);
   text.push_back('"');
@@ -38,8 +38,7 @@ void writeString(std::string_view s, std::ostream& out) {
       // Control bytes must be escaped for the body to be valid JSON (error
       // texts with line breaks end up in abort comments).
       text.append("\\u00");
-      text.push_back(kHex[byte >> 4]);
-      text.push_back(kHex[byte & 0xf]);
+      text::AppendHexByte(text, byte);
     } else {
       text.push_back(ch);
     }

@@ -19,7 +19,7 @@ class RegistryHelper {
 
   // None when the value does not exist. Throws ErrCodeException when the key
   // cannot be read (errno) or the value has another type
-  // (kSettingsUnsupportedType).
+  // (ErrCode::UnsupportedType).
   std::optional<std::wstring> ReadString(std::wstring_view name) const;
   // Stores (or replaces) the value atomically. Throws ErrCodeException (errno).
   void WriteString(std::wstring_view name, std::wstring_view value) const;

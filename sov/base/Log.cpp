@@ -2,8 +2,6 @@
 
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>

@@ -14,11 +14,6 @@
 
 namespace net {
 
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 UniqueFd NewTcpSocket() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) throw TransportException(errno, ZEP_SOURCE, __LINE__);

@@ -6,30 +6,11 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/UniqueFd.h"
+
 namespace net {
 
-// Owns one file descriptor; closes it on destruction.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using platform::UniqueFd;
 
 // A new TCP/IPv4 socket (close-on-exec); TransportException on failure.
 UniqueFd NewTcpSocket();

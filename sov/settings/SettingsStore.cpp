@@ -38,6 +38,7 @@
 #include "sov/base/BaseException.h"
 #include "sov/base/FinalAction.h"
 #include "sov/base/Log.h"
+#include "sov/base/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -63,19 +64,6 @@ bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7F;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void AppendHexByte(std::string& out, unsigned char b) {
-  static const char kHex[] = "0123456789abcdef";
-  out += kHex[b >> 4];
-  out += kHex[b & 0xF];
-}
-
 std::string Escape(std::string_view s, bool isName) {
   std::string out;
   out.reserve(s.size());
@@ -93,7 +81,7 @@ std::string Escape(std::string_view s, bool isName) {
       out += "\\=";
     } else if (IsControl(c) || (isName && i == 0 && c == '#')) {
       out += "\\x";
-      AppendHexByte(out, c);
+      text::AppendHexByte(out, c);
     } else {
       out += static_cast<char>(c);
     }
@@ -130,8 +118,8 @@ std::optional<std::string> Unescape(std::string_view s) {
         break;
       case 'x': {
         if (i + 2 >= s.size()) return std::nullopt;
-        int hi = HexDigit(s[i + 1]);
-        int lo = HexDigit(s[i + 2]);
+        int hi = text::HexValue(s[i + 1]);
+        int lo = text::HexValue(s[i + 2]);
         if (hi < 0 || lo < 0) return std::nullopt;
         out += static_cast<char>(hi * 16 + lo);
         i += 2;
@@ -151,7 +139,7 @@ std::optional<uint32_t> ParseDword(std::string_view s) {
     s.remove_prefix(2);
     if (s.size() > 8) return std::nullopt;
     for (char c : s) {
-      int d = HexDigit(c);
+      int d = text::HexValue(c);
       if (d < 0) return std::nullopt;
       v = v * 16 + static_cast<uint64_t>(d);
     }
@@ -171,8 +159,8 @@ std::optional<std::vector<uint8_t>> ParseBinary(std::string_view s) {
   std::vector<uint8_t> out;
   out.reserve(s.size() / 2);
   for (std::size_t i = 0; i < s.size(); i += 2) {
-    int hi = HexDigit(s[i]);
-    int lo = HexDigit(s[i + 1]);
+    int hi = text::HexValue(s[i]);
+    int lo = text::HexValue(s[i + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
@@ -498,7 +486,7 @@ std::string SettingsStore::Serialize(const SettingsValues& values, std::string_v
         break;
       case SettingsValue::Type::Binary:
         out += "=binary:";
-        for (uint8_t b : v.binary) AppendHexByte(out, b);
+        for (uint8_t b : v.binary) text::AppendHexByte(out, b);
         break;
     }
     out += '\n';

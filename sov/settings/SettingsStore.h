@@ -42,10 +42,6 @@ struct SettingsValue {
   bool operator==(const SettingsValue&) const = default;
 };
 
-// Code raised when a value exists with another type than the one asked for
-// (the registry's ERROR_UNSUPPORTED_TYPE).
-constexpr int32_t kSettingsUnsupportedType = 1630;
-
 // The values of one key as read from its file. Names compare like registry
 // value names: ASCII letters without regard to case.
 class SettingsValues {

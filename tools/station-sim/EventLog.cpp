@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "sov/queue/HPCWrapper.h"
+#include "platform/HPCWrapper.h"
 
 namespace station {
 

@@ -49,7 +49,7 @@ TEST_F(Registry, StringsRoundTripThroughTheFile) {
 TEST_F(Registry, ValueOfAnotherTypeRaises) {
   SettingsStore("SOFTWARE\\Ulmek\\Zep\\Service").Write("Number", SettingsValue::Dword(4));
   RegistryHelper key(L"SOFTWARE\\Ulmek\\Zep\\Service");
-  EXPECT_EQ(ErrCodeOf([&] { (void)key.ReadString(L"Number"); }), kSettingsUnsupportedType);
+  EXPECT_EQ(ErrCodeOf([&] { (void)key.ReadString(L"Number"); }), ErrCode::UnsupportedType);
   try {
     (void)key.ReadString(L"Number");
   } catch (const ErrCodeException& e) {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "sov/queue/HPCWrapper.h"
+#include "platform/HPCWrapper.h"
 
 using namespace std::chrono_literals;
 

@@ -1,29 +1,10 @@
-#include "sov/queue/HPCWrapper.h"
-
-#include <cerrno>
-#include <ctime>
+#include "platform/HPCWrapper.h"
 
 #include "sov/base/BaseException.h"
 
 namespace {
-constexpr int64_t kNsPerSecond = 1'000'000'000;
 constexpr int64_t kNsPerUs = 1000;
 }  // namespace
-
-int64_t HPCWrapper::Frequency() {
-  static const int64_t frequency = [] {
-    timespec res{};
-    if (::clock_getres(CLOCK_MONOTONIC, &res) != 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
-    return kNsPerSecond;
-  }();
-  return frequency;
-}
-
-int64_t HPCWrapper::RawCounter() {
-  timespec ts{};
-  if (::clock_gettime(CLOCK_MONOTONIC, &ts) != 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
-  return static_cast<int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
-}
 
 // Integer arithmetic keeps the rounding exact however long the machine has been up
 // (a double would drop nanoseconds after about 104 days); halves round up, as the
