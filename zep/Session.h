@@ -9,8 +9,11 @@ class MainWindow;
 class Session {
  public:
   virtual ~Session() = default;
+  // The window is closing: sets the session's interrupt and gives the media threads at most one
+  // second in total to leave; the network threads end with the process.
+  virtual void Interrupt() = 0;
 };
 
-// Builds the session for the window; its constructor starts every session thread. Returns none
-// while this build has no channel threads to run.
+// Builds the session for the window; its constructor starts every session thread. Throws when
+// the session cannot be set up.
 std::unique_ptr<Session> CreateSession(const StartParams& params, MainWindow& window);

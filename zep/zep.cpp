@@ -1,5 +1,6 @@
 // Entry of the streaming client: configuration, logs, command line, window, event loop.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -69,8 +70,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   const int exitCode = window.RunEventLoop();
-  session.reset();
+  if (session) session->Interrupt();
   LOGI << "Client Application exits with code " << exitCode;
   zlog::Flush();
+  // The network threads are not joined and still use the session: end without destructors.
+  if (session) std::_Exit(exitCode);
   return exitCode;
 }

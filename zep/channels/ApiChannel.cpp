@@ -1,0 +1,277 @@
+// The API channel: one connection at a time, a sender and a receiver thread on it, and the forced
+// close that stops the one when the other ends.
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "mord/services/ServiceClients.h"
+#include "platform/HPCWrapper.h"
+#include "platform/Thread.h"
+#include "platform/Waitable.h"
+#include "sov/base/Log.h"
+#include "sov/base/ThreadProc.h"
+#include "sov/config/Config.h"
+#include "sov/net/ProtocolReceiver.h"
+#include "sov/net/ProtocolSender.h"
+#include "sov/net/TransportConnector.h"
+#include "sov/protocol/Codec.h"
+#include "sov/protocol/StreamParser.h"
+#include "sov/settings/RunTimeSettings.h"
+#include "sov/settings/SettingsMapping.h"
+#include "zep/channels/ChannelThreads.h"
+#include "zep/channels/OpenLink.h"
+
+namespace {
+
+const char* const kSenderName = "ApiSenderNetworkThreadProc";
+const char* const kReceiverName = "ApiReceiverNetworkThreadProc";
+
+// A round waits this long for a microphone frame; it paces heartbeats and pings when none come.
+constexpr uint32_t kMicrophoneWaitMs = 500;
+constexpr int64_t kPingIntervalUs = 500000;
+
+class ApiSender {
+ public:
+  ApiSender(ChannelContext& context, TransportBase& transport)
+      : context_(context), shared_(context.shared), sender_(&transport) {}
+
+  [[noreturn]] void Run() {
+    const CRunTimeSettings& settings = RunTimeSettings();
+    shared_.resolution.Set(proto::MakeResolution(
+        RunTimeMapping::VideoResolution(CRunTimeSettings::Get(settings.videoResolutionIndex))));
+    for (;;) Round();
+  }
+
+ private:
+  void Round() {
+    CRunTimeSettings& settings = RunTimeSettings();
+    sender_.SendMessage(proto::kHeartbeat, uint32_t{1});
+    SendMicrophoneFrame();
+    if (shared_.resolution.changed.TryAcquire())
+      sender_.SendMessage(proto::kResolution, shared_.resolution.Get());
+
+    const auto fps = RunTimeMapping::ServerFrameRate(CRunTimeSettings::Get(settings.serverFpsIndex));
+    const uint32_t frameRate = fps.limited ? fps.framesPerSecond : 0;
+    if (frameRate != lastFrameRate_) {
+      sender_.SendMessage(proto::kFrameRateLimit, proto::MakeFrameRateLimit(frameRate));
+      lastFrameRate_ = frameRate;
+    }
+    const uint32_t usage = RunTimeMapping::NetworkUsage(CRunTimeSettings::Get(settings.networkUsageIndex));
+    if (usage != lastNetworkUsage_) {
+      sender_.SendMessage(proto::kNetworkUsage, usage);
+      lastNetworkUsage_ = usage;
+    }
+    const uint32_t bitrate =
+        RunTimeMapping::BitrateLimit(CRunTimeSettings::Get(settings.networkBandwidthIndex));
+    if (bitrate != lastBitrate_) {
+      sender_.SendMessage(proto::kBitrate, bitrate);
+      lastBitrate_ = bitrate;
+    }
+    const int64_t transport = CRunTimeSettings::Get(settings.networkTransportIndex);
+    if (transport != lastTransport_) {
+      const proto::UDP_PARAMETERS params = proto::MakeUdpParameters(
+          Config::Instance(), context_.station.clientGuid, static_cast<int32_t>(transport));
+      sender_.SendMessage(proto::kUdpParameters, params);
+      shared_.udp.Replace(params);
+      lastTransport_ = transport;
+    }
+    const uint32_t codec = CRunTimeSettings::Get(settings.codecIndex);
+    if (codec != lastCodec_) {
+      sender_.SendMessage(proto::kCodec, codec);
+      lastCodec_ = codec;
+    }
+    const bool streaming = CRunTimeSettings::Get(settings.streamingEnabled) != 0;
+    if (streaming != lastStreaming_) {
+      if (streaming) CRunTimeSettings::Set(settings.enableMicIndex, 1);
+      sender_.SendMessage(proto::kStreamKey,
+                          proto::MakeStreamKey(streaming ? FetchStreamKey() : std::nullopt));
+      lastStreaming_ = streaming;
+    }
+    bool microphone = CRunTimeSettings::Get(settings.enableMicIndex) != 0;
+    if (microphone != lastMicrophone_) {
+      if (microphone) {
+        shared_.microphone.Set();
+      } else if (streaming) {
+        // A stream to the player's channel always carries the microphone.
+        CRunTimeSettings::Set(settings.enableMicIndex, 1);
+        microphone = true;
+      } else {
+        shared_.microphone.Reset();
+      }
+      lastMicrophone_ = microphone;
+    }
+    const bool allowIncoming = CRunTimeSettings::Get(settings.allowIncomingIndex) != 0;
+    if (allowIncoming != lastAllowIncoming_) {
+      shared_.incoming.SetAllowed(allowIncoming);
+      sender_.SendMessage(proto::kAllowIncoming, RunTimeMapping::SwitchValue(allowIncoming));
+      lastAllowIncoming_ = allowIncoming;
+    }
+    const bool allowGamepad = CRunTimeSettings::Get(settings.allowGamepadIndex) != 0;
+    if (allowGamepad != lastAllowGamepad_) {
+      sender_.SendMessage(proto::kAllowGamepad, RunTimeMapping::SwitchValue(allowGamepad));
+      lastAllowGamepad_ = allowGamepad;
+    }
+    proto::CLIPBOARD_TEXT clipboard;
+    if (shared_.clipboard.Take(clipboard)) sender_.SendMessage(proto::kClipboardText, clipboard);
+    const int64_t now = HPCWrapper::NowUs();
+    if (now - lastPingUs_ > kPingIntervalUs) {
+      proto::PING ping;
+      ping.clientTime = now;
+      sender_.SendMessage(proto::kPing, ping);
+      lastPingUs_ = now;
+    }
+    for (bool accepted : {true, false}) {
+      for (const RequestId& id : shared_.incoming.TakeUnreported(accepted)) {
+        proto::INCOMING_DECISION decision;
+        std::copy(id.begin(), id.end(), decision.requestId);
+        decision.decision = accepted ? 1 : 0;
+        sender_.SendMessage(proto::kIncomingRequest, decision);
+      }
+    }
+  }
+
+  void SendMicrophoneFrame() {
+    if (context_.microphoneToSend == nullptr) {
+      if (platform::WaitAny({&shared_.interrupt}, static_cast<int>(kMicrophoneWaitMs)) == 0)
+        throw InterruptException(ZEP_SOURCE, __LINE__);
+      return;
+    }
+    std::optional<std::unique_ptr<AUDIO_FRAMES>> frame = context_.microphoneToSend->pop(kMicrophoneWaitMs);
+    if (frame && *frame) sender_.SendMicrophoneFrame(**frame);
+  }
+
+  // The player's stream key from the settings service, when the service is configured; any
+  // failure is reported to the station as no key.
+  std::optional<std::string> FetchStreamKey() {
+    const Config& config = Config::Instance();
+    if (!config.KeyExists("SettingsHost")) {
+      LOGD << kSenderName << ": no settings service configured, streaming without a key";
+      return std::nullopt;
+    }
+    try {
+      ServiceClients clients = ServiceClients::FromConfig(config);
+      std::string token = context_.station.token;
+      return clients.settings->GetYoutubeSettings(token).StreamKey();
+    } catch (const std::exception& e) {
+      LOGD << kSenderName << ": stream key not available: " << e.what();
+      return std::nullopt;
+    }
+  }
+
+  ChannelContext& context_;
+  SessionShared& shared_;
+  ProtocolSender sender_;
+  // What the station was told last on this connection.
+  uint32_t lastFrameRate_ = 0;
+  uint32_t lastNetworkUsage_ = 0;
+  uint32_t lastBitrate_ = RunTimeMapping::kDefaultBitrateLimit;
+  int64_t lastTransport_ = -1;  // so that the first round always sends the UDP parameters
+  uint32_t lastCodec_ = 0;
+  bool lastStreaming_ = false;
+  bool lastMicrophone_ = false;
+  bool lastAllowIncoming_ = false;
+  bool lastAllowGamepad_ = false;
+  int64_t lastPingUs_ = 0;
+};
+
+void HandlePingReply(ChannelContext& context, const proto::PING_REPLY& reply) {
+  const int64_t t2 = HPCWrapper::NowUs();
+  const int64_t t1 = reply.clientTime;
+  // The echoed time must be one of ours: a reply from the future or before the clock started
+  // would give nonsense figures (and overflow the arithmetic).
+  if (t1 < 0 || t1 > t2) {
+    LOGD << kReceiverName << ": ping reply with a client time that was never sent: " << t1;
+    return;
+  }
+  const int64_t delayUs = (t2 - t1) / 2;
+  const __int128 offset = (static_cast<__int128>(t1) + t2) / 2 - reply.stationTime;
+  const __int128 clamped = std::clamp<__int128>(offset, INT64_MIN, INT64_MAX);
+  ClockOffsetUs().store(static_cast<int64_t>(clamped), std::memory_order_relaxed);
+  context.stats.LatencySample(delayUs);
+}
+
+void ReceiveApi(ChannelContext& context, TransportBase& transport) {
+  ProtocolReceiver receiver(&transport);
+  for (;;) {
+    proto::RawMessage m = receiver.ReceiveMessage(proto::kApiChannel);
+    switch (m.type) {
+      case proto::kPing:
+        HandlePingReply(context, proto::FixedAs<proto::PING_REPLY>(m));
+        break;
+      case proto::kOpenLink:
+        OpenLink(proto::ToOpenLink(m));
+        break;
+      case proto::kGamepadVibration: {
+        const auto v = proto::FixedAs<proto::GAMEPAD_VIBRATION>(m);
+        if (context.gamepad != nullptr)
+          context.gamepad->Vibrate(v.controller, v.leftMotor, v.rightMotor);
+        else
+          LOGD << kReceiverName << ": no gamepad side for vibration of controller " << v.controller;
+        break;
+      }
+      case proto::kIncomingRequest: {
+        const auto request = proto::FixedAs<proto::INCOMING_REQUEST>(m);
+        RequestId id;
+        std::copy(std::begin(request.requestId), std::end(request.requestId), id.begin());
+        if (!context.shared.incoming.Offer(id)) LOGD << kReceiverName << ": incoming request ignored";
+        break;
+      }
+      default:  // no-op
+        break;
+    }
+  }
+}
+
+// Runs one side of the connection; a transport failure or an interrupt ends it quietly.
+template <class Body>
+void RunApiSide(const char* name, Body&& body) {
+  platform::SetThreadName(name);
+  RunThreadProc(name, [&] {
+    try {
+      body();
+    } catch (const TransportException& e) {
+      LOGD << name << ": " << e.what();
+    }
+  });
+}
+
+}  // namespace
+
+int ApiNetworkThreadProc(ChannelContext& context) {
+  static const char* const kName = "ApiNetworkThreadProc";
+  platform::SetThreadName(kName);
+  return RunThreadProc(kName, [&] {
+    platform::Event& interrupt = context.shared.interrupt;
+    for (;;) {
+      std::unique_ptr<TransportConnector> connector;
+      try {
+        connector =
+            std::make_unique<TransportConnector>(context.station.address.c_str(), context.station.apiPort,
+                                                 context.station.clientGuid, interrupt.fd());
+      } catch (const TransportException& e) {
+        LOGD << kName << ": " << e.what();
+        PauseBeforeRetry(interrupt);
+        continue;
+      }
+      LOGI << kName << ": connected to " << context.station.address << ":" << context.station.apiPort;
+      platform::Event senderEnded(true);
+      platform::Event receiverEnded(true);
+      std::thread sender([&] {
+        RunApiSide(kSenderName, [&] { ApiSender(context, *connector).Run(); });
+        senderEnded.Set();
+      });
+      std::thread receiver([&] {
+        RunApiSide(kReceiverName, [&] { ReceiveApi(context, *connector); });
+        receiverEnded.Set();
+      });
+      platform::WaitAny({&senderEnded, &receiverEnded}, platform::kInfinite);
+      // Breaks the other side's blocking receive or send on the shared connection.
+      connector->CloseAllSockets();
+      sender.join();
+      receiver.join();
+      connector.reset();
+      PauseBeforeRetry(interrupt);
+    }
+  });
+}

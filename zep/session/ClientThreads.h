@@ -1,0 +1,63 @@
+#pragma once
+// The session object: the session's events, queues and shared blocks, and its threads in start
+// order. It lives until the process ends: the network threads are never joined and keep using it.
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "zep/channels/ChannelContext.h"
+#include "zep/session/SessionShared.h"
+#include "zep/session/SessionStats.h"
+
+// Queue capacities: small media queues give back-pressure between stages.
+constexpr int kMediaQueueCapacity = 16;
+constexpr int kControlQueueCapacity = 1024;
+constexpr int kCapturedMicrophoneCapacity = 2048;
+// The most the media threads are given, all together, to leave at shutdown.
+constexpr int kMediaThreadsGraceMs = 1000;
+
+class ClientThreads {
+ public:
+  // Builds every shared object and starts the threads. Throws on failure.
+  explicit ClientThreads(StationAddress station);
+  ~ClientThreads();
+  ClientThreads(const ClientThreads&) = delete;
+  ClientThreads& operator=(const ClientThreads&) = delete;
+
+  // Sets the interrupt and waits at most kMediaThreadsGraceMs in total for the media threads; the
+  // network threads are left to end with the process. True when every media thread left in time.
+  bool Interrupt();
+
+  SessionShared& Shared() { return shared_; }
+  SessionCells& Cells() { return cells_; }
+
+ private:
+  struct Worker {
+    const char* name;
+    bool media;  // joined (within the grace time) at shutdown; network threads are not
+    std::unique_ptr<platform::Event> ended;
+    std::thread thread;
+  };
+  template <class Proc>
+  void Start(const char* name, bool media, Proc proc);
+
+  StationAddress station_;
+  SessionShared shared_;
+  SessionCells cells_;
+
+  RecordQueue<RECTS_INFO> videoFrames_;
+  RecordQueue<MOUSE_INFO> cursorShapes_;
+  RecordQueue<AUDIO_FRAMES> receivedAudio_;
+  RecordQueue<AUDIO_FRAMES> decodedAudio_;
+  RecordQueue<AUDIO_FRAMES> playableAudio_;
+  RecordQueue<AUDIO_FRAMES> capturedMicrophone_;
+  RecordQueue<AUDIO_FRAMES> microphoneToSend_;
+  RecordQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
+
+  ChannelContext context_;
+  std::vector<Worker> workers_;  // start order
+};
+
+// Logs the session's figures once a second: frames received, latency, clock offset, KCP rates.
+int StatsThreadProc(SessionShared& shared, SessionCells& cells);

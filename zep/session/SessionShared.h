@@ -1,0 +1,29 @@
+#pragma once
+// The events and shared blocks of one streaming session, owned by the session object and handed to
+// its threads by reference.
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Event.h"
+#include "zep/session/SharedBlocks.h"
+
+struct SessionShared {
+  // Set once at shutdown; every queue and every wait of the session also waits on it.
+  platform::Event interrupt{true};
+  // Set when the playback device's format is known.
+  platform::Event playbackFormat{true};
+  // Set while the microphone is to be captured; driven by the API sender.
+  platform::Event microphone{true};
+
+  UdpParamsBlock udp;
+  ResolutionRequest resolution;
+  ClipboardBlock clipboard;
+  IncomingRegistry incoming;
+  PictureScale scale;
+  // 0 while the video channel (re)connects, 1 after each message received on it.
+  std::atomic<uint32_t> videoAlive{0};
+};
+
+// Client time minus station time in microseconds, from the latest ping reply. Process-wide: the
+// presentation compares frame stamps with it.
+std::atomic<int64_t>& ClockOffsetUs();
