@@ -39,9 +39,10 @@ class BaseQueue {
 
  protected:
   // The caller holds a free-slot unit (Store) or an item unit (Take, Front).
-  void Store(const T& value) {
+  template <class U>
+  void Store(U&& value) {
     std::lock_guard lock(lock_);
-    ring_[write_] = value;
+    ring_[write_] = std::forward<U>(value);
     write_ = (write_ + 1) % static_cast<uint32_t>(capacity_);
     count_.fetch_add(1, std::memory_order_relaxed);
     pushed_.fetch_add(1, std::memory_order_relaxed);  // wraps like the 32-bit counter it mirrors
@@ -88,6 +89,12 @@ class BlockingQueue : public BaseQueue<T> {
   void push(const T& value) {
     Wait(pushWait_, platform::kInfinite);
     Put(value);
+  }
+
+  void push(T&& value) {
+    Wait(pushWait_, platform::kInfinite);
+    this->Store(std::move(value));
+    items_.Release(1);
   }
 
   // Waits at most timeoutMs for a free slot; false (value not stored) on time-out.
