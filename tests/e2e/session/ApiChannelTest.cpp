@@ -1,0 +1,112 @@
+// The API channel threads in this process against the reference station and back-end, for what
+// the client program cannot be driven to do from outside yet: the clipboard block, streaming with
+// a key from the settings service, and answers to incoming requests.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "sov/config/Config.h"
+#include "sov/protocol/Codec.h"
+#include "sov/settings/RunTimeSettings.h"
+#include "tests/integration/station/StationHarness.h"
+#include "tests/unit/http/BackendSim.h"
+#include "zep/channels/ChannelThreads.h"
+
+namespace fs = std::filesystem;
+using stationtest::MonotonicUs;
+using stationtest::StationProcess;
+
+namespace {
+
+template <class Predicate>
+bool WaitUntil(Predicate p, int timeoutMs) {
+  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
+  while (!p()) {
+    if (MonotonicUs() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST(ApiChannel, ClipboardStreamKeyAndIncomingDecisionsReachTheStationOnce) {
+  const std::string key40 = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+  BackendSim backend("{\"tokens\": [\"player-token\"], \"stream_key\": \"" + key40 + "\"}");
+  StationProcess station({"--at", "1500 incoming 00112233445566778899aabbccddeeff", "--video-frames", "1"});
+
+  const fs::path cfg = backend.Dir() / "client-config.cfg";
+  std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
+                     << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
+                     << "\nHttpsCaFile = " << backend.CaFile() << "\n";
+  Config::Instance().Load(cfg.string());
+  CRunTimeSettings& settings = RunTimeSettings();
+  CRunTimeSettings::Set(settings.allowIncomingIndex, 1);
+  CRunTimeSettings::Set(settings.enableMicIndex, 0);
+  CRunTimeSettings::Set(settings.streamingEnabled, 1);
+
+  StationAddress address;
+  address.address = "127.0.0.1";
+  address.apiPort = static_cast<uint32_t>(station.Port(4));
+  address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
+  address.token = "player-token";
+  SessionShared shared;
+  SessionCells cells;
+  ChannelContext context{address, shared, cells};
+  const std::u16string text = u"Grüße ✓ from the clipboard";
+  shared.clipboard.Put(proto::MakeClipboardText(text, 1));
+  std::thread api([&] { ApiNetworkThreadProc(context); });
+  struct Stop {
+    SessionShared& shared;
+    std::thread& api;
+    ~Stop() {
+      shared.interrupt.Set();
+      if (api.joinable()) api.join();
+    }
+  } stop{shared, api};
+
+  // The station's request (sent once the first round allowed incoming requests) becomes pending; the player
+  // accepts it, and the answer goes out once.
+  RequestId id{0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+               0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+  ASSERT_TRUE(WaitUntil([&] { return !shared.incoming.Pending().empty(); }, 10000)) << station.Log();
+  EXPECT_EQ(shared.incoming.Pending(), std::vector<RequestId>{id});
+  EXPECT_TRUE(shared.incoming.Decide(id, true));
+  EXPECT_FALSE(shared.incoming.Offer(id));  // decided requests are not offered again
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"incoming-decision\"", 5000).empty()) << station.Log();
+  // A second clipboard block while the connection runs.
+  shared.clipboard.Put(proto::MakeClipboardText(u"second", 0));
+  ASSERT_GE(station.WaitForCount("\"name\":\"heartbeat\"", 6, 10000), 6u);
+
+  const auto decisions = station.Lines("\"name\":\"incoming-decision\"");
+  ASSERT_EQ(decisions.size(), 1u) << station.Log();
+  EXPECT_EQ(StationProcess::StringField(decisions[0], "id"), "00112233445566778899aabbccddeeff");
+  EXPECT_EQ(StationProcess::NumberField(decisions[0], "decision"), 1);
+
+  const auto clipboards = station.Lines("\"name\":\"clipboard\"");
+  ASSERT_EQ(clipboards.size(), 2u) << station.Log();
+  EXPECT_EQ(StationProcess::StringField(clipboards[0], "text"), "Grüße ✓ from the clipboard");
+  EXPECT_EQ(StationProcess::NumberField(clipboards[0], "mode"), 1);
+  EXPECT_EQ(StationProcess::StringField(clipboards[1], "text"), "second");
+  EXPECT_EQ(StationProcess::NumberField(clipboards[1], "mode"), 0);
+
+  // Streaming sends the key from the settings service (cut to 32 bytes) and forces the microphone on.
+  const auto keys = station.Lines("\"name\":\"stream-key\"");
+  ASSERT_EQ(keys.size(), 1u) << station.Log();
+  EXPECT_EQ(StationProcess::StringField(keys[0], "key"), key40.substr(0, 32));
+  EXPECT_TRUE(shared.microphone.IsSet());
+  EXPECT_EQ(CRunTimeSettings::Get(settings.enableMicIndex), 1u);
+
+  // Switching streaming off sends the empty key.
+  CRunTimeSettings::Set(settings.streamingEnabled, 0);
+  ASSERT_FALSE(station.WaitForLine("\"present\":false", 5000).empty()) << station.Log();
+
+  // The interrupt ends the channel: the sender stops, the forced close ends the receiver.
+  const int64_t start = MonotonicUs();
+  shared.interrupt.Set();
+  api.join();
+  EXPECT_LT(MonotonicUs() - start, 2000000);
+}
+
+}  // namespace
