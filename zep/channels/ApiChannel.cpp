@@ -1,5 +1,6 @@
 // The API channel: one connection at a time, a sender and a receiver thread on it, and the forced
 // close that stops the one when the other ends.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -224,8 +225,7 @@ void ReceiveApi(ChannelContext& context, TransportBase& transport) {
 }
 
 // Runs one side of the connection; a transport failure or an interrupt ends it quietly.
-template <class Body>
-void RunApiSide(const char* name, Body&& body) {
+void RunApiSide(const char* name, const std::function<void()>& body) {
   platform::SetThreadName(name);
   RunThreadProc(name, [&] {
     try {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -263,6 +264,17 @@ TEST_F(ZepSession, DefaultSessionConnectsEveryChannelAndEndsInOrder) {
   // Incoming requests are not allowed by default: dropped without an answer.
   EXPECT_NE(log.find("incoming request ignored"), std::string::npos) << log;
   EXPECT_TRUE(station.Lines("incoming-decision").empty());
+
+  // Threads carry their procedures' names, as far as 15 characters go.
+  std::set<std::string> names;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task")) {
+    std::string name = Read(task.path() / "comm");
+    names.insert(name.substr(0, name.find('\n')));
+  }
+  for (const char* name :
+       {"VideoNetworkThr", "VideoNetworkUdp", "ApiNetworkThrea", "ApiSenderNetwor", "ApiReceiverNetw",
+        "MouseNetworkThr", "AudioNetworkThr", "AudioNetworkUdp", "KeyMouseGrabber", "StatsThreadProc"})
+    EXPECT_EQ(names.count(name), 1u) << name;
 
   const auto [code, ms] = Terminate();
   EXPECT_EQ(code, 0);
