@@ -14,9 +14,6 @@ class NetworkLatencyMeter {
   // Adds one one-way delay in microseconds and updates the cells.
   void Add(StatsTable& table, int64_t delayUs);
 
-  double MeanMs() const { return window_.Result(); }
-  double JitterMs() const { return window_.Deviation(); }
-
  private:
   MeanDeviationAgregator window_{kWindow};
 };
