@@ -29,24 +29,15 @@ void StatsTable::Store(int index, const StatValue& value) {
 }
 
 void StatsTable::SetInt(int index, int32_t value) {
-  StatValue v;
-  v.tag = VT_INT;
-  v.i = value;
-  Store(index, v);
+  Store(index, StatValue{VT_INT, value});
 }
 
 void StatsTable::SetReal(int index, float value) {
-  StatValue v;
-  v.tag = VT_R4;
-  v.r = value;
-  Store(index, v);
+  Store(index, StatValue{VT_R4, 0, value});
 }
 
 void StatsTable::SetUInt64(int index, uint64_t value) {
-  StatValue v;
-  v.tag = VT_UI8;
-  v.u = value;
-  Store(index, v);
+  Store(index, StatValue{VT_UI8, 0, 0, value});
 }
 
 void StatsTable::SetDecimals(int index, int decimals) {
@@ -75,13 +66,6 @@ StatValue StatsTable::Value(int index) const {
   const Cell& c = cells_[static_cast<std::size_t>(index)];
   std::lock_guard lock(c.lock);
   return c.value;
-}
-
-int StatsTable::Decimals(int index) const {
-  if (!Valid(index)) return 0;
-  const Cell& c = cells_[static_cast<std::size_t>(index)];
-  std::lock_guard lock(c.lock);
-  return c.decimals;
 }
 
 StatRow StatsTable::Row(int index) const {

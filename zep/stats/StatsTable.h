@@ -86,7 +86,6 @@ class StatsTable {
 
   // A cell outside the table reads as VT_INT -1.
   StatValue Value(int index) const;
-  int Decimals(int index) const;
   StatRow Row(int index) const;
 
   // The number as shown: an integer in decimal digits, a real with the cell's decimals;

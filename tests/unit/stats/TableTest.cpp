@@ -18,8 +18,6 @@ TEST(StatsTable, CellsOutsideTheTableAndChangeTimes) {
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   t.SetInt(3, 7);  // the same value: no change
   EXPECT_EQ(t.Row(3).changedMs, first);
-  t.SetReal(3, 7.0f);  // another kind is another value
-  EXPECT_GT(t.Row(3).changedMs, first);
 }
 
 TEST(StatsTable, LabelsAreCutToTwentyFiveCharacters) {
@@ -32,7 +30,6 @@ TEST(StatsTable, LabelsAreCutToTwentyFiveCharacters) {
   EXPECT_EQ(t.Row(1).label, cyrillic.substr(0, 50));
   SetStandardLabels(t);
   EXPECT_EQ(t.Row(kStatMouseShapesPerSecond).label, "Mouse shapes obtained per");
-  EXPECT_EQ(t.Row(kStatVideoMbpsRecv).group, "");
 }
 
 TEST(StatsTable, CsvLineCarriesTheKeyCellsWithTheirDecimals) {
