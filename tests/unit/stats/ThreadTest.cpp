@@ -62,20 +62,24 @@ struct ThreadRun {
 
 TEST(StatsThread, WritesOneLinePerRoundOnlyWhileReportingIsOn) {
   ThreadRun run(20);
-  std::this_thread::sleep_for(milliseconds(150));
+  // Two rounds while reporting is off: the shapes' arrival is counted, then cleared.
+  for (auto t0 = steady_clock::now(); steady_clock::now() - t0 < seconds(10);) {
+    if (run.table.Value(kStatMouseShapesQueued).i == 3 && run.table.Value(kStatMouseShapesPerSecond).i == 0)
+      break;
+    std::this_thread::sleep_for(milliseconds(2));
+  }
   EXPECT_EQ(Lines(run.csv).size(), 1u);  // the header only
   EXPECT_TRUE(ToggleStatsCsv());
   const auto on = steady_clock::now();
   while (Lines(run.csv).size() < 5 && steady_clock::now() - on < seconds(10))
     std::this_thread::sleep_for(milliseconds(5));
-  const auto rounds = duration_cast<milliseconds>(steady_clock::now() - on).count() / 20 + 1;
   run.Stop();
+  const auto rounds = duration_cast<milliseconds>(steady_clock::now() - on).count() / 20 + 1;
   auto lines = Lines(run.csv);
   ASSERT_GE(lines.size(), 5u);
   EXPECT_LE(static_cast<long>(lines.size()) - 1, rounds + 1);  // never more than a line per round
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_NE(lines[i].find(";DEBUG;"), std::string::npos) << lines[i];
-    // The shapes counted as arrivals in the first round only.
     EXPECT_TRUE(lines[i].ends_with(";StatsThreadProc@580;\"0;0;1;59.5;0;0\"")) << lines[i];
   }
   EXPECT_EQ(run.table.Value(kStatMouseShapesQueued).i, 3);
