@@ -2,6 +2,7 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -200,12 +201,15 @@ int main(int argc, char** argv) {
   std::mutex stopMutex;
   std::condition_variable stopCv;
   bool stopping = false;  // guarded by stopMutex
+  std::atomic<bool> served{false};
   auto stop = [&] {
     {
       std::lock_guard<std::mutex> lock(stopMutex);
       stopping = true;
     }
     stopCv.notify_all();
+    // The server ignores a stop that comes before its accept loop runs.
+    while (!server.is_running() && !served) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     server.stop();
   };
 
@@ -273,6 +277,7 @@ int main(int argc, char** argv) {
 
   std::cout << "zep-backend listening on https://" << host << ":" << bound << std::endl;
   server.listen_after_bind();
+  served = true;
 
   // Wake the signal thread if the server stopped on its own.
   if (signalThread.joinable()) {

@@ -131,6 +131,29 @@ std::vector<LoggedRequest> BackendSim::Requests() const {
   return out;
 }
 
+int RunBackend(const std::vector<std::string>& args, std::string& errors) {
+  int err[2];
+  if (pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  std::vector<std::string> all = {std::string(ZEP_BINARY_DIR) + "/bin/zep-backend"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(err[1]);
+  char buf[256];
+  for (ssize_t n; rc == 0 && (n = read(err[0], buf, sizeof(buf))) > 0;) errors.append(buf, static_cast<size_t>(n));
+  close(err[0]);
+  int status = 0;
+  if (rc != 0 || waitpid(pid, &status, 0) != pid) throw std::runtime_error("cannot run zep-backend");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 uint16_t UnusedLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};

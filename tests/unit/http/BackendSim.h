@@ -41,5 +41,9 @@ class BackendSim {
   uint16_t port_ = 0;
 };
 
+// Runs zep-backend with `args` until it exits; its exit status, and its
+// standard error in `errors`.
+int RunBackend(const std::vector<std::string>& args, std::string& errors);
+
 // A port on which nothing listens (bound once, then released).
 uint16_t UnusedLoopbackPort();

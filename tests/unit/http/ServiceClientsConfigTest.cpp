@@ -1,5 +1,6 @@
 // The clients built from client-config.cfg: hosts, ports and CA file from their
-// keys, and every client but the token verifier renewing through it.
+// keys, and every client but the token verifier renewing through it. Ports
+// (of the clients and of the reference back-end) must fit 16 bits.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -51,6 +52,24 @@ TEST(ServiceClientsConfigTest, BuiltFromConfigAndWiredForRenewal) {
   auto log = sim.Requests();
   ASSERT_EQ(log.size(), 9u);
   for (size_t i : {1u, 4u, 7u}) EXPECT_EQ(log[i].path, "/token-verifier/renewProxyToken") << i;
+}
+
+TEST(ServiceClientsConfigTest, PortOutsideSixteenBitsIsRefused) {
+  const fs::path cfg = fs::temp_directory_path() / ("zep-port-" + std::to_string(getpid()) + ".cfg");
+  for (const char* port : {"70000", "0", "-1"}) {
+    std::ofstream(cfg) << "SessionManagerHost = 127.0.0.1\nSessionManagerPort = " << port << "\n";
+    Config::Instance().Load(cfg.string());
+    EXPECT_THROW(ServiceClients::FromConfig(Config::Instance()), HttpRequestException) << port;
+  }
+  fs::remove(cfg);
+}
+
+TEST(BackendOptions, PortMustBeASixteenBitNumber) {
+  for (const char* port : {"70000", "abc", "12x", "-1", ""}) {
+    std::string errors;
+    EXPECT_EQ(RunBackend({"--port", port}, errors), 2) << port;
+    EXPECT_NE(errors.find("--port needs a number from 0 to 65535"), std::string::npos) << errors;
+  }
 }
 
 }  // namespace

@@ -87,6 +87,10 @@ const Case kCases[] = {
      "1}, 2]\n"},
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ParseTable : public testing::TestWithParam<Case> {};
 
 TEST_P(ParseTable, ValueAndDiagnostics) {
