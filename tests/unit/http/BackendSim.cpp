@@ -47,10 +47,6 @@ pid_t SpawnBackend(const std::vector<std::string>& args, int target, int& fd) {
   return pid;
 }
 
-std::string StringOf(const Json::Object& o, const char* key) {
-  const auto* s = Json::As<Json::String>(o.Find(key));
-  return s ? s->Get() : std::string();
-}
 
 }  // namespace
 
@@ -121,19 +117,14 @@ std::vector<LoggedRequest> BackendSim::Requests() const {
   std::vector<LoggedRequest> out;
   std::ifstream in(dir_ / "requests.log");
   for (std::string line; std::getline(in, line);) {
-    const char* cursor = line.c_str();
-    std::unique_ptr<Json::Value> value = Json::parseValue(cursor);
-    const auto* o = Json::As<Json::Object>(value.get());
-    if (o == nullptr) throw std::runtime_error("bad request log line: " + line);
+    const JsonObject o(line);  // a malformed line throws
     LoggedRequest r;
-    if (const auto* n = Json::As<Json::Number>(o->Find("time_ms"))) r.timeMs = static_cast<int64_t>(n->Get());
-    if (const auto* n = Json::As<Json::Number>(o->Find("status"))) r.status = static_cast<int>(n->Get());
-    r.method = StringOf(*o, "method");
-    r.path = StringOf(*o, "path");
-    r.body = StringOf(*o, "body");
-    if (const auto* h = Json::As<Json::Object>(o->Find("headers")))
-      for (const auto& [name, v] : h->Items())
-        if (const auto* s = Json::As<Json::String>(v.get())) r.headers[name] = s->Get();
+    r.status = static_cast<int>(o.GetNumber("status"));
+    r.method = o.GetString("method");
+    r.path = o.GetString("path");
+    r.body = o.GetString("body");
+    for (const auto& [name, v] : o.Get<Json::Object>("headers").Items())
+      if (const auto* s = Json::As<Json::String>(v.get())) r.headers[name] = s->Get();
     out.push_back(std::move(r));
   }
   return out;

@@ -10,7 +10,6 @@
 #include <vector>
 
 struct LoggedRequest {
-  int64_t timeMs = 0;
   std::string method;
   std::string path;  // with the query, as sent
   std::map<std::string, std::string> headers;
