@@ -186,7 +186,8 @@ struct HttpClient::Transfer {
         return n;
       }
       const size_t colon = line.find(':');
-      if (colon != std::string_view::npos && text::EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
+      if (colon != std::string_view::npos &&
+          text::EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
         std::string_view value = Trim(line.substr(colon + 1));
         t->requestId = value.size() <= kMaxRequestIdLength ? std::string(value) : std::string();
       }
@@ -205,9 +206,7 @@ struct HttpClient::Transfer {
   }
 };
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 HttpResponse::HttpResponse() {
   data_.reset(static_cast<char*>(std::malloc(kInitialCapacity)));

@@ -22,8 +22,7 @@ void CheckToken(const std::string& token) {
 
 RestClient::RestClient(std::string host, uint16_t port, TokenRenewer renewer, std::string caFile,
                        HttpTimeouts timeouts)
-    : HttpClient(std::move(host), port, std::move(caFile), timeouts),
-      renewer_(std::move(renewer)) {}
+    : HttpClient(std::move(host), port, std::move(caFile), timeouts), renewer_(std::move(renewer)) {}
 
 void RestClient::WaitBeforeRetry() {
   if (pause_) {

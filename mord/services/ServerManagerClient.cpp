@@ -8,7 +8,8 @@ ServerManagerClient::ServerManagerClient(const ServiceAddress& address, TokenRen
 
 SessionToken ServerManagerClient::RegisterSessionToken(const std::string& sessionId,
                                                        const std::string& newToken, std::string& token) {
-  const std::string path = "/sessiontoken?sessionId=" + CheckedSessionId(sessionId) + "&token=" + CheckedPathValue(newToken);
+  const std::string path =
+      "/sessiontoken?sessionId=" + CheckedSessionId(sessionId) + "&token=" + CheckedPathValue(newToken);
   return SessionToken(Request("POST", path, {}, token, kServiceRetries).Text());
 }
 
@@ -18,5 +19,6 @@ SessionTokens ServerManagerClient::GetSessionTokens(const std::string& sessionId
 }
 
 Product ServerManagerClient::GetProduct(const std::string& productId, std::string& token) {
-  return Product(Request("GET", "/product/get/" + CheckedPathValue(productId), {}, token, kServiceRetries).Text());
+  return Product(
+      Request("GET", "/product/get/" + CheckedPathValue(productId), {}, token, kServiceRetries).Text());
 }

@@ -24,6 +24,8 @@ const std::string& CheckedSessionId(const std::string& id) {
 const std::string& CheckedPathValue(const std::string& value) {
   bool ok = !value.empty() && value != "." && value != "..";
   for (char ch : value) ok = ok && IsUnreserved(ch);
-  if (!ok) throw HttpRequestException("path value holds characters other than A-Z a-z 0-9 - . _ ~", ZEP_SOURCE, __LINE__);
+  if (!ok)
+    throw HttpRequestException("path value holds characters other than A-Z a-z 0-9 - . _ ~", ZEP_SOURCE,
+                               __LINE__);
   return value;
 }

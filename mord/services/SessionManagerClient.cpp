@@ -7,20 +7,26 @@ SessionManagerClient::SessionManagerClient(const ServiceAddress& address, TokenR
 }
 
 Endpoints SessionManagerClient::GetEndpoints(const std::string& sessionId, std::string& token) {
-  return Endpoints(Request("GET", "/endpoints/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text());
+  return Endpoints(
+      Request("GET", "/endpoints/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text());
 }
 
 Sessions SessionManagerClient::GetSession(const std::string& sessionId, std::string& token) {
-  return Sessions(Request("GET", "/sessions/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text());
+  return Sessions(
+      Request("GET", "/sessions/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text());
 }
 
 std::string SessionManagerClient::CopySession(const std::string& sessionId, std::string& token) {
-  return CopyResponse(Request("POST", "/copy/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text()).Uuid();
+  return CopyResponse(
+             Request("POST", "/copy/" + CheckedSessionId(sessionId), {}, token, kServiceRetries).Text())
+      .Uuid();
 }
 
 void SessionManagerClient::StartHandshake(const std::string& sessionId, const std::string& serverId,
                                           std::string& token) {
-  Request("PUT", "/sessions/" + CheckedSessionId(sessionId) + "/start_handshake/" + CheckedPathValue(serverId), {}, token, kHandshakeRetries);
+  Request("PUT",
+          "/sessions/" + CheckedSessionId(sessionId) + "/start_handshake/" + CheckedPathValue(serverId), {},
+          token, kHandshakeRetries);
 }
 
 void SessionManagerClient::ActivateSession(const std::string& sessionId, std::string& token) {
@@ -28,13 +34,15 @@ void SessionManagerClient::ActivateSession(const std::string& sessionId, std::st
 }
 
 void SessionManagerClient::UpdateHeartbeat(const std::string& sessionId, std::string& token) {
-  Request("PUT", "/sessions/" + CheckedSessionId(sessionId) + "/register_client_heartbeat", {}, token, kServiceRetries);
+  Request("PUT", "/sessions/" + CheckedSessionId(sessionId) + "/register_client_heartbeat", {}, token,
+          kServiceRetries);
 }
 
 void SessionManagerClient::AbortSession(const std::string& sessionId, const std::string& comment,
                                         std::string& token) {
   const AbortSessionParams params(comment);
-  Request("PUT", "/sessions/" + CheckedSessionId(sessionId) + "/abort", Json::toText(&params), token, kServiceRetries);
+  Request("PUT", "/sessions/" + CheckedSessionId(sessionId) + "/abort", Json::toText(&params), token,
+          kServiceRetries);
 }
 
 void SessionManagerClient::StopSession(const std::string& sessionId, std::string& token) {

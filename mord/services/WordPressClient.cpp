@@ -24,8 +24,8 @@ void WordPressClient::SetClientOnline(const std::string& token) {
 void WordPressClient::SetStationChoice(const std::string& token, uint32_t passedEndpoints) {
   std::string noHeaderToken;
   Request("GET",
-          "/settings/setorupdateuserstationchoice/" + CheckedPathValue(token) + "/" + std::to_string(NowMillis()) + "/" +
-              std::to_string(passedEndpoints),
+          "/settings/setorupdateuserstationchoice/" + CheckedPathValue(token) + "/" +
+              std::to_string(NowMillis()) + "/" + std::to_string(passedEndpoints),
           {}, noHeaderToken, kServiceRetries);
 }
 

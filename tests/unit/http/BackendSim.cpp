@@ -47,7 +47,6 @@ pid_t SpawnBackend(const std::vector<std::string>& args, int target, int& fd) {
   return pid;
 }
 
-
 }  // namespace
 
 std::string LoggedRequest::Header(const std::string& name) const {

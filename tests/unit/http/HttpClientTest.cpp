@@ -73,7 +73,11 @@ TEST(HttpClientTest, StatusClassification) {
     } catch (const HttpServer5xxException&) {
       kind = "5xx";
     }
-    EXPECT_EQ(kind, st < 400 ? "empty" : st == 401 ? "401" : st < 500 ? "Http 4xx Client Error" : "5xx") << st;
+    EXPECT_EQ(kind, st < 400    ? "empty"
+                    : st == 401 ? "401"
+                    : st < 500  ? "Http 4xx Client Error"
+                                : "5xx")
+        << st;
   }
   EXPECT_EQ(sim.Requests().size(), std::size(statuses));
 }
@@ -150,9 +154,10 @@ TEST(HttpClientTest, RefusalsBeforeAndWithoutAnAnswer) {
     bool local;
   };
   BackendSim sim(Scenario(Rule("*", "/*", 200)));
-  for (const Case& c : {Case{"127.0.0.1", "/", "X-A: 1", false}, Case{"127.0.0.1", "/", "X-A: a\r\nX-B: 1", true},
-                        Case{"127.0.0.1", "/a/../b", "X-A: 1", true}, Case{"127.0.0.1", "/a b", "X-A: 1", true},
-                        Case{"local host", "/", "X-A: 1", true}}) {
+  for (const Case& c :
+       {Case{"127.0.0.1", "/", "X-A: 1", false}, Case{"127.0.0.1", "/", "X-A: a\r\nX-B: 1", true},
+        Case{"127.0.0.1", "/a/../b", "X-A: 1", true}, Case{"127.0.0.1", "/a b", "X-A: 1", true},
+        Case{"local host", "/", "X-A: 1", true}}) {
     HttpClient client(c.host, c.local ? sim.Port() : UnusedLoopbackPort(), sim.CaFile());
     try {
       client.Request("GET", c.path, nullptr, 0, {c.header});

@@ -125,9 +125,9 @@ TEST_F(ServiceClientsTest, AbortCommentArrivesIntact) {
 // Values from outside that would change the path are refused before anything is sent.
 TEST_F(ServiceClientsTest, MalformedPathValuesSendNothing) {
   Start();
-  for (const std::string& id : std::vector<std::string>{"../" + kSession.substr(3), kSession.substr(0, 35) + "?",
-                                                        kSession + "/x", kSession.substr(0, 35),
-                                                        "5e55a0f1-0000-4000-8000-00000000000g", ""}) {
+  for (const std::string& id :
+       std::vector<std::string>{"../" + kSession.substr(3), kSession.substr(0, 35) + "?", kSession + "/x",
+                                kSession.substr(0, 35), "5e55a0f1-0000-4000-8000-00000000000g", ""}) {
     EXPECT_THROW(sessions_->GetEndpoints(id, token_), HttpRequestException) << id;
     EXPECT_THROW(sessions_->AbortSession(id, "x", token_), HttpRequestException) << id;
     EXPECT_THROW(servers_->RegisterSessionToken(id, "guid", token_), HttpRequestException) << id;
@@ -172,7 +172,8 @@ TEST_F(ServiceClientsTest, ServerManagerCalls) {
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[0].method + " " + log[0].path + " " + log[0].Header("Content-Length"),
             "POST /server-manager/sessiontoken?sessionId=" + kSession + "&token=guid-1 0");
-  EXPECT_EQ(log[1].method + " " + log[1].path, "GET /server-manager/sessiontoken?sessionId=" + kActive + "&token=");
+  EXPECT_EQ(log[1].method + " " + log[1].path,
+            "GET /server-manager/sessiontoken?sessionId=" + kActive + "&token=");
   EXPECT_EQ(log[2].method + " " + log[2].path, "GET /server-manager/product/get/prod-1");
   for (const auto& r : log) EXPECT_EQ(r.Header("X-Auth-Token"), "tok");
 }
@@ -203,7 +204,8 @@ TEST_F(ServiceClientsTest, SettingsCalls) {
   const std::string choice = "/settings/setorupdateuserstationchoice/tok/";
   ASSERT_EQ(log[0].path.rfind(online, 0), 0u) << log[0].path;
   ASSERT_EQ(log[1].path.rfind(choice, 0), 0u) << log[1].path;
-  for (int64_t sent : {std::stoll(log[0].path.substr(online.size())), std::stoll(log[1].path.substr(choice.size()))}) {
+  for (int64_t sent :
+       {std::stoll(log[0].path.substr(online.size())), std::stoll(log[1].path.substr(choice.size()))}) {
     EXPECT_GE(sent, before);
     EXPECT_LE(sent, after);
   }
@@ -245,7 +247,8 @@ TEST_F(ServiceClientsTest, ShapeFailures) {
   expectNoSuchKey([&] { sessions_->GetEndpoints("5e55a0f1-0000-4000-8000-0000000000b1", token_); });
   expectNoSuchKey([&] { sessions_->GetEndpoints("5e55a0f1-0000-4000-8000-0000000000b2", token_); });
   expectInvalid([&] { sessions_->GetEndpoints("5e55a0f1-0000-4000-8000-0000000000b3", token_); });
-  expectInvalid([&] { sessions_->GetSession("5e55a0f1-0000-4000-8000-0000000000b4", token_).FirstProductId(); });
+  expectInvalid(
+      [&] { sessions_->GetSession("5e55a0f1-0000-4000-8000-0000000000b4", token_).FirstProductId(); });
   expectInvalid([&] { sessions_->GetSession("5e55a0f1-0000-4000-8000-0000000000b5", token_); });
   expectInvalid([&] { sessions_->CopySession("5e55a0f1-0000-4000-8000-0000000000b2", token_); });
   expectInvalid([&] { servers_->GetSessionTokens("5e55a0f1-0000-4000-8000-0000000000b6", token_); });

@@ -47,7 +47,8 @@ TEST(JsonWriter, NonFiniteNumbersWriteNull) {
 
 TEST(JsonWriter, StringEscapes) {
   EXPECT_EQ(WriteStr("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
-  EXPECT_EQ(WriteStr(std::string("l1\nl2\r\0\x1f\x7f\xc3\xbc", 11)), "\"l1\\u000al2\\u000d\\u0000\\u001f\x7f\xc3\xbc\"");
+  EXPECT_EQ(WriteStr(std::string("l1\nl2\r\0\x1f\x7f\xc3\xbc", 11)),
+            "\"l1\\u000al2\\u000d\\u0000\\u001f\x7f\xc3\xbc\"");
 }
 
 // Keys go out bytewise: upper case before lower case, bytes above 0x7f last.
