@@ -135,14 +135,13 @@ TEST(HttpClientTest, SlowAnswerTimesOut) {
   HttpTimeouts timeouts;
   timeouts.send = timeouts.receive = std::chrono::milliseconds(1000);
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile(), timeouts);
-  const auto start = std::chrono::steady_clock::now();
+  // Without the idle limit the answer would arrive after 3 s and succeed.
   try {
     client.Request("GET", "/slow", nullptr, 0);
     ADD_FAILURE() << "no exception";
   } catch (const HttpTransportException& e) {
     EXPECT_EQ(e.Code(), ETIMEDOUT) << e.what();
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
   EXPECT_NO_THROW(client.Request("GET", "/quick", nullptr, 0));
 }
 
