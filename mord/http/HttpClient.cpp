@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 
+#include "platform/Event.h"
 #include "sov/base/Log.h"
 #include "sov/base/Text.h"
 
@@ -56,16 +58,68 @@ int32_t ErrnoFor(CURLcode rc) {
       return EPROTO;
     case CURLE_OUT_OF_MEMORY:
       return ErrCode::OutOfMemory;
-    case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return ErrCode::InvalidArg;
     default:
       return EIO;
   }
 }
 
+// Failures of the request itself, found before anything went out.
+bool IsLocalRefusal(CURLcode rc) {
+  switch (rc) {
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_NOT_BUILT_IN:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+    case CURLE_UNKNOWN_OPTION:
+    case CURLE_SETOPT_OPTION_SYNTAX:
+    case CURLE_FAILED_INIT:
+    case CURLE_SSL_CACERT_BADFILE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 [[noreturn]] void ThrowCurl(CURLcode rc, int line) {
+  // libcurl's texts are static, so the exception may keep the pointer.
+  if (IsLocalRefusal(rc)) throw HttpRequestException(curl_easy_strerror(rc), ZEP_SOURCE, line);
   throw HttpTransportException(ErrnoFor(rc), curl_easy_strerror(rc), ZEP_SOURCE, line);
+}
+
+// Options are set in bulk; the first one libcurl refuses fails the request
+// before anything is sent.
+class Options {
+ public:
+  explicit Options(CURL* easy) : easy_(easy) {}
+  template <class T>
+  void Set(CURLoption option, T value) {
+    const CURLcode rc = curl_easy_setopt(easy_, option, value);
+    if (rc != CURLE_OK && first_ == CURLE_OK) first_ = rc;
+  }
+  void Check(int line) const {
+    if (first_ == CURLE_OUT_OF_MEMORY) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, line);
+    if (first_ != CURLE_OK) throw HttpRequestException(curl_easy_strerror(first_), ZEP_SOURCE, line);
+  }
+
+ private:
+  CURL* easy_;
+  CURLcode first_ = CURLE_OK;
+};
+
+// A path (and query) that names exactly what the caller built: it is sent as
+// is, so dot segments, blanks, control bytes and fragments are refused here.
+bool IsSafePath(std::string_view path) {
+  if (path.empty() || path.front() != '/') return false;
+  const std::size_t query = path.find('?');
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto ch = static_cast<unsigned char>(path[i]);
+    if (ch <= 0x20 || ch >= 0x7F || ch == '#' || ch == '\\') return false;
+    if (i < query && ch == '/') {
+      std::string_view segment = path.substr(i + 1, std::min(path.find('/', i + 1), query) - i - 1);
+      if (segment == "." || segment == "..") return false;
+    }
+  }
+  return true;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -92,39 +146,67 @@ void AppendHeader(Slist& list, const std::string& line) {
   list.reset(next);
 }
 
-struct Transfer {
+}  // namespace
+
+// What the callbacks of one transfer share with the code that runs it. No
+// exception may cross libcurl's C frames, so a callback records its failure
+// here and stops the transfer; the failure is raised once perform returns.
+struct HttpClient::Transfer {
   HttpResponse* response = nullptr;
+  platform::Event* interrupt = nullptr;
   bool tooBig = false;
+  bool outOfMemory = false;
+  bool interrupted = false;
+  std::exception_ptr failure;
   std::string requestId;
+
+  static size_t WriteBody(char* data, size_t size, size_t count, void* user) noexcept {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    switch (t->response->Append(data, n)) {
+      case HttpResponse::AppendResult::kOk:
+        return n;
+      case HttpResponse::AppendResult::kTooBig:
+        t->tooBig = true;
+        return 0;  // makes libcurl stop the transfer
+      case HttpResponse::AppendResult::kOutOfMemory:
+        t->outOfMemory = true;
+        return 0;
+    }
+    return 0;
+  }
+
+  static size_t ReadHeader(char* data, size_t size, size_t count, void* user) noexcept {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    try {
+      std::string_view line(data, n);
+      if (line.substr(0, 5) == "HTTP/") {
+        t->requestId.clear();  // a new response (after 100 Continue, say)
+        return n;
+      }
+      const size_t colon = line.find(':');
+      if (colon != std::string_view::npos &&
+          text::EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
+        std::string_view value = Trim(line.substr(colon + 1));
+        t->requestId = value.size() <= kMaxRequestIdLength ? std::string(value) : std::string();
+      }
+      return n;
+    } catch (...) {
+      t->failure = std::current_exception();
+      return 0;
+    }
+  }
+
+  // libcurl calls this while the transfer runs; non-zero aborts it.
+  static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
+    auto* t = static_cast<Transfer*>(user);
+    if (t->interrupt != nullptr && t->interrupt->IsSet()) t->interrupted = true;
+    return t->interrupted ? 1 : 0;
+  }
 };
 
-size_t WriteBody(char* data, size_t size, size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  if (!transfer->response->Append(data, n)) {
-    transfer->tooBig = true;
-    return 0;  // makes libcurl stop the transfer
-  }
-  return n;
-}
-
-size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  std::string_view line(data, n);
-  if (line.substr(0, 5) == "HTTP/") {
-    transfer->requestId.clear();  // a new response (after 100 Continue, say)
-    return n;
-  }
-  const size_t colon = line.find(':');
-  if (colon != std::string_view::npos && text::EqualsNoCase(Trim(line.substr(0, colon)), "X-Request-ID")) {
-    std::string_view value = Trim(line.substr(colon + 1));
-    transfer->requestId = value.size() <= kMaxRequestIdLength ? std::string(value) : std::string();
-  }
-  return n;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 HttpResponse::HttpResponse() {
   data_.reset(static_cast<char*>(std::malloc(kInitialCapacity)));
@@ -133,12 +215,13 @@ HttpResponse::HttpResponse() {
   data_.get()[0] = '\0';
 }
 
-bool HttpResponse::Append(const char* bytes, std::size_t n) {
+HttpResponse::AppendResult HttpResponse::Append(const char* bytes, std::size_t n) noexcept {
   // Room is always kept for the terminating zero.
   if (n > kMaxCapacity || size_ + n + 1 > capacity_) {
-    if (capacity_ == kMaxCapacity || n > kMaxCapacity || size_ + n + 1 > kMaxCapacity) return false;
+    if (capacity_ == kMaxCapacity || n > kMaxCapacity || size_ + n + 1 > kMaxCapacity)
+      return AppendResult::kTooBig;
     char* grown = static_cast<char*>(std::realloc(data_.get(), kMaxCapacity));
-    if (grown == nullptr) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
+    if (grown == nullptr) return AppendResult::kOutOfMemory;
     data_.release();
     data_.reset(grown);
     capacity_ = kMaxCapacity;
@@ -146,7 +229,7 @@ bool HttpResponse::Append(const char* bytes, std::size_t n) {
   std::memcpy(data_.get() + size_, bytes, n);
   size_ += n;
   data_.get()[size_] = '\0';
-  return true;
+  return AppendResult::kOk;
 }
 
 const std::string& ProgramVersion() {
@@ -165,19 +248,23 @@ struct HttpClient::Shared {
   CURLSH* share = nullptr;
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 
-  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-    static_cast<Shared*>(user)->locks.at(static_cast<std::size_t>(data)).lock();
+  // noexcept: a failure to lock ends the program rather than unwinding through libcurl.
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) noexcept {
+    static_cast<Shared*>(user)->locks[static_cast<std::size_t>(data) % CURL_LOCK_DATA_LAST].lock();
   }
-  static void Unlock(CURL*, curl_lock_data data, void* user) {
-    static_cast<Shared*>(user)->locks.at(static_cast<std::size_t>(data)).unlock();
+  static void Unlock(CURL*, curl_lock_data data, void* user) noexcept {
+    static_cast<Shared*>(user)->locks[static_cast<std::size_t>(data) % CURL_LOCK_DATA_LAST].unlock();
   }
   ~Shared() {
     if (share != nullptr) curl_share_cleanup(share);
   }
 };
 
-void HttpClient::EasyDeleter::operator()(void* easy) const noexcept {
-  curl_easy_cleanup(easy);
+HttpClient::HandlePair::~HandlePair() {
+  // The easy handle is never left attached, so it goes first and the multi
+  // handle closes the connections it kept.
+  if (easy != nullptr) curl_easy_cleanup(easy);
+  if (multi != nullptr) curl_multi_cleanup(multi);
 }
 
 HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, HttpTimeouts timeouts)
@@ -188,6 +275,10 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
       userAgent_("vekta/mord/" + ProgramVersion()) {
   GlobalInit();
   LOGD_(this) << "HTTP client connecting to " << host_;
+  if (port_ == 0) {
+    LOGE_(this) << "HTTP client failed to connect to " << host_ << ": port 0";
+    throw HttpRequestException("port outside 1..65535", ZEP_SOURCE, __LINE__);
+  }
   if (!caFile_.empty() && !std::ifstream(caFile_).good()) {
     LOGE_(this) << "HTTP client failed to connect to " << host_ << ": CA file " << caFile_
                 << " cannot be read";
@@ -209,29 +300,32 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
 }
 
 HttpClient::~HttpClient() {
-  // Easy handles go before the share handle they point at.
+  // Handles go before the share handle they point at.
   idle_.clear();
   shared_.reset();
 }
 
-HttpClient::EasyHandle HttpClient::TakeEasy() {
+HttpClient::Handle HttpClient::TakeHandle() {
   {
     std::lock_guard<std::mutex> lock(poolMutex_);
     if (!idle_.empty()) {
-      EasyHandle easy = std::move(idle_.back());
+      Handle handle = std::move(idle_.back());
       idle_.pop_back();
-      curl_easy_reset(easy.get());  // keeps the handle's live connections
-      return easy;
+      curl_easy_reset(handle->easy);  // keeps the live connections
+      return handle;
     }
   }
-  EasyHandle easy(curl_easy_init());
-  if (!easy) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
-  return easy;
+  auto handle = std::make_unique<HandlePair>();
+  handle->multi = curl_multi_init();
+  handle->easy = curl_easy_init();
+  if (handle->multi == nullptr || handle->easy == nullptr)
+    throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
+  return handle;
 }
 
-void HttpClient::ReturnEasy(EasyHandle easy) {
+void HttpClient::ReturnHandle(Handle handle) {
   std::lock_guard<std::mutex> lock(poolMutex_);
-  if (idle_.size() < kMaxIdleHandles) idle_.push_back(std::move(easy));
+  if (idle_.size() < kMaxIdleHandles) idle_.push_back(std::move(handle));
 }
 
 namespace {
@@ -255,9 +349,11 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
                                  std::size_t bodyLength, const std::vector<std::string>& extraHeaders) {
   const std::string fullPath = basePath_ + std::string(path);
   LOGD_(this) << verb << " to " << fullPath;
+  // Paths go out as built (no "." or ".." folding), so they are checked instead.
+  if (!IsSafePath(fullPath)) throw HttpRequestException("request path is malformed", ZEP_SOURCE, __LINE__);
+  if (interrupt_ != nullptr && interrupt_->IsSet()) throw InterruptException(ZEP_SOURCE, __LINE__);
 
-  EasyHandle easy = TakeEasy();
-  CURL* h = easy.get();
+  Handle handle = TakeHandle();
   const std::string url = std::string(secure_ ? "https://" : "http://") + HostForUrl(host_) + ":" +
                           std::to_string(port_) + fullPath;
   const std::string method(verb);
@@ -270,7 +366,7 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   AppendHeader(headers, "Cache-Control: no-cache");
   AppendHeader(headers, "Expect:");  // no 100-continue round trip for larger bodies
   for (const std::string& line : extraHeaders) {
-    if (!IsSafeHeaderLine(line)) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
+    if (!IsSafeHeaderLine(line)) throw HttpRequestException("header line is malformed", ZEP_SOURCE, __LINE__);
     const size_t colon = line.find(':');
     // libcurl drops "Name:" lines; "Name;" sends the header with an empty value.
     if (colon != std::string::npos && Trim(std::string_view(line).substr(colon + 1)).empty())
@@ -279,45 +375,46 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
       AppendHeader(headers, line);
   }
 
-  curl_easy_setopt(h, CURLOPT_SHARE, shared_->share);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, secure_ ? "https" : "http");
-  curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent_.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  Options o(handle->easy);
+  o.Set(CURLOPT_SHARE, shared_->share);
+  o.Set(CURLOPT_NOSIGNAL, 1L);
+  o.Set(CURLOPT_URL, url.c_str());
+  o.Set(CURLOPT_PROTOCOLS_STR, secure_ ? "https" : "http");
+  o.Set(CURLOPT_PATH_AS_IS, 1L);  // safe: IsSafePath refused dot segments above
+  o.Set(CURLOPT_USERAGENT, userAgent_.c_str());
+  o.Set(CURLOPT_HTTPHEADER, headers.get());
+  o.Set(CURLOPT_FOLLOWLOCATION, 0L);
+  o.Set(CURLOPT_SSL_VERIFYPEER, 1L);
+  o.Set(CURLOPT_SSL_VERIFYHOST, 2L);
   if (!caFile_.empty()) {
-    curl_easy_setopt(h, CURLOPT_CA_CACHE_TIMEOUT, 0L);  // the anchor is added to each fresh store
-    if (curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &AddTrustAnchor) == CURLE_OK) {
-      curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &caFile_);
+    o.Set(CURLOPT_CA_CACHE_TIMEOUT, 0L);  // the anchor is added to each fresh store
+    if (curl_easy_setopt(handle->easy, CURLOPT_SSL_CTX_FUNCTION, &AddTrustAnchor) == CURLE_OK) {
+      o.Set(CURLOPT_SSL_CTX_DATA, &caFile_);
     } else {
-      curl_easy_setopt(h, CURLOPT_CAINFO, caFile_.c_str());  // TLS back-end without SSL_CTX access
+      o.Set(CURLOPT_CAINFO, caFile_.c_str());  // TLS back-end without SSL_CTX access
     }
   }
   // Name resolution and connecting have a budget each; libcurl has one for both.
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>((timeouts_.resolve + timeouts_.connect).count()));
+  o.Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>((timeouts_.resolve + timeouts_.connect).count()));
   // Sending or receiving stalls fail after the longer of the two idle limits.
   const auto idle = std::max(timeouts_.send, timeouts_.receive);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>((idle.count() + 999) / 1000)));
+  o.Set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  o.Set(CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>((idle.count() + 999) / 1000)));
 
   static const char kNoBody[] = "";
   if (method == "GET" && bodyLength == 0) {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    o.Set(CURLOPT_HTTPGET, 1L);
   } else {
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : kNoBody);
-    if (method != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
+    o.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    o.Set(CURLOPT_POSTFIELDS, body != nullptr ? body : kNoBody);
+    if (method != "POST") o.Set(CURLOPT_CUSTOMREQUEST, method.c_str());
   }
+  o.Check(__LINE__);
 
   long status = 0;
-  HttpResponse response = ReadResponse(h, status);
+  HttpResponse response = ReadResponse(*handle, status);
   // The transfer completed, so the connection stays usable whatever the status.
-  ReturnEasy(std::move(easy));
+  ReturnHandle(std::move(handle));
 
   if (status == 401) throw HttpNotAuthorizedException(ZEP_SOURCE, __LINE__);
   if (status < 400) return response;
@@ -325,16 +422,68 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
 }
 
-HttpResponse HttpClient::ReadResponse(void* easy, long& status) {
-  CURL* h = easy;
+namespace {
+
+// Runs the easy handle's transfer on its multi handle. The wait includes the
+// interrupt event, so a set event ends even a transfer that is idle on a silent
+// server at once; libcurl's own loop would only look at it about once a second.
+CURLcode Perform(CURLM* multi, CURL* easy, platform::Event* interrupt, bool& interrupted) {
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  CURLcode result = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      CURLMsg* msg = curl_multi_info_read(multi, &left);
+      result = msg != nullptr && msg->msg == CURLMSG_DONE ? msg->data.result : CURLE_FAILED_INIT;
+      break;
+    }
+    if (interrupt != nullptr && interrupt->IsSet()) {
+      interrupted = true;  // the progress callback did not get a turn; stop here
+      break;
+    }
+    curl_waitfd wake{};
+    if (interrupt != nullptr) {
+      wake.fd = interrupt->fd();
+      wake.events = CURL_WAIT_POLLIN;
+    }
+    if (curl_multi_poll(multi, interrupt != nullptr ? &wake : nullptr, interrupt != nullptr ? 1 : 0, 1000,
+                        nullptr) != CURLM_OK) {
+      result = CURLE_OUT_OF_MEMORY;
+      break;
+    }
+  }
+  curl_multi_remove_handle(multi, easy);
+  return result;
+}
+
+}  // namespace
+
+HttpResponse HttpClient::ReadResponse(HandlePair& handle, long& status) {
+  CURL* h = handle.easy;
   HttpResponse response;
   Transfer transfer;
   transfer.response = &response;
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &ReadHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-  const CURLcode rc = curl_easy_perform(h);
+  transfer.interrupt = interrupt_;
+  Options o(h);
+  o.Set(CURLOPT_WRITEFUNCTION, &Transfer::WriteBody);
+  o.Set(CURLOPT_WRITEDATA, &transfer);
+  o.Set(CURLOPT_HEADERFUNCTION, &Transfer::ReadHeader);
+  o.Set(CURLOPT_HEADERDATA, &transfer);
+  if (interrupt_ != nullptr) {
+    o.Set(CURLOPT_NOPROGRESS, 0L);
+    o.Set(CURLOPT_XFERINFOFUNCTION, &Transfer::Progress);
+    o.Set(CURLOPT_XFERINFODATA, &transfer);
+  }
+  o.Check(__LINE__);
+  const CURLcode rc = Perform(handle.multi, h, interrupt_, transfer.interrupted);
+  if (transfer.interrupted) throw InterruptException(ZEP_SOURCE, __LINE__);
+  if (transfer.failure) std::rethrow_exception(transfer.failure);
+  if (transfer.outOfMemory) throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   // A body that outgrew the limit stopped the transfer after the status line
   // arrived; every other failure means there is no response to speak of.
   if (rc != CURLE_OK && !transfer.tooBig) ThrowCurl(rc, __LINE__);

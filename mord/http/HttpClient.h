@@ -2,7 +2,8 @@
 // One HTTPS client per back-end service: host, port and base path are fixed at
 // start-up and every request goes to https://host:port + base path + path.
 // A client may be used by several threads at once; each request in flight has
-// its own libcurl easy handle.
+// its own libcurl easy handle. An optional interrupt event ends a running
+// request: Request then throws InterruptException.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -15,12 +16,25 @@
 
 #include "sov/base/BaseException.h"
 
+namespace platform {
+class Event;
+}
+
 // A transport failure (name resolution, connect, TLS, send, receive, time-out).
 // The code is the nearest errno value; the message is libcurl's static text.
 class HttpTransportException : public ErrCodeException {
  public:
   HttpTransportException(int32_t code, const char* message, const char* source, int line) noexcept
       : ErrCodeException(code, message, source, line) {}
+};
+
+// A request refused here before anything was sent: a malformed URL or path
+// value, an option libcurl does not take. Sending it again cannot help, so it
+// is never retried. The code is E_INVALIDARG; the message says what was wrong.
+class HttpRequestException : public ErrCodeException {
+ public:
+  HttpRequestException(const char* message, const char* source, int line) noexcept
+      : ErrCodeException(ErrCode::InvalidArg, message, source, line) {}
 };
 
 struct HttpTimeouts {
@@ -49,8 +63,11 @@ class HttpResponse {
   std::string_view View() const { return {data_.get(), size_}; }
   std::string Text() const { return std::string(View()); }
 
-  // Appends n bytes; false when the body would exceed kMaxCapacity (nothing is appended).
-  bool Append(const char* bytes, std::size_t n);
+  enum class AppendResult { kOk, kTooBig, kOutOfMemory };
+  // Appends n bytes; nothing is appended when the body would exceed
+  // kMaxCapacity or the larger block cannot be had. Never throws, so that it
+  // can run inside libcurl's callbacks.
+  AppendResult Append(const char* bytes, std::size_t n) noexcept;
 
  private:
   struct FreeDeleter {
@@ -75,6 +92,10 @@ class HttpClient {
 
   // Set by the owner right after construction, before any request.
   void SetBasePath(std::string basePath) { basePath_ = std::move(basePath); }
+  // A manual-reset event that ends running requests and retry pauses once set;
+  // null: none. Set right after construction; it must outlive the client.
+  void SetInterrupt(platform::Event* interrupt) { interrupt_ = interrupt; }
+  platform::Event* Interrupt() const { return interrupt_; }
   const std::string& BasePath() const { return basePath_; }
   const std::string& Host() const { return host_; }
   uint16_t Port() const { return port_; }
@@ -83,21 +104,33 @@ class HttpClient {
   // One request; path may carry a query string, sent as given. extraHeaders are
   // complete "Name: value" lines. Status 401 throws HttpNotAuthorizedException,
   // other 4xx HttpClient4xxException, 5xx HttpServer5xxException; everything
-  // below 400 is success. Transport failures throw HttpTransportException.
+  // below 400 is success. Transport failures throw HttpTransportException, a
+  // request refused before sending (a path with "..", spaces or control bytes,
+  // a URL libcurl rejects) HttpRequestException, a set interrupt event
+  // InterruptException.
   HttpResponse Request(std::string_view verb, std::string_view path, const void* body, std::size_t bodyLength,
                        const std::vector<std::string>& extraHeaders = {});
 
  private:
   struct Shared;
-  struct EasyDeleter {
-    void operator()(void* easy) const noexcept;
+  // An easy handle with the multi handle that drives it, so that a transfer
+  // can wait on the interrupt event beside its sockets. The multi handle keeps
+  // the connections alive between requests.
+  struct Transfer;
+  struct HandlePair {
+    void* multi = nullptr;
+    void* easy = nullptr;
+    HandlePair() = default;
+    HandlePair(const HandlePair&) = delete;
+    HandlePair& operator=(const HandlePair&) = delete;
+    ~HandlePair();
   };
-  using EasyHandle = std::unique_ptr<void, EasyDeleter>;
+  using Handle = std::unique_ptr<HandlePair>;
 
-  EasyHandle TakeEasy();
-  void ReturnEasy(EasyHandle easy);
+  Handle TakeHandle();
+  void ReturnHandle(Handle handle);
   // Performs the transfer and reads the body; status gets the HTTP status.
-  HttpResponse ReadResponse(void* easy, long& status);
+  HttpResponse ReadResponse(HandlePair& handle, long& status);
 
   std::string host_;
   uint16_t port_;
@@ -105,11 +138,12 @@ class HttpClient {
   HttpTimeouts timeouts_;
   std::string basePath_;
   std::string userAgent_;
+  platform::Event* interrupt_ = nullptr;
   const bool secure_ = true;        // every request is HTTPS
   std::unique_ptr<Shared> shared_;  // share handle (DNS, TLS sessions) and its locks
 
-  // Idle easy handles keep their connections alive between requests. libcurl's
+  // Idle handles keep their connections alive between requests. libcurl's
   // shared connection cache is not safe across threads, so handles are pooled instead.
   std::mutex poolMutex_;
-  std::vector<EasyHandle> idle_;  // guarded by poolMutex_
+  std::vector<Handle> idle_;  // guarded by poolMutex_
 };

@@ -1,7 +1,8 @@
 #pragma once
 // HttpClient plus the back-end's conventions: the "X-Auth-Token" header, one
 // token renewal on 401, no retry on other client errors, and retries with a
-// 2 s pause for everything transient.
+// 2 s pause for everything transient. The pause ends early, with
+// InterruptException, when the client's interrupt event is set.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -22,13 +23,15 @@ class RestClient : public HttpClient {
 
   // Set right after construction, before any request.
   void SetRenewer(TokenRenewer renewer) { renewer_ = std::move(renewer); }
-  // Replaces the 2 s sleep between attempts (tests).
+  // Replaces the wait between attempts (tests); the replacement answers for
+  // the interrupt itself.
   void SetPause(Pause pause) { pause_ = std::move(pause); }
 
   // The token goes out as "X-Auth-Token" (an empty token as an empty value) and
   // is replaced in place when a 401 makes the renewer run. A transient failure
   // is retried: at most retries + 2 attempts, with a pause after each failed
-  // attempt but the last.
+  // attempt but the last. Requests refused before sending (HttpRequestException)
+  // and interrupts are never retried.
   HttpResponse Request(std::string_view verb, std::string_view path, const void* body, std::size_t bodyLength,
                        std::string& token, int retries);
   HttpResponse Request(std::string_view verb, std::string_view path, std::string_view body,
@@ -37,6 +40,8 @@ class RestClient : public HttpClient {
   }
 
  private:
+  void WaitBeforeRetry();
+
   TokenRenewer renewer_;
   Pause pause_;
 };

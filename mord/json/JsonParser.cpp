@@ -3,9 +3,12 @@
 //  - "//" starts a comment that runs to the end of the line (or of the text);
 //    a single "/" is not a comment.
 //  - A comma before "]" or "}" is accepted.
-//  - Strings know two escapes only: \\ and \". A backslash before any other
-//    character drops both (so \n, \t and \u are not decoded). A string that
-//    the text ends inside keeps the bytes read so far.
+//  - Strings decode the escapes the writer and other JSON writers produce:
+//    \\ \" \/ \b \f \n \r \t and \uXXXX (a surrogate pair becomes one UTF-8
+//    character). A backslash before any other character drops both. A \u
+//    escape without four hex digits, or a surrogate without its partner,
+//    fails the string. A string that the text ends inside keeps the bytes
+//    read so far.
 //  - Numbers are a digit or "-" followed by digits, "-" and "."; the taken
 //    text is converted like atof ("1-2" reads 1, "-" reads 0). There is no
 //    exponent and no "+": "1e5" leaves "e5" for the caller, which then fails.
@@ -16,13 +19,17 @@
 //    the container fails only if the text after it does not fit the grammar.
 //  - Text after the parsed value is not looked at.
 // Every failure writes one line to standard error and yields no value; the
-// parser never throws for malformed text. Containers nested deeper than
-// Json::kMaxDepth fail the whole parse instead of exhausting the stack.
+// parser never throws for malformed text. The line quotes at most the next
+// 64 bytes of the text, so a long run of failing elements costs linear time.
+// Containers nested deeper than Json::kMaxDepth fail the whole parse instead
+// of exhausting the stack.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "mord/json/Json.h"
+#include "sov/base/Text.h"
 
 namespace Json {
 namespace {
@@ -38,8 +45,11 @@ class Parser {
         return ParseMap();
       case '[':
         return ParseList();
-      case '"':
-        return std::make_unique<String>(ParseFieldName());
+      case '"': {
+        bool ok = true;
+        std::string text = ParseFieldName(&ok);
+        return ok ? std::make_unique<String>(std::move(text)) : nullptr;
+      }
       default:
         return ParseLiteral();
     }
@@ -64,10 +74,70 @@ class Parser {
     }
   }
 
-  // `message` ends in "Got: "; the rest of the text follows it.
-  void Fail(const char* message, const char* rest) { std::fprintf(stderr, "%s%s\n", message, rest); }
+  // `message` ends in "Got: "; the start of the rest of the text follows it.
+  static void Fail(const char* message, const char* rest) {
+    constexpr std::size_t kExcerpt = 64;
+    const std::size_t n = strnlen(rest, kExcerpt + 1);
+    if (n > kExcerpt)
+      std::fprintf(stderr, "%s%.*s...\n", message, static_cast<int>(kExcerpt), rest);
+    else
+      std::fprintf(stderr, "%s%s\n", message, rest);
+  }
 
-  std::string ParseFieldName() {
+  // Four hex digits at p, or -1.
+  static long Hex4(const char* p) {
+    long value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int digit = text::HexValue(p[i]);  // stops at the NUL: it is no digit
+      if (digit < 0) return -1;
+      value = value * 16 + digit;
+    }
+    return value;
+  }
+
+  // Decodes the \u escape at c_ (pointing at the "u") with a trailing low
+  // surrogate and steps past them; false, with the cursor left alone, for a
+  // malformed escape.
+  bool DecodeUnicode(std::string& out) {
+    const long first = Hex4(c_ + 1);
+    if (first < 0 || (first >= 0xDC00 && first <= 0xDFFF)) return false;
+    char32_t code = static_cast<char32_t>(first);
+    const char* next = c_ + 5;
+    if (first >= 0xD800 && first <= 0xDBFF) {
+      const long second = next[0] == '\\' && next[1] == 'u' ? Hex4(next + 2) : -1;
+      if (second < 0xDC00 || second > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<char32_t>(second) - 0xDC00);
+      next += 6;
+    }
+    text::AppendUtf8(out, code);
+    c_ = next;
+    return true;
+  }
+
+  static char SimpleEscape(char ch) {
+    switch (ch) {
+      case '\\':
+      case '"':
+      case '/':
+        return ch;
+      case 'b':
+        return '\b';
+      case 'f':
+        return '\f';
+      case 'n':
+        return '\n';
+      case 'r':
+        return '\r';
+      case 't':
+        return '\t';
+      default:
+        return '\0';
+    }
+  }
+
+  // A malformed escape writes its message, clears *ok and still reads on to
+  // the closing quote, so that the text after the string parses as usual.
+  std::string ParseFieldName(bool* ok) {
     Skip();
     std::string result;
     if (*c_ != '"') {
@@ -77,14 +147,22 @@ class Parser {
     ++c_;
     result.reserve(16);
     while (*c_ != '\0' && *c_ != '"') {
-      if (*c_ == '\\') {
-        ++c_;
-        if (*c_ == '\0') break;  // the text ends inside the escape
-        if (*c_ == '\\' || *c_ == '"') result.push_back(*c_);
-        ++c_;
-      } else {
+      if (*c_ != '\\') {
         result.push_back(*c_++);
+        continue;
       }
+      ++c_;
+      if (*c_ == '\0') break;  // the text ends inside the escape
+      if (*c_ == 'u') {
+        if (!DecodeUnicode(result)) {
+          if (*ok) Fail("parseFieldName error, malformed \\u escape. Got: ", c_ - 1);
+          *ok = false;
+          ++c_;
+        }
+        continue;
+      }
+      if (const char ch = SimpleEscape(*c_)) result.push_back(ch);
+      ++c_;
     }
     if (*c_ == '"') ++c_;
     return result;
@@ -127,7 +205,9 @@ class Parser {
     for (;;) {
       Skip();
       if (*c_ == '}') break;
-      std::string key = ParseFieldName();
+      bool keyOk = true;
+      std::string key = ParseFieldName(&keyOk);
+      if (!keyOk) return nullptr;
       Skip();
       if (*c_ != ':') {
         Fail("Map parse error, expected separator ':'. Got: ", c_);

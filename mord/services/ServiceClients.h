@@ -18,5 +18,7 @@ struct ServiceClients {
   std::unique_ptr<WordPressClient> settings;
 
   // Hosts and ports from the *Host/*Port keys, the CA file from "HttpsCaFile".
-  static ServiceClients FromConfig(const Config& config);
+  // A port outside 1..65535 throws HttpRequestException. `interrupt` (may be
+  // null) ends the clients' requests and retry pauses.
+  static ServiceClients FromConfig(const Config& config, platform::Event* interrupt = nullptr);
 };

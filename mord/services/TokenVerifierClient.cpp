@@ -6,6 +6,7 @@
 TokenVerifierClient::TokenVerifierClient(const ServiceAddress& address)
     : RestClient(address.host, address.port, {}, address.caFile, address.timeouts) {
   SetBasePath("/token-verifier");
+  SetInterrupt(address.interrupt);
 }
 
 void TokenVerifierClient::RenewToken(std::string& token) {

@@ -3,7 +3,9 @@
 #include <chrono>
 
 WordPressClient::WordPressClient(const ServiceAddress& address, TokenRenewer renewer)
-    : RestClient(address.host, address.port, std::move(renewer), address.caFile, address.timeouts) {}
+    : RestClient(address.host, address.port, std::move(renewer), address.caFile, address.timeouts) {
+  SetInterrupt(address.interrupt);
+}
 
 int64_t WordPressClient::NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -14,7 +16,7 @@ int64_t WordPressClient::NowMillis() {
 void WordPressClient::SetClientOnline(const std::string& token) {
   std::string noHeaderToken;
   Request("GET",
-          "/settings/setorupdateuserclientonline/" + token + "/" + ProgramVersion() + "/" +
+          "/settings/setorupdateuserclientonline/" + CheckedPathValue(token) + "/" + ProgramVersion() + "/" +
               std::to_string(NowMillis()),
           {}, noHeaderToken, kServiceRetries);
 }
@@ -22,8 +24,8 @@ void WordPressClient::SetClientOnline(const std::string& token) {
 void WordPressClient::SetStationChoice(const std::string& token, uint32_t passedEndpoints) {
   std::string noHeaderToken;
   Request("GET",
-          "/settings/setorupdateuserstationchoice/" + token + "/" + std::to_string(NowMillis()) + "/" +
-              std::to_string(passedEndpoints),
+          "/settings/setorupdateuserstationchoice/" + CheckedPathValue(token) + "/" +
+              std::to_string(NowMillis()) + "/" + std::to_string(passedEndpoints),
           {}, noHeaderToken, kServiceRetries);
 }
 

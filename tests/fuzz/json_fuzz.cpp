@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the JSON parser and checks what must hold for any
 // input: no crash, no leak, the cursor stays inside the text, and whatever
 // parses writes a text that parses again to the same text.
-// The parser's diagnostics carry the rest of the text; run with
-// -close_fd_mask=2 to keep the fuzzer's own output readable.
+// The parser's diagnostics quote the text; run with -close_fd_mask=2 to keep
+// the fuzzer's own output readable. Inputs up to 64 KiB (-max_len=65536)
+// reach the long runs of bad elements whose diagnostics once grew quadratically.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,24 +15,18 @@
 
 namespace {
 
-// True when the written text of `v` parses back to the same tree: no control
-// bytes in strings (escaped in a form this parser does not decode) and no
-// number written with an exponent (which this parser does not read).
+// True when the written text of `v` parses back to the same tree: every
+// string does; a number written with an exponent does not (this parser takes
+// none).
 bool ReadsBack(const Json::Value* v) {
-  auto plain = [](const std::string& s) {
-    for (char ch : s)
-      if (static_cast<unsigned char>(ch) < 0x20) return false;
-    return true;
-  };
   if (const auto* n = Json::As<Json::Number>(v)) return Json::toText(n).find('e') == std::string::npos;
-  if (const auto* s = Json::As<Json::String>(v)) return plain(s->Get());
   if (const auto* a = Json::As<Json::Array>(v)) {
     for (const auto& item : a->Items())
       if (!ReadsBack(item.get())) return false;
   }
   if (const auto* o = Json::As<Json::Object>(v)) {
     for (const auto& [key, member] : o->Items())
-      if (!plain(key) || !ReadsBack(member.get())) return false;
+      if (!ReadsBack(member.get())) return false;
   }
   return true;
 }

@@ -119,35 +119,9 @@ std::string SessionTokenJson(const std::string& sessionId, const std::string& to
 }  // namespace
 
 std::string JsonQuote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+  std::ostringstream out;
+  Json::writeString(s, out);
+  return out.str();
 }
 
 std::string Backend::DemoScenario() {

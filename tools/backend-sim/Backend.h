@@ -83,5 +83,5 @@ class Backend {
   std::ofstream log_;  // guarded by logMutex_
 };
 
-// JSON string text with quote, backslash and control characters escaped.
+// `s` as a JSON string, written by the clients' own writer.
 std::string JsonQuote(const std::string& s);

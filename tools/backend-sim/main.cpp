@@ -2,7 +2,10 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <atomic>
+#include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,7 +26,7 @@ settings service over HTTPS, with scripted scenarios and a request log.
 
 Options:
   --host ADDR        address to listen on (default 127.0.0.1)
-  --port N           port to listen on; 0 picks a free one (default 0)
+  --port N           port to listen on, 0..65535; 0 picks a free one (default 0)
   --cert-out FILE    write the generated self-signed certificate (PEM) to FILE;
                      clients trust it as their CA file (HttpsCaFile)
   --key-out FILE     also write the generated private key (PEM) to FILE
@@ -34,6 +37,25 @@ Options:
   --log FILE         append one JSON line per request: time_ms, method, path
                      (with the query as sent), headers, body, status
   --help             show this text
+
+Endpoints (as the clients call them; ID is a session id, TOKEN a token):
+  GET  /session-manager/endpoints/ID
+  GET  /session-manager/sessions/ID
+  POST /session-manager/copy/ID
+  PUT  /session-manager/sessions/ID/start_handshake/SERVER_ID
+  PUT  /session-manager/sessions/ID/activate
+  PUT  /session-manager/sessions/ID/register_client_heartbeat
+  PUT  /session-manager/sessions/ID/abort      body {"abort_comment": "..."}
+  PUT  /session-manager/sessions/ID/stop
+  POST /server-manager/sessiontoken?sessionId=ID&token=T
+  GET  /server-manager/sessiontoken?sessionId=ID&token=
+  GET  /server-manager/product/get/PRODUCT_ID
+  POST /token-verifier/renewProxyToken         body {"proxy_token": "..."}
+  GET  /settings/setorupdateuserclientonline/TOKEN/VERSION/TIME
+  GET  /settings/setorupdateuserstationchoice/TOKEN/TIME/COUNT
+  GET  /settings/getusermetaplain?settings=youtube
+The session manager, server manager and streaming settings need an accepted
+X-Auth-Token (see "tokens"); anything else answers 404.
 
 Once listening it prints one line to standard output:
   zep-backend listening on https://ADDR:PORT
@@ -76,6 +98,13 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// 0..65535 in decimal and nothing else.
+bool ParsePort(const std::string& text, int& port) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, port);
+  return !text.empty() && ec == std::errc() && ptr == end && port >= 0 && port <= 65535;
+}
+
 SimRequest ToSimRequest(const httplib::Request& req) {
   SimRequest out;
   out.method = req.method;
@@ -112,7 +141,11 @@ int main(int argc, char** argv) {
     } else if (arg == "--host") {
       host = value();
     } else if (arg == "--port") {
-      port = std::atoi(value().c_str());
+      const std::string text = value();
+      if (!ParsePort(text, port)) {
+        std::cerr << "zep-backend: --port needs a number from 0 to 65535, not \"" << text << "\"\n";
+        return 2;
+      }
     } else if (arg == "--cert-out") {
       certOut = value();
     } else if (arg == "--key-out") {
@@ -163,6 +196,23 @@ int main(int argc, char** argv) {
     std::cerr << "zep-backend: TLS set-up failed\n";
     return 1;
   }
+  // Scripted delays end early when the server stops, so that stopping never
+  // waits for a slow answer.
+  std::mutex stopMutex;
+  std::condition_variable stopCv;
+  bool stopping = false;  // guarded by stopMutex
+  std::atomic<bool> served{false};
+  auto stop = [&] {
+    {
+      std::lock_guard<std::mutex> lock(stopMutex);
+      stopping = true;
+    }
+    stopCv.notify_all();
+    // The server ignores a stop that comes before its accept loop runs.
+    while (!server.is_running() && !served) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    server.stop();
+  };
+
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   server.set_keep_alive_max_count(100);  // like a real front end; the library's default is 5
   server.set_tcp_nodelay(true);
@@ -190,13 +240,16 @@ int main(int argc, char** argv) {
   });
   server.Post("/__sim/shutdown", [&](const httplib::Request&, httplib::Response& res) {
     res.set_content("{}", "application/json");
-    std::thread([&server] { server.stop(); }).detach();
+    std::thread(stop).detach();
   });
 
   auto serve = [&](const httplib::Request& req, httplib::Response& res) {
     const SimRequest request = ToSimRequest(req);
     SimResponse answer = backend.Handle(request);
-    if (answer.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+    if (answer.delayMs > 0) {
+      std::unique_lock<std::mutex> lock(stopMutex);
+      stopCv.wait_for(lock, std::chrono::milliseconds(answer.delayMs), [&] { return stopping; });
+    }
     // Logged before the answer goes out, so a client that got it finds the line.
     backend.LogRequest(request, answer.status);
     res.status = answer.status;
@@ -219,11 +272,12 @@ int main(int argc, char** argv) {
   std::thread signalThread([&] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
-    server.stop();
+    stop();
   });
 
   std::cout << "zep-backend listening on https://" << host << ":" << bound << std::endl;
   server.listen_after_bind();
+  served = true;
 
   // Wake the signal thread if the server stopped on its own.
   if (signalThread.joinable()) {

@@ -22,9 +22,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string StringOf(const Json::Object& o, const char* key) {
-  const auto* s = Json::As<Json::String>(o.Find(key));
-  return s ? s->Get() : std::string();
+// Starts zep-backend with `args`, its descriptor `target` (standard output or
+// error) on a pipe; returns the pid and the pipe's read end in `fd`.
+pid_t SpawnBackend(const std::vector<std::string>& args, int target, int& fd) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], target);
+  std::vector<std::string> all = {std::string(ZEP_BINARY_DIR) + "/bin/zep-backend"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  if (rc != 0) {
+    close(pipeFds[0]);
+    throw std::runtime_error("cannot start " + all[0]);
+  }
+  fd = pipeFds[0];
+  return pid;
 }
 
 }  // namespace
@@ -42,27 +62,10 @@ BackendSim::BackendSim(const std::string& scenarioJson) {
   fs::create_directories(dir_);
   { std::ofstream(dir_ / "scenario.json") << scenarioJson; }
 
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  const std::string bin = std::string(ZEP_BINARY_DIR) + "/bin/zep-backend";
-  const std::string ca = (dir_ / "ca.pem").string();
-  const std::string log = (dir_ / "requests.log").string();
-  const std::string scenario = (dir_ / "scenario.json").string();
-  std::vector<std::string> args = {bin,     "--port", "0",          "--cert-out", ca,
-                                   "--log", log,      "--scenario", scenario};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const int rc = posix_spawn(&pid_, bin.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
-    throw std::runtime_error("cannot start " + bin);
-  }
+  int out = -1;
+  pid_ = SpawnBackend({"--port", "0", "--cert-out", CaFile(), "--log", (dir_ / "requests.log").string(),
+                       "--scenario", (dir_ / "scenario.json").string()},
+                      STDOUT_FILENO, out);
 
   // Wait for "zep-backend listening on https://127.0.0.1:PORT".
   std::string text;
@@ -70,14 +73,14 @@ BackendSim::BackendSim(const std::string& scenarioJson) {
   while (text.find('\n') == std::string::npos) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd pfd{out[0], POLLIN, 0};
+    pollfd pfd{out, POLLIN, 0};
     if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
     char buf[256];
-    const ssize_t n = read(out[0], buf, sizeof(buf));
+    const ssize_t n = read(out, buf, sizeof(buf));
     if (n <= 0) break;
     text.append(buf, static_cast<size_t>(n));
   }
-  close(out[0]);
+  close(out);
   const auto colon = text.rfind(':');
   if (text.find("listening on https://") == std::string::npos || colon == std::string::npos) {
     kill(pid_, SIGKILL);
@@ -113,22 +116,28 @@ std::vector<LoggedRequest> BackendSim::Requests() const {
   std::vector<LoggedRequest> out;
   std::ifstream in(dir_ / "requests.log");
   for (std::string line; std::getline(in, line);) {
-    const char* cursor = line.c_str();
-    std::unique_ptr<Json::Value> value = Json::parseValue(cursor);
-    const auto* o = Json::As<Json::Object>(value.get());
-    if (o == nullptr) throw std::runtime_error("bad request log line: " + line);
+    const JsonObject o(line);  // a malformed line throws
     LoggedRequest r;
-    if (const auto* n = Json::As<Json::Number>(o->Find("time_ms"))) r.timeMs = static_cast<int64_t>(n->Get());
-    if (const auto* n = Json::As<Json::Number>(o->Find("status"))) r.status = static_cast<int>(n->Get());
-    r.method = StringOf(*o, "method");
-    r.path = StringOf(*o, "path");
-    r.body = StringOf(*o, "body");
-    if (const auto* h = Json::As<Json::Object>(o->Find("headers")))
-      for (const auto& [name, v] : h->Items())
-        if (const auto* s = Json::As<Json::String>(v.get())) r.headers[name] = s->Get();
+    r.status = static_cast<int>(o.GetNumber("status"));
+    r.method = o.GetString("method");
+    r.path = o.GetString("path");
+    r.body = o.GetString("body");
+    for (const auto& [name, v] : o.Get<Json::Object>("headers").Items())
+      if (const auto* s = Json::As<Json::String>(v.get())) r.headers[name] = s->Get();
     out.push_back(std::move(r));
   }
   return out;
+}
+
+int RunBackend(const std::vector<std::string>& args, std::string& errors) {
+  int err = -1;
+  const pid_t pid = SpawnBackend(args, STDERR_FILENO, err);
+  char buf[256];
+  for (ssize_t n; (n = read(err, buf, sizeof(buf))) > 0;) errors.append(buf, static_cast<size_t>(n));
+  close(err);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) throw std::runtime_error("cannot wait for zep-backend");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 uint16_t UnusedLoopbackPort() {

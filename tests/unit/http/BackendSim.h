@@ -10,7 +10,6 @@
 #include <vector>
 
 struct LoggedRequest {
-  int64_t timeMs = 0;
   std::string method;
   std::string path;  // with the query, as sent
   std::map<std::string, std::string> headers;
@@ -40,6 +39,10 @@ class BackendSim {
   pid_t pid_ = -1;
   uint16_t port_ = 0;
 };
+
+// Runs zep-backend with `args` until it exits; its exit status, and its
+// standard error in `errors`.
+int RunBackend(const std::vector<std::string>& args, std::string& errors);
 
 // A port on which nothing listens (bound once, then released).
 uint16_t UnusedLoopbackPort();

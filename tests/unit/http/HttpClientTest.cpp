@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "mord/http/HttpClient.h"
+#include "platform/Event.h"
 #include "sov/base/Log.h"
 #include "tests/unit/http/BackendSim.h"
 
@@ -51,94 +51,58 @@ TEST(HttpClientTest, SendsTheFixedHeadersAndReturnsTheBody) {
   EXPECT_EQ(log[0].body, "");
 }
 
-TEST(HttpClientTest, VersionHasFourParts) {
-  const std::string& v = ProgramVersion();
-  EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 3) << v;
-  EXPECT_EQ(v.rfind(ZEP_VERSION, 0), 0u) << v;
-}
-
-TEST(HttpClientTest, PutAndPostCarryBodyAndLength) {
-  BackendSim sim(Scenario(Rule("*", "/x*", 200)));
-  HttpClient client("localhost", sim.Port(), sim.CaFile());
-  const std::string body = "{\"k\" : \"v\"}";
-  client.Request("PUT", "/x/put", body.data(), body.size());
-  client.Request("POST", "/x/post", body.data(), body.size());
-  client.Request("PUT", "/x/empty", nullptr, 0);
-  client.Request("GET", "/x/get?a=1&b=", nullptr, 0);
-  auto log = sim.Requests();
-  ASSERT_EQ(log.size(), 4u);
-  EXPECT_EQ(log[0].method, "PUT");
-  EXPECT_EQ(log[0].body, body);
-  EXPECT_EQ(log[0].Header("Content-Length"), std::to_string(body.size()));
-  EXPECT_EQ(log[1].method, "POST");
-  EXPECT_EQ(log[1].body, body);
-  EXPECT_EQ(log[1].Header("Content-Type"), "application/json");
-  EXPECT_EQ(log[2].method, "PUT");
-  EXPECT_EQ(log[2].Header("Content-Length"), "0");
-  EXPECT_EQ(log[3].path, "/x/get?a=1&b=");
-}
-
+// Below 400 is success (nothing is redirected), 401 and other 4xx and 5xx
+// each have their class.
 TEST(HttpClientTest, StatusClassification) {
-  BackendSim sim(Scenario(Rule("GET", "/s/204", 204) + "," +
-                          Rule("GET", "/s/302", 302, ", \"headers\": {\"Location\": \"/elsewhere\"}") + "," +
-                          Rule("GET", "/s/401", 401) + "," +
-                          Rule("GET", "/s/404", 404, ", \"body\": \"gone\"") + "," +
-                          Rule("GET", "/s/400", 400) + "," + Rule("GET", "/s/499", 499) + "," +
-                          Rule("GET", "/s/500", 500) + "," + Rule("GET", "/s/503", 503)));
+  const int statuses[] = {204, 302, 401, 400, 404, 499, 500, 503};
+  std::string rules;
+  for (int st : statuses)
+    rules += (rules.empty() ? "" : ",") + Rule("GET", "/s/" + std::to_string(st), st,
+                                               st == 302 ? ", \"headers\": {\"Location\": \"/s/204\"}" : "");
+  BackendSim sim(Scenario(rules));
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
-
-  for (const char* path : {"/s/204", "/s/302"}) {
-    HttpResponse r = client.Request("GET", path, nullptr, 0);
-    EXPECT_EQ(r.Size(), 0u) << path;
-    EXPECT_EQ(r.Data()[0], '\0') << path;
-  }
-  EXPECT_THROW(client.Request("GET", "/s/401", nullptr, 0), HttpNotAuthorizedException);
-  for (const char* path : {"/s/404", "/s/400", "/s/499"}) {
+  for (int st : statuses) {
+    std::string kind;
     try {
-      client.Request("GET", path, nullptr, 0);
-      ADD_FAILURE() << path << " did not throw";
+      HttpResponse r = client.Request("GET", "/s/" + std::to_string(st), nullptr, 0);
+      kind = r.Size() == 0 && r.Data()[0] == '\0' ? "empty" : "body";
     } catch (const HttpNotAuthorizedException&) {
-      ADD_FAILURE() << path << " is not a 401";
+      kind = "401";
     } catch (const HttpClient4xxException& e) {
-      EXPECT_STREQ(e.Message(), "Http 4xx Client Error");
+      kind = e.Message();
+    } catch (const HttpServer5xxException&) {
+      kind = "5xx";
     }
+    EXPECT_EQ(kind, st < 400    ? "empty"
+                    : st == 401 ? "401"
+                    : st < 500  ? "Http 4xx Client Error"
+                                : "5xx")
+        << st;
   }
-  EXPECT_THROW(client.Request("GET", "/s/500", nullptr, 0), HttpServer5xxException);
-  EXPECT_THROW(client.Request("GET", "/s/503", nullptr, 0), HttpServer5xxException);
-  // Nothing is redirected: the 302 was the only request for its path.
-  EXPECT_EQ(sim.Requests().size(), 8u);
+  EXPECT_EQ(sim.Requests().size(), std::size(statuses));
 }
 
+// A body of 65535 bytes and its terminator fill the first block; one more byte moves it.
 TEST(HttpClientTest, BodyAtTheEdgeOfTheFirstBlock) {
   BackendSim sim(Scenario(Rule("GET", "/b/65535", 200, ", \"body_size\": 65535") + "," +
-                          Rule("GET", "/b/65536", 200, ", \"body_size\": 65536") + "," +
-                          Rule("GET", "/b/300000", 200, ", \"body_size\": 300000")));
+                          Rule("GET", "/b/65536", 200, ", \"body_size\": 65536")));
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
-
-  HttpResponse fits = client.Request("GET", "/b/65535", nullptr, 0);
-  EXPECT_EQ(fits.Size(), 65535u);
-  EXPECT_EQ(fits.Capacity(), HttpResponse::kInitialCapacity);  // data plus terminator fill it exactly
-  EXPECT_EQ(fits.Data()[65535], '\0');
-  EXPECT_EQ(fits.View().find_first_not_of('x'), std::string_view::npos);
-
-  HttpResponse grows = client.Request("GET", "/b/65536", nullptr, 0);
-  EXPECT_EQ(grows.Size(), 65536u);
-  EXPECT_EQ(grows.Capacity(), HttpResponse::kMaxCapacity);
-  EXPECT_EQ(grows.Data()[65536], '\0');
-  EXPECT_EQ(grows.View().find_first_not_of('x'), std::string_view::npos);
-
-  HttpResponse big = client.Request("GET", "/b/300000", nullptr, 0);
-  EXPECT_EQ(big.Size(), 300000u);
-  EXPECT_EQ(big.View().find_first_not_of('x'), std::string_view::npos);
+  for (std::size_t size : {65535u, 65536u}) {
+    HttpResponse r = client.Request("GET", "/b/" + std::to_string(size), nullptr, 0);
+    EXPECT_EQ(r.Size(), size);
+    EXPECT_EQ(r.Capacity(), size < 65536 ? HttpResponse::kInitialCapacity : HttpResponse::kMaxCapacity);
+    EXPECT_EQ(r.Data()[size], '\0');
+    EXPECT_EQ(r.View().find_first_not_of('x'), std::string_view::npos);
+  }
 }
 
 TEST(HttpResponseTest, RefusesMoreThanTheLimitWithoutTouchingIt) {
   HttpResponse r;
   std::string chunk(100, 'a');
-  ASSERT_TRUE(r.Append(chunk.data(), chunk.size()));
+  ASSERT_EQ(r.Append(chunk.data(), chunk.size()), HttpResponse::AppendResult::kOk);
   // Lengths beyond the limit are refused before anything is read or allocated.
-  EXPECT_FALSE(r.Append(chunk.data(), HttpResponse::kMaxCapacity));
-  EXPECT_FALSE(r.Append(chunk.data(), HttpResponse::kMaxCapacity - 100));
+  EXPECT_EQ(r.Append(chunk.data(), HttpResponse::kMaxCapacity), HttpResponse::AppendResult::kTooBig);
+  EXPECT_EQ(r.Append(chunk.data(), HttpResponse::kMaxCapacity - 100), HttpResponse::AppendResult::kTooBig);
   EXPECT_EQ(r.Size(), 100u);
   EXPECT_EQ(r.Capacity(), HttpResponse::kInitialCapacity);
   EXPECT_EQ(r.View(), chunk);
@@ -161,25 +125,8 @@ TEST(HttpClientTest, CertificateChecksStayOn) {
 
   HttpClient trusting("localhost", sim.Port(), sim.CaFile());
   EXPECT_NO_THROW(trusting.Request("GET", "/settings/getusermetaplain", nullptr, 0));
-}
-
-TEST(HttpClientTest, MissingCaFileFailsAtConstruction) {
-  try {
-    HttpClient client("127.0.0.1", 443, "/nonexistent/ca.pem");
-    ADD_FAILURE() << "no exception";
-  } catch (const ErrCodeException& e) {
-    EXPECT_EQ(e.Code(), ENOENT);
-  }
-}
-
-TEST(HttpClientTest, RefusedConnectionIsATransportError) {
-  HttpClient client("127.0.0.1", UnusedLoopbackPort());
-  try {
-    client.Request("GET", "/", nullptr, 0);
-    ADD_FAILURE() << "no exception";
-  } catch (const HttpTransportException& e) {
-    EXPECT_EQ(e.Code(), ECONNREFUSED) << e.what();
-  }
+  // A CA file that cannot be read fails at construction rather than trusting less.
+  EXPECT_THROW(HttpClient("127.0.0.1", 443, "/nonexistent/ca.pem"), ErrCodeException);
 }
 
 TEST(HttpClientTest, SlowAnswerTimesOut) {
@@ -188,83 +135,89 @@ TEST(HttpClientTest, SlowAnswerTimesOut) {
   HttpTimeouts timeouts;
   timeouts.send = timeouts.receive = std::chrono::milliseconds(1000);
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile(), timeouts);
-  const auto start = std::chrono::steady_clock::now();
+  // Without the idle limit the answer would arrive after 3 s and succeed.
   try {
     client.Request("GET", "/slow", nullptr, 0);
     ADD_FAILURE() << "no exception";
   } catch (const HttpTransportException& e) {
     EXPECT_EQ(e.Code(), ETIMEDOUT) << e.what();
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
   EXPECT_NO_THROW(client.Request("GET", "/quick", nullptr, 0));
 }
 
-TEST(HttpClientTest, HeaderLinesCannotBeSmuggled) {
-  HttpClient client("127.0.0.1", UnusedLoopbackPort());
-  try {
-    client.Request("GET", "/", nullptr, 0, {"X-Auth-Token: a\r\nX-Admin: 1"});
-    ADD_FAILURE() << "no exception";
-  } catch (const HttpTransportException&) {
-    ADD_FAILURE() << "the request was sent";
-  } catch (const ErrCodeException& e) {
-    EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+// Requests that fail without an answer: refused here before sending (nothing
+// reaches the back-end), or by the network (nothing listens).
+TEST(HttpClientTest, RefusalsBeforeAndWithoutAnAnswer) {
+  struct Case {
+    std::string host, path, header;
+    bool local;
+  };
+  BackendSim sim(Scenario(Rule("*", "/*", 200)));
+  for (const Case& c :
+       {Case{"127.0.0.1", "/", "X-A: 1", false}, Case{"127.0.0.1", "/", "X-A: a\r\nX-B: 1", true},
+        Case{"127.0.0.1", "/a/../b", "X-A: 1", true}, Case{"127.0.0.1", "/a b", "X-A: 1", true},
+        Case{"local host", "/", "X-A: 1", true}}) {
+    HttpClient client(c.host, c.local ? sim.Port() : UnusedLoopbackPort(), sim.CaFile());
+    try {
+      client.Request("GET", c.path, nullptr, 0, {c.header});
+      ADD_FAILURE() << "no exception";
+    } catch (const HttpRequestException& e) {
+      EXPECT_TRUE(c.local) << e.what();
+      EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+    } catch (const HttpTransportException& e) {
+      EXPECT_FALSE(c.local) << e.what();
+      EXPECT_EQ(e.Code(), ECONNREFUSED);
+    }
   }
+  EXPECT_TRUE(sim.Requests().empty());
 }
 
+// An interrupt ends a request that the back-end would answer only after 30 s.
+TEST(HttpClientTest, InterruptEndsARunningRequest) {
+  BackendSim sim(Scenario(Rule("GET", "/slow", 200, ", \"delay_ms\": 30000")));
+  platform::Event interrupt(true);
+  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
+  client.SetInterrupt(&interrupt);
+  std::chrono::steady_clock::time_point setAt;
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    setAt = std::chrono::steady_clock::now();
+    interrupt.Set();
+  });
+  EXPECT_THROW(client.Request("GET", "/slow", nullptr, 0), InterruptException);
+  const auto ended = std::chrono::steady_clock::now();
+  setter.join();
+  EXPECT_LT(ended - setAt, std::chrono::milliseconds(500));
+  // A set event refuses further requests at once.
+  EXPECT_THROW(client.Request("GET", "/slow", nullptr, 0), InterruptException);
+}
+
+// Every request of eight threads on one client arrives once, with its own body on its own path.
 TEST(HttpClientTest, ConcurrentRequestsOnOneClient) {
   BackendSim sim(Scenario(Rule("*", "/c/*", 200, ", \"delay_ms\": 20, \"body\": \"ok\"")));
   HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
-  constexpr int kThreads = 8, kEach = 10;
-  std::atomic<int> ok{0};
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
+      for (int i = 0; i < 10; ++i) {
         const std::string body = std::to_string(t) + "-" + std::to_string(i);
-        try {
-          HttpResponse r = client.Request("POST", "/c/" + body, body.data(), body.size());
-          if (r.View() == "ok") ++ok;
-        } catch (const std::exception& e) {
-          ADD_FAILURE() << e.what();
-        }
+        EXPECT_EQ(client.Request("POST", "/c/" + body, body.data(), body.size()).View(), "ok");
       }
     });
   }
   for (auto& th : threads) th.join();
-  EXPECT_EQ(ok.load(), kThreads * kEach);
-  auto log = sim.Requests();
-  ASSERT_EQ(log.size(), static_cast<size_t>(kThreads * kEach));
-  // Every request arrived once, with its own body on its own path.
   std::set<std::string> seen;
-  for (const auto& r : log) {
+  for (const auto& r : sim.Requests()) {
     EXPECT_EQ(r.path, "/c/" + r.body);
     seen.insert(r.body);
   }
-  EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
+  EXPECT_EQ(seen.size(), 80u);
 }
 
-class HttpClientLogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    file_ = fs::temp_directory_path() / ("zep-http-log-" + std::to_string(getpid()) + ".log");
-    fs::remove(file_);
-    zlog::Init(0, file_, 10 * 1024 * 1024);
-  }
-  void TearDown() override {
-    zlog::Shutdown();
-    fs::remove(file_);
-  }
-  std::string Log() {
-    zlog::Flush();
-    std::ifstream in(file_);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  fs::path file_;
-};
-
-TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
+TEST(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
+  const fs::path file = fs::temp_directory_path() / ("zep-http-log-" + std::to_string(getpid()) + ".log");
+  fs::remove(file);
+  zlog::Init(0, file, 10 * 1024 * 1024);
   const std::string longId(64, 'L');
   BackendSim sim(Scenario(
       Rule("GET", "/l/1023", 200, ", \"body_size\": 1023, \"headers\": {\"X-Request-ID\": \"abc-1\"}") + "," +
@@ -276,7 +229,11 @@ TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
   client.Request("GET", "/1023", nullptr, 0);
   client.Request("GET", "/1024", nullptr, 0);
   EXPECT_THROW(client.Request("PUT", "/long-id", nullptr, 0), HttpClient4xxException);
-  const std::string log = Log();
+  zlog::Shutdown();
+  std::stringstream text;
+  text << std::ifstream(file).rdbuf();
+  fs::remove(file);
+  const std::string log = text.str();
   EXPECT_NE(log.find("HTTP client connecting to 127.0.0.1"), std::string::npos) << log;
   EXPECT_NE(log.find("] GET to /l/1023\n"), std::string::npos) << log;
   EXPECT_NE(log.find("] Response code 200, req-id: abc-1\n"), std::string::npos) << log;
@@ -287,27 +244,6 @@ TEST_F(HttpClientLogTest, LogsRequestStatusRequestIdAndShortBodies) {
   // An id longer than 63 characters is not kept.
   EXPECT_NE(log.find("] Response code 404, req-id: \n"), std::string::npos) << log;
   EXPECT_EQ(log.find(longId), std::string::npos);
-}
-
-TEST_F(HttpClientLogTest, NothingIsLoggedBelowDebugLevel) {
-  zlog::Shutdown();
-  zlog::Init(0, file_, 10 * 1024 * 1024, zlog::Severity::Info);
-  BackendSim sim(Scenario(Rule("GET", "/q", 200, ", \"body\": \"quiet\"")));
-  HttpClient client("127.0.0.1", sim.Port(), sim.CaFile());
-  EXPECT_EQ(client.Request("GET", "/q", nullptr, 0).View(), "quiet");
-  EXPECT_EQ(Log(), "");
-}
-
-TEST_F(HttpClientLogTest, FailedRequestsLogNothingButTheRequestLines) {
-  {
-    HttpClient client("127.0.0.1", UnusedLoopbackPort());
-    client.SetBasePath("/base");
-    EXPECT_THROW(client.Request("PUT", "/gone", nullptr, 0), HttpTransportException);
-  }
-  std::string log = Log();
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
-  EXPECT_NE(log.find("HTTP client connecting to 127.0.0.1\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("] PUT to /base/gone\n"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The clients built from client-config.cfg: hosts, ports and CA file from their
-// keys, and every client but the token verifier renewing through it.
+// keys, and every client but the token verifier renewing through it. Ports
+// (of the clients and of the reference back-end) must fit 16 bits.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -32,12 +33,6 @@ TEST(ServiceClientsConfigTest, BuiltFromConfigAndWiredForRenewal) {
   Config& config = Config::Instance();
   config.Load(cfg.string());
   ServiceClients clients = ServiceClients::FromConfig(config);
-  EXPECT_EQ(clients.sessionManager->BasePath(), "/session-manager");
-  EXPECT_EQ(clients.serverManager->BasePath(), "/server-manager");
-  EXPECT_EQ(clients.tokenVerifier->BasePath(), "/token-verifier");
-  EXPECT_EQ(clients.settings->BasePath(), "");
-  EXPECT_EQ(clients.serverManager->Host(), "localhost");
-
   std::string token = "stale";
   EXPECT_EQ(clients.sessionManager->GetEndpoints(session, token).Status(), "HANDSHAKE");
   EXPECT_EQ(token, "tok");
@@ -50,7 +45,32 @@ TEST(ServiceClientsConfigTest, BuiltFromConfigAndWiredForRenewal) {
 
   auto log = sim.Requests();
   ASSERT_EQ(log.size(), 9u);
-  for (size_t i : {1u, 4u, 7u}) EXPECT_EQ(log[i].path, "/token-verifier/renewProxyToken") << i;
+  // Each call: refused, renewed through the token verifier, then sent again with the new token.
+  for (size_t i : {0u, 3u, 6u}) {
+    EXPECT_EQ(log[i].status, 401) << i;
+    EXPECT_EQ(log[i + 1].path, "/token-verifier/renewProxyToken") << i;
+    EXPECT_EQ(log[i + 1].body, "{\"proxy_token\" : \"stale\"}") << i;
+    EXPECT_EQ(log[i + 1].Header("X-Auth-Token"), "stale") << i;
+    EXPECT_EQ(log[i + 2].Header("X-Auth-Token"), "tok") << i;
+  }
+}
+
+TEST(ServiceClientsConfigTest, PortOutsideSixteenBitsIsRefused) {
+  const fs::path cfg = fs::temp_directory_path() / ("zep-port-" + std::to_string(getpid()) + ".cfg");
+  for (const char* port : {"70000", "0", "-1"}) {
+    std::ofstream(cfg) << "SessionManagerHost = 127.0.0.1\nSessionManagerPort = " << port << "\n";
+    Config::Instance().Load(cfg.string());
+    EXPECT_THROW(ServiceClients::FromConfig(Config::Instance()), HttpRequestException) << port;
+  }
+  fs::remove(cfg);
+}
+
+TEST(BackendOptions, PortMustBeASixteenBitNumber) {
+  for (const char* port : {"70000", "abc", "12x", "-1", ""}) {
+    std::string errors;
+    EXPECT_EQ(RunBackend({"--port", port}, errors), 2) << port;
+    EXPECT_NE(errors.find("--port needs a number from 0 to 65535"), std::string::npos) << errors;
+  }
 }
 
 }  // namespace

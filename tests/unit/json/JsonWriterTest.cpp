@@ -24,13 +24,7 @@ TEST(JsonWriter, NumbersInDefaultStreamForm) {
   EXPECT_EQ(Write(0.1), "0.1");
   EXPECT_EQ(Write(100000000), "1e+08");
   EXPECT_EQ(Write(1234567), "1.23457e+06");  // seven digits: scientific, six significant
-  EXPECT_EQ(Write(123456), "123456");
-  EXPECT_EQ(Write(0.0001), "0.0001");
   EXPECT_EQ(Write(0.00001), "1e-05");
-  EXPECT_EQ(Write(-2.5), "-2.5");
-  EXPECT_EQ(Write(0), "0");
-  EXPECT_EQ(Write(7985), "7985");
-  EXPECT_EQ(Write(1.0 / 3), "0.333333");
 }
 
 TEST(JsonWriter, NumbersMatchAnOrdinaryStream) {
@@ -52,64 +46,19 @@ TEST(JsonWriter, NonFiniteNumbersWriteNull) {
 }
 
 TEST(JsonWriter, StringEscapes) {
-  EXPECT_EQ(WriteStr(""), "\"\"");
   EXPECT_EQ(WriteStr("a\"b\\c/d"), "\"a\\\"b\\\\c/d\"");
-  EXPECT_EQ(WriteStr("line1\nline2\r\tx"), "\"line1\\u000aline2\\u000d\\u0009x\"");
-  EXPECT_EQ(WriteStr(std::string("\x01\x1f\x20\x7f", 4)), "\"\\u0001\\u001f \x7f\"");
-  EXPECT_EQ(WriteStr(std::string("a\0b", 3)), "\"a\\u0000b\"");
-  EXPECT_EQ(WriteStr("gr\xc3\xbc\xc3\x9f \xf0\x9f\x8e\xae"),
-            "\"gr\xc3\xbc\xc3\x9f \xf0\x9f\x8e\xae\"");  // UTF-8 as is
+  EXPECT_EQ(WriteStr(std::string("l1\nl2\r\0\x1f\x7f\xc3\xbc", 11)),
+            "\"l1\\u000al2\\u000d\\u0000\\u001f\x7f\xc3\xbc\"");
 }
 
-TEST(JsonWriter, EveryControlByteIsEscaped) {
-  for (int b = 0; b < 0x20; ++b) {
-    std::string out = WriteStr(std::string(1, static_cast<char>(b)));
-    char expected[16];
-    std::snprintf(expected, sizeof expected, "\"\\u%04x\"", b);
-    EXPECT_EQ(out, expected);
-  }
-}
-
-TEST(JsonWriter, ContainersAndKeyOrder) {
-  Json::Object o;
-  o.Insert("b", std::make_unique<Json::Number>(1));
-  o.Insert("a", std::make_unique<Json::String>("x"));
-  EXPECT_EQ(Json::toText(&o), "{\"a\" : \"x\", \"b\" : 1}");
-
-  // Bytewise: upper case before lower case, bytes above 0x7f last.
+// Keys go out bytewise: upper case before lower case, bytes above 0x7f last.
+TEST(JsonWriter, KeyOrderIsBytewise) {
   Json::Object bytes;
   bytes.Insert("\xc3\xa9", std::make_unique<Json::Boolean>(true));
   bytes.Insert("z", std::make_unique<Json::Boolean>(false));
   bytes.Insert("Z", nullptr);
   EXPECT_EQ(Json::toText(&bytes), "{\"Z\" : null, \"z\" : false, \"\xc3\xa9\" : true}");
-
-  auto inner = std::make_unique<Json::Array>();
-  inner->Append(nullptr);
-  inner->Append(std::make_unique<Json::Array>());
-  inner->Append(std::make_unique<Json::Object>());
-  Json::Array outer;
-  outer.Append(std::move(inner));
-  outer.Append(std::make_unique<Json::String>("k\"ey"));
-  EXPECT_EQ(Json::toText(&outer), "[[null, [], {}], \"k\\\"ey\"]");
-
-  Json::Object escapedKey;
-  escapedKey.Insert("a\nb", std::make_unique<Json::Number>(0.5));
-  EXPECT_EQ(Json::toText(&escapedKey), "{\"a\\u000ab\" : 0.5}");
-
   EXPECT_EQ(Json::toText(nullptr), "null");
-  Json::Object empty;
-  EXPECT_EQ(Json::toText(&empty), "{}");
-}
-
-TEST(JsonWriter, InsertReplacesAndWritesToAnyStream) {
-  Json::Object o;
-  o.Insert("k", std::make_unique<Json::Number>(1));
-  o.Insert("k", std::make_unique<Json::Number>(2));
-  EXPECT_EQ(o.Size(), 1u);
-  std::ostringstream out;
-  out << "body=";
-  Json::writeValue(&o, out);
-  EXPECT_EQ(out.str(), "body={\"k\" : 2}");
 }
 
 std::unique_ptr<Json::Value> ParseQuiet(const std::string& text) {
@@ -120,69 +69,18 @@ std::unique_ptr<Json::Value> ParseQuiet(const std::string& text) {
   return v;
 }
 
-TEST(JsonRoundTrip, CanonicalTextsSurviveParseAndWrite) {
-  for (const char* text : {
-           "{}",
-           "[]",
-           "null",
-           "\"\"",
-           "[null, true, false, -1, 0.5, 123456, -0.000123457]",
-           "{\"a\" : {\"b\" : [1, [2, [3]]]}, \"c\" : \"q\\\"uo\\\\te\"}",
-           "{\"city\" : \"Z\xc3\xbcrich\", \"endpoints\" : [{\"ip\" : \"10.0.0.1\", \"priority\" : 2}]}",
-       }) {
-    auto v = ParseQuiet(text);
-    EXPECT_EQ(Json::toText(v.get()), text);
-  }
-}
-
-// Random trees of everything the parser can read back exactly: strings without
-// control bytes (those are escaped in a form the parser does not decode) and
-// numbers with at most six significant digits that print without an exponent.
-std::unique_ptr<Json::Value> RandomTree(std::mt19937& rng, int depth) {
-  int kind = std::uniform_int_distribution<int>(0, depth > 4 ? 3 : 5)(rng);
-  switch (kind) {
-    case 0:
-      return nullptr;
-    case 1:
-      return std::make_unique<Json::Number>(std::uniform_int_distribution<int>(-999999, 999999)(rng) /
-                                            std::pow(10.0, std::uniform_int_distribution<int>(0, 3)(rng)));
-    case 2: {
-      std::string s;
-      int n = std::uniform_int_distribution<int>(0, 12)(rng);
-      for (int i = 0; i < n; ++i)
-        s.push_back(static_cast<char>(std::uniform_int_distribution<int>(0x20, 0xff)(rng)));
-      return std::make_unique<Json::String>(s);
+// Every byte value, alone and between others, reads back as written.
+TEST(JsonRoundTrip, EveryByteOfAString) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) {
+    const std::string s = std::string("<") + static_cast<char>(b) + ">";
+    all += s;
+    for (const std::string& text : {s, all}) {
+      auto back = ParseQuiet(WriteStr(text));
+      const auto* str = Json::As<Json::String>(back.get());
+      ASSERT_NE(str, nullptr) << b;
+      ASSERT_EQ(str->Get(), text) << b;
     }
-    case 3:
-      return std::make_unique<Json::Boolean>(rng() & 1);
-    case 4: {
-      auto a = std::make_unique<Json::Array>();
-      int n = std::uniform_int_distribution<int>(0, 4)(rng);
-      for (int i = 0; i < n; ++i) a->Append(RandomTree(rng, depth + 1));
-      return a;
-    }
-    default: {
-      auto o = std::make_unique<Json::Object>();
-      int n = std::uniform_int_distribution<int>(0, 4)(rng);
-      for (int i = 0; i < n; ++i) {
-        std::string key;
-        int len = std::uniform_int_distribution<int>(0, 6)(rng);
-        for (int j = 0; j < len; ++j)
-          key.push_back(static_cast<char>(std::uniform_int_distribution<int>(0x20, 0xff)(rng)));
-        o->Insert(key, RandomTree(rng, depth + 1));
-      }
-      return o;
-    }
-  }
-}
-
-TEST(JsonRoundTrip, RandomTreesWriteParseWrite) {
-  std::mt19937 rng(777);
-  for (int i = 0; i < 2000; ++i) {
-    auto tree = RandomTree(rng, 0);
-    std::string first = Json::toText(tree.get());
-    auto back = ParseQuiet(first);
-    ASSERT_EQ(Json::toText(back.get()), first);
   }
 }
 
