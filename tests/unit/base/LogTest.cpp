@@ -50,13 +50,15 @@ struct Widget {
 TEST_F(LogTest, TextRecordCarriesSeverityFunctionLineAndMessage) {
   zlog::Init(0, dir_ / "vektaclient.log", 102400);
   LOGW << "careful " << 42;
+  Widget().Hello();
   auto lines = Lines(dir_ / "vektaclient.log");
-  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("WARN  ["), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("LogTest_TextRecordCarriesSeverityFunctionLineAndMessage_Test::TestBody@"),
+  EXPECT_NE(lines[0].find("[LogTest_TextRecordCarriesSeverityFunctionLineAndMessage_Test::TestBody@"),
             std::string::npos)
       << lines[0];
-  EXPECT_NE(lines[0].find("] careful 42"), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("] careful 42")) << lines[0];
+  EXPECT_NE(lines[1].find("[Widget::Hello@"), std::string::npos) << lines[1];
 }
 
 TEST_F(LogTest, CsvFileStartsWithHeaderAndQuotesMessages) {
@@ -73,16 +75,6 @@ TEST_F(LogTest, CsvFileStartsWithHeaderAndQuotesMessages) {
   EXPECT_NE(lines[1].find(";\"say \"\"hi\"\"\""), std::string::npos) << lines[1];
   // Date;Time;Severity;TID;This;Function;Message: six separators before the message.
   EXPECT_EQ(std::count(lines[1].begin(), lines[1].begin() + lines[1].find('"'), ';'), 6);
-}
-
-TEST_F(LogTest, MemberFunctionsNameTheirClassAndObject) {
-  zlog::Init(1, dir_ / "a.csv", 102400);
-  zlog::Init(0, dir_ / "a.log", 102400);
-  Widget w;
-  w.Hello();
-  auto lines = Lines(dir_ / "a.log");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("[Widget::Hello@"), std::string::npos) << lines[0];
 }
 
 TEST_F(LogTest, FunctionNameStripsReturnTypeAndParameters) {
@@ -186,36 +178,30 @@ TEST_F(LogTest, UnexpectedThreadExceptionIsLoggedThenEndsTheProcess) {
   EXPECT_EXIT(
       {
         zlog::Init(0, log, 102400);
-        std::thread t([] {
+        std::thread([] {
           RunThreadProc("VideoDecoderThreadProc", [] { throw ProtocolException("bad", "p.cpp", 4); });
-        });
-        t.join();
-        std::exit(0);
-      },
-      ::testing::ExitedWithCode(kExitThreadFailure), "");
-  const std::string text = Read(log);
-  EXPECT_NE(text.find("ERROR ["), std::string::npos);
-  EXPECT_NE(text.find("VideoDecoderThreadProc: unhandled exception: p.cpp:4 class ProtocolException; bad"),
-            std::string::npos)
-      << text;
-}
-
-TEST_F(LogTest, NonStandardThreadExceptionIsLoggedWithoutTextThenEndsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "fast");
-  const fs::path log = dir_ / "fatal2.log";
-  EXPECT_EXIT(
-      {
-        zlog::Init(0, log, 102400);
-        std::thread t([] { RunThreadProc("StatisticsThreadProc", [] { throw 42; }); });
-        t.join();
+        }).join();
         std::exit(0);
       },
       ::testing::ExitedWithCode(kExitThreadFailure), "");
   auto lines = Lines(log);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("ERROR ["), std::string::npos);
-  EXPECT_NE(lines[0].find("[StatisticsThreadProc@"), std::string::npos) << lines[0];
-  EXPECT_TRUE(lines[0].ends_with("] StatisticsThreadProc: unhandled exception: ")) << lines[0];
+  EXPECT_NE(lines[0].find("[VideoDecoderThreadProc@"), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(
+      "] VideoDecoderThreadProc: unhandled exception: p.cpp:4 class ProtocolException; bad"))
+      << lines[0];
+}
+
+TEST_F(LogTest, NonStandardThreadExceptionIsLoggedWithoutText) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        zlog::Init(0, dir_ / "fatal2.log", 102400);
+        std::thread([] { RunThreadProc("StatisticsThreadProc", [] { throw 42; }); }).join();
+      },
+      ::testing::ExitedWithCode(kExitThreadFailure), "");
+  EXPECT_TRUE(Read(dir_ / "fatal2.log").ends_with("] StatisticsThreadProc: unhandled exception: \n"));
 }
 
 }  // namespace
