@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -78,14 +79,15 @@ class ZepProcess : public ::testing::Test {
   // Starts argv[0] with argv in its own session, in the test folder, with a private home.
   void Start(std::vector<std::string> argv, const std::string& videoDriver = "offscreen",
              void (*inChild)() = nullptr) {
+    const std::string d = dir_.string();
     std::vector<std::string> env = {"SDL_VIDEODRIVER=" + videoDriver,
                                     "SDL_AUDIODRIVER=dummy",
-                                    "HOME=" + dir_.string(),
-                                    "TMPDIR=" + dir_.string(),
-                                    "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                                    "XDG_DATA_HOME=" + (dir_ / "data").string(),
-                                    "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
-                                    "XDG_RUNTIME_DIR=" + dir_.string()};
+                                    "HOME=" + d,
+                                    "TMPDIR=" + d,
+                                    "XDG_STATE_HOME=" + d + "/state",
+                                    "XDG_DATA_HOME=" + d + "/data",
+                                    "XDG_CONFIG_HOME=" + d + "/config",
+                                    "XDG_RUNTIME_DIR=" + d};
     if (const char* path = getenv("PATH")) env.push_back(std::string("PATH=") + path);
     std::vector<char*> envp, argvp;
     for (auto& e : env) envp.push_back(e.data());
@@ -127,98 +129,56 @@ class ZepProcess : public ::testing::Test {
   std::string Log() const { return Read(dir_ / "logs" / "vektaclient.log"); }
   std::string Out() const { return Read(dir_ / "stdout.txt"); }
   std::string Err() const { return Read(dir_ / "stderr.txt"); }
-  bool WaitForLog(const std::string& text) {
-    for (auto deadline = std::chrono::steady_clock::now() + 30s;
-         std::chrono::steady_clock::now() < deadline;) {
-      if (Contains(Log(), text)) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
-  }
-  // Runs until the window exists, then asks the client to quit as a desktop would.
-  int RunUntilWindowThenTerminate() {
-    EXPECT_TRUE(WaitForLog("Main window ")) << Log();
-    kill(pid_, SIGTERM);
-    return Wait();
-  }
-
   fs::path dir_;
   pid_t pid_ = -1;
 };
 
-// The names of the live processes of session `sid` other than the session leader.
-std::vector<std::string> SessionMembers(pid_t sid) {
-  std::vector<std::string> names;
+// The names of the live processes of session `sid` other than its leader, each followed by a space.
+std::string SessionMembers(pid_t sid) {
+  std::string names;
   for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos || std::stoi(pid) == sid) continue;
     const std::string stat = Read(entry.path() / "stat");
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    // After the name: state, ppid, pgrp, session.
-    std::istringstream rest(stat.substr(close + 2));
-    std::string state;
-    long ppid = 0, pgrp = 0, session = 0;
-    rest >> state >> ppid >> pgrp >> session;
-    if (session == sid && state != "Z")
-      names.push_back(stat.substr(stat.find('(') + 1, close - stat.find('(') - 1));
+    const auto open = stat.find('('), close = stat.rfind(')');
+    char state = 0;
+    int ppid = 0, pgrp = 0, session = 0;
+    if (close == std::string::npos ||
+        std::sscanf(stat.c_str() + close + 1, " %c %d %d %d", &state, &ppid, &pgrp, &session) != 4)
+      continue;
+    if (session == sid && state != 'Z' && std::stoi(stat) != sid)
+      names += stat.substr(open + 1, close - open - 1) + " ";
   }
   return names;
 }
 
-TEST_F(ZepProcess, DefaultsStartTheWindowAndExitZeroOnQuit) {
-  StartZep({});
-  EXPECT_EQ(RunUntilWindowThenTerminate(), 0);
-  const std::string log = Log();
-  EXPECT_TRUE(Contains(log, "INFO  [")) << log;
-  EXPECT_TRUE(Contains(log, "] Client Application Started\n")) << log;
-  EXPECT_TRUE(Contains(log, "Station 192.168.1.102 ports 7985..7990")) << log;
-  EXPECT_EQ(Read(dir_ / "logs" / "vektaclient.csv"), "Date;Time;Severity;TID;This;Function;Message\n");
-  // A well-formed configuration file and a clean start print nothing.
-  EXPECT_EQ(Out() + Err(), "");
-}
-
-TEST_F(ZepProcess, AddressPortBlockAndCityFromTheCommandLine) {
+TEST_F(ZepProcess, StartsTheWindowWithTheCommandLineAndExitsZeroOnQuit) {
   StartZep({"10.0.0.5", "--port", "9000", "--from-guid", "{00112233-4455-6677-8899-AABBCCDDEEFF}", "--foo",
             "--city", "Z\xC3", "--token"});
-  EXPECT_EQ(RunUntilWindowThenTerminate(), 0);
+  for (int i = 0; i < 1500 && !Contains(Log(), "Main window "); ++i) std::this_thread::sleep_for(20ms);
+  kill(pid_, SIGTERM);  // as a desktop asks a program to quit
+  EXPECT_EQ(Wait(), 0);
   const std::string log = Log();
+  EXPECT_TRUE(Contains(log, "INFO  [") && Contains(log, "] Client Application Started\n")) << log;
   EXPECT_TRUE(Contains(log, "Station 10.0.0.5 ports 9000..9005, client 00112233-4455-6677-8899-aabbccddeeff"))
       << log;
-  EXPECT_TRUE(Contains(log, "ERROR [")) << log;
-  EXPECT_TRUE(Contains(log, "] unknown parameter --foo\n")) << log;
-  EXPECT_EQ(Err(), "zep: unknown parameter --foo\n");
+  EXPECT_TRUE(Contains(log, "ERROR [") && Contains(log, "] unknown parameter --foo\n")) << log;
+  EXPECT_EQ(Read(dir_ / "logs" / "vektaclient.csv"), "Date;Time;Severity;TID;This;Function;Message\n");
+  // A well-formed configuration file prints nothing; the unknown word is the only complaint.
+  EXPECT_EQ(Out() + Err(), "zep: unknown parameter --foo\n");
 }
 
 TEST_F(ZepProcess, CommandLineErrorsExitOneBeforeAnyWindowAndShowOnStandardError) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string logged;
-    std::string shown;
-  };
-  const Case cases[] = {
-      {{"--token"}, "Specify token value please", "zep: Specify token value please\n"},
-      {{"--Port", "abc"},
-       "Specify port value please",
-       "zep: Specify port value please: \"abc\" is not a base port from 1 to 65530\n"},
-      {{"--port", "65531"}, "Specify port value please", "zep: Specify port value please: \"65531\""},
-      {{"--port", "0"}, "Specify port value please", "zep: Specify port value please: \"0\""},
-      {{"--from-guid", "nonsense"}, "Specify valid guid", "zep: Specify valid guid: \"nonsense\"\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+  for (const char* port : {"abc", "65531"}) {
     fs::remove(dir_ / "logs" / "vektaclient.log");
-    std::vector<std::string> args = {"10.0.0.5"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    StartZep(args);
+    StartZep({"10.0.0.5", "--token", "t", "--Port", port});
     EXPECT_EQ(Wait(), 1);
     const std::string log = Log();
     // The start record comes first, then the complaint at error level.
     EXPECT_TRUE(log.substr(0, log.find('\n')).ends_with("] Client Application Started")) << log;
     EXPECT_TRUE(Contains(log, "ERROR [") && Contains(log, "] [ParseCommandLine@")) << log;
-    EXPECT_TRUE(Contains(log, "] " + c.logged + "\n")) << log;
+    EXPECT_TRUE(Contains(log, "] Specify port value please\n")) << log;
     EXPECT_FALSE(Contains(log, "Main window")) << log;
-    EXPECT_TRUE(Err().starts_with(c.shown)) << Err();
+    EXPECT_EQ(Err(), "zep: Specify port value please: \"" + std::string(port) +
+                         "\" is not a base port from 1 to 65530\n");
   }
 }
 
@@ -238,30 +198,17 @@ TEST_F(ZepProcess, WithoutGuidTheClientLogsAndStopsBeforeAnyWindow) {
   EXPECT_FALSE(Contains(log, "Main window")) << log;
 }
 
+// The size key reaches the logger: 15 runs of two records each need more than one 1000-byte file.
 TEST_F(ZepProcess, LogFilesRollAtTheConfiguredSizeRaisedToAThousandBytes) {
   WriteConfig("logger.Max_Log_File_Size = 10\n");
-  constexpr int kRuns = 15;  // two records each, well over 1000 bytes together
-  for (int i = 0; i < kRuns; ++i) {
+  for (int i = 0; i < 15; ++i) {
     StartZep({"10.0.0.5", "--token"});
     ASSERT_EQ(Wait(), 1);
   }
-  EXPECT_TRUE(fs::exists(dir_ / "logs" / "vektaclient.1.log"));
-  int started = 0;
-  for (const auto& entry : fs::directory_iterator(dir_ / "logs")) {
-    const std::string name = entry.path().filename().string();
-    if (!name.ends_with(".log")) continue;
-    EXPECT_LE(fs::file_size(entry.path()), 1000u) << name;
-    // Roughly full: a file rolls only when the next record would not fit.
-    if (name != "vektaclient.log") {
-      EXPECT_GT(fs::file_size(entry.path()), 700u) << name;
-    }
-    const std::string text = Read(entry.path());
-    for (auto pos = text.find("Client Application Started"); pos != std::string::npos;
-         pos = text.find("Client Application Started", pos + 1))
-      ++started;
+  for (const char* name : {"vektaclient.log", "vektaclient.1.log"}) {
+    EXPECT_LE(fs::file_size(dir_ / "logs" / name), 1000u) << name;
   }
-  // Rolling loses nothing while fewer than ten files are needed.
-  EXPECT_EQ(started, kRuns);
+  EXPECT_GT(fs::file_size(dir_ / "logs" / "vektaclient.1.log"), 700u);
 }
 
 TEST_F(ZepProcess, WindowFailureLogsAndExitsZero) {
@@ -288,13 +235,11 @@ TEST_F(ZepProcess, BadConfigurationValueNamesKeyAndLineOnStandardError) {
   EXPECT_EQ(err.find_first_of("\r\n"), err.size() - 1);
 }
 
-TEST_F(ZepProcess, LogFolderDefaultsWhenAbsentOrEmptyAndIsCreatedWhenMissing) {
+TEST_F(ZepProcess, LogFolderDefaultsWhenAbsentAndIsCreatedWhenMissing) {
   const fs::path xdgLogs = dir_ / "state" / "Vekta" / "Logs";
   const fs::path nested = dir_ / "new" / "deeper" / "logs";
   const std::pair<std::string, fs::path> cases[] = {
-      {"", xdgLogs},
-      {"logger.applicationlog =\nlogger.servicelog =\n", xdgLogs},
-      {"logger.applicationlog = " + nested.string() + "\n", nested}};
+      {"", xdgLogs}, {"logger.applicationlog = " + nested.string() + "\n", nested}};
   for (const auto& [config, folder] : cases) {
     SCOPED_TRACE(config);
     std::ofstream(dir_ / "client-config.cfg") << config;
@@ -304,7 +249,6 @@ TEST_F(ZepProcess, LogFolderDefaultsWhenAbsentOrEmptyAndIsCreatedWhenMissing) {
     EXPECT_TRUE(fs::exists(folder / "vektaclient.csv"));
   }
   EXPECT_TRUE(fs::is_directory(dir_ / "data" / "Vekta" / "Logs"));
-  EXPECT_FALSE(fs::exists("/vektaclient.log"));
   // A folder that cannot be made: the run goes on without logs and says why.
   std::ofstream(dir_ / "blocker") << "a file where a folder should be";
   std::ofstream(dir_ / "client-config.cfg")
@@ -314,15 +258,6 @@ TEST_F(ZepProcess, LogFolderDefaultsWhenAbsentOrEmptyAndIsCreatedWhenMissing) {
   EXPECT_TRUE(Err().starts_with("zep: cannot create the log folder " + (dir_ / "blocker" / "logs").string()))
       << Err();
   EXPECT_TRUE(Contains(Err(), "Not a directory\nzep: Specify session value please\n")) << Err();
-}
-
-TEST_F(ZepProcess, MalformedConfigLinesAreReportedOnStandardOutput) {
-  WriteConfig("hello\nApiPort = 1\nApiPort = 2\n");
-  StartZep({"10.0.0.5", "--session"});
-  EXPECT_EQ(Wait(), 1);
-  EXPECT_EQ(Out(),
-            "CFG: Couldn't find separator on line: 2\n"
-            "CFG: Can only have unique key names! \"ApiPort\" again on line: 4\n");
 }
 
 // Ctrl-C reaches the whole foreground group, but background jobs of a script ignore SIGINT: the
@@ -335,7 +270,7 @@ TEST_F(ZepProcess, DemoScriptLeavesNoProcessBehindOnInterrupt) {
   for (auto deadline = std::chrono::steady_clock::now() + 30s;
        !zepRunning && std::chrono::steady_clock::now() < deadline;) {
     std::this_thread::sleep_for(50ms);
-    for (const std::string& name : SessionMembers(pid_)) zepRunning |= name == "zep";
+    zepRunning = Contains(SessionMembers(pid_), "zep ");
   }
   ASSERT_TRUE(zepRunning) << Out() << Err();
   std::this_thread::sleep_for(300ms);  // let zep get past start-up
@@ -343,9 +278,7 @@ TEST_F(ZepProcess, DemoScriptLeavesNoProcessBehindOnInterrupt) {
   kill(-script, SIGINT);
   EXPECT_EQ(Wait(10s), 130) << Out() << Err();
   std::this_thread::sleep_for(200ms);
-  std::string left;
-  for (const std::string& name : SessionMembers(script)) left += name + " ";
-  EXPECT_EQ(left, "");
+  EXPECT_EQ(SessionMembers(script), "");
   // Whatever survived must not outlive the test.
   kill(-script, SIGKILL);
 }

@@ -39,40 +39,31 @@ TEST(BaseExceptionText, FormatsSourceLineClassCodeMessageAndSystemText) {
 
 TEST(BaseExceptionText, SystemTextsEndWithoutLineBreak) {
   // what() goes inside log and standard-error lines; a CR or LF of its own breaks them.
-  for (int32_t code :
-       {ErrCode::InvalidArg, ErrCode::Abort, ErrCode::AccessDenied, ErrCode::Fail, ErrCode::OutOfMemory,
-        ErrCode::AlreadyExists, ErrCode::UnsupportedType, 1, 104}) {
+  for (int32_t code : {ErrCode::InvalidArg, ErrCode::Abort, ErrCode::AccessDenied, ErrCode::Fail,
+                       ErrCode::OutOfMemory, ErrCode::AlreadyExists, ErrCode::UnsupportedType, 1, 104}) {
     const std::string text = SystemErrorText(code);
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << code;
     EXPECT_NE(text, "<unknown>") << code;
   }
 }
 
-TEST(BaseExceptionText, WhatIsFormattedOnceAndClassesCatchThroughTheTree) {
+TEST(BaseExceptionText, WhatIsFormattedOnce) {
   ReceiveException e(104, "TransportBase.cpp", 200);
   EXPECT_EQ(e.what(), e.what());
-  try {
-    throw InterruptQueueException("q", 1);
-  } catch (const InterruptException& i) {
-    EXPECT_EQ(i.Code(), ErrCode::Abort);
-  }
-  EXPECT_THROW(throw ReceiveException(5, "r", 2), TransportException);
-  EXPECT_THROW(throw HttpNotAuthorizedException("h"), HttpClient4xxException);
-  EXPECT_THROW(throw HttpServer5xxException("h"), HttpCodeException);
   EXPECT_STREQ(HttpServer5xxException("h").Message(), "Http 5xx Server Error");
 }
 
 TEST(ErrorHandlingHelpers, ProtocolFailuresCarryTheHelperSourceAndLine47) {
   const std::pair<void (*)(), std::string> helpers[] = {
-      {&ErrorHandling::ThrowUnexpectedHeader, "Unexpected message header"},
-      {&ErrorHandling::ThrowProtocolFailure, "General protocol failure"}};
-  for (const auto& [thrower, message] : helpers) {
+      {&ErrorHandling::ThrowUnexpectedHeader,
+       "ErrorHandling.h:47 class ProtocolException; Unexpected message header"},
+      {&ErrorHandling::ThrowProtocolFailure,
+       "ErrorHandling.h:47 class ProtocolException; General protocol failure"}};
+  for (const auto& [thrower, text] : helpers) {
     try {
       thrower();
     } catch (const ProtocolException& e) {
-      EXPECT_EQ(e.Line(), 47);
-      EXPECT_TRUE(std::string(e.Source()).ends_with("ErrorHandling.h")) << e.Source();
-      EXPECT_EQ(e.Message(), message);
+      EXPECT_TRUE(std::string(e.what()).ends_with(text)) << e.what();
     }
   }
   EXPECT_THROW(ErrorHandling::ThrowInterrupted(), InterruptException);

@@ -34,7 +34,8 @@ class ConfigTest : public ::testing::Test {
  protected:
   static std::filesystem::path MakeDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zep-config-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path("/nonexistent");
+    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+    return pattern;
   }
   void TearDown() override {
     Config::Instance() = saved_;

@@ -80,19 +80,4 @@ TEST(Convert, IllFormedTextThrows) {
   }
 }
 
-TEST_F(ConfigTest, TypedValuesFromFile) {
-  LoadText(
-      "ApiPort = 9004 ; api\nUDPVideoSendWnd=7985abc\nUseVirtualAudio = true\nSettingsHost = "
-      "b\xC3\xBC.example\n");
-  EXPECT_EQ(Config::Instance().apiPort, 9004);
-  EXPECT_EQ(Config::Instance().videoKcp.sendWnd, 7985);
-  EXPECT_TRUE(Config::Instance().useVirtualAudio);
-  EXPECT_EQ(Config::Instance().settingsHost, L"b\u00FC.example");
-  for (const char* bad :
-       {"UseVirtualAudio = True\n", "UDPAudioRecvWnd = 4294967296\n", "DesiredMonitorFreq = fast\n",
-        "TokenVerifierHost = bad\xC0\xAFhost\n", "logger.servicelog = \xED\xA0\x80\n"}) {
-    EXPECT_THROW(LoadText(bad), ConvertException) << bad;
-  }
-}
-
 }  // namespace
