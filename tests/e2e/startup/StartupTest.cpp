@@ -191,7 +191,9 @@ TEST_F(ZepProcess, HelpPrintsUsageAndExitsZeroWithoutLogging) {
 
 TEST_F(ZepProcess, WithoutGuidTheClientLogsAndStopsBeforeAnyWindow) {
   Start({kZep, "10.0.0.5"}, "offscreen", DenyGetrandom);
-  EXPECT_EQ(Wait(), 0);
+  const int code = Wait();
+  if (code == 99) GTEST_SKIP() << "seccomp filters are not allowed here";
+  EXPECT_EQ(code, 0);
   const std::string log = Log();
   EXPECT_TRUE(Contains(log, "] Can't create the client GUID: ")) << log;
   EXPECT_TRUE(Contains(Err(), "zep: Can't create the client GUID: ")) << Err();
