@@ -2,26 +2,37 @@
 # The main job: builds the client and the reference station, starts the station on loopback and
 # the client against it. With a display the client runs until its window is closed; without one
 # (or with --seconds N) it runs headless for N seconds and then quits like a closed window.
-#   scripts/run-demo.sh [--seconds N] [-- extra zep arguments]
+#   scripts/run-demo.sh [--seconds N] [--port N] [--build-dir DIR] [-- extra zep arguments]
+# --port moves the station's port block (default 7985, or $ZEP_DEMO_PORT); --build-dir runs the
+# programs already built in DIR instead of checking packages and building build-release.
+# Ctrl-C, SIGTERM and the normal end all stop every process the demo started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
 
 seconds=""
 extra=()
+build=""
+base=${ZEP_DEMO_PORT:-7985}
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
+    --port) base=$2; shift 2 ;;
+    --build-dir) build=$2; shift 2 ;;
     --) shift; extra=("$@"); break ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
 
-build=${BUILD_DIR:-build-release}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEP_TESTS=OFF -DZEP_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)"
+if [ -z "$build" ]; then
+  bash scripts/install-deps.sh
+  build=${BUILD_DIR:-build-release}
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEP_TESTS=OFF -DZEP_BENCH=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+fi
+bin=$(cd "$build/bin" && pwd)
+[ -x "$bin/zep" ] || { echo "no zep in $bin" >&2; exit 2; }
 
-run=$(mktemp -d /tmp/zep-demo.XXXXXX)
+run=$(mktemp -d "${TMPDIR:-/tmp}/zep-demo.XXXXXX")
 logs="$run/logs"
 mkdir -p "$logs"
 cat > "$run/client-config.cfg" <<CFG
@@ -29,20 +40,45 @@ cat > "$run/client-config.cfg" <<CFG
 logger.applicationlog = $logs
 CFG
 
-base=${ZEP_DEMO_PORT:-7985}
-station_pid=""
-cleanup() {
-  [ -n "$station_pid" ] && kill "$station_pid" 2>/dev/null && wait "$station_pid" 2>/dev/null || true
+# A background job of a script ignores SIGINT, so Ctrl-C reaches only this shell: it must end
+# the children itself, politely first and by force after five seconds.
+pids=()
+stop_all() {
+  local pid i
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for i in $(seq 50); do
+    local alive=""
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ -z "$alive" ] && break
+    sleep 0.1
+  done
+  for pid in "${pids[@]}"; do
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  pids=()
 }
-trap cleanup EXIT
+on_signal() {
+  trap '' INT TERM
+  stop_all
+  exit "$1"
+}
+trap stop_all EXIT
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM
 
-if [ -x "$build/bin/zep-station" ]; then
-  "$build/bin/zep-station" --port "$base" --log "$run/station.jsonl" >"$run/station.out" 2>&1 &
+station_pid=""
+if [ -x "$bin/zep-station" ]; then
+  "$bin/zep-station" --port "$base" --log "$run/station.jsonl" >"$run/station.out" 2>&1 &
   station_pid=$!
-  sleep 1
+  pids+=("$station_pid")
+  for i in $(seq 50); do
+    grep -q listening "$run/station.jsonl" 2>/dev/null && break
+    sleep 0.1
+  done
   echo "Reference station on 127.0.0.1:$base (log $run/station.jsonl)"
 else
-  echo "The reference station is not built in this tree; starting the client alone"
+  echo "The reference station is not built in $build; starting the client alone"
 fi
 
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
@@ -52,17 +88,26 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running headless (SDL_VIDEODRIVER=$SDL_VIDEODRIVER) for ${seconds}s"
 fi
 
-bin=$(cd "$build/bin" && pwd)
 cd "$run"
 "$bin/zep" 127.0.0.1 --port "$base" "${extra[@]}" &
 zep_pid=$!
-if [ -n "$seconds" ]; then
-  sleep "$seconds"
-  kill -TERM "$zep_pid" 2>/dev/null || true
-fi
+pids+=("$zep_pid")
 set +e
-wait "$zep_pid"
-code=$?
+if [ -n "$seconds" ]; then
+  sleep "$seconds" &
+  timer=$!
+  pids+=("$timer")
+  wait -n -p ended "$zep_pid" "$timer"
+  code=$?
+  if [ "$ended" != "$zep_pid" ]; then
+    kill -TERM "$zep_pid" 2>/dev/null
+    wait "$zep_pid"
+    code=$?
+  fi
+else
+  wait "$zep_pid"
+  code=$?
+fi
 set -e
 echo "zep exited with code $code; client log: $logs/vektaclient.log"
 tail -n 20 "$logs/vektaclient.log" || true

@@ -15,23 +15,25 @@ struct FreeDeleter {
   void operator()(char* p) const { std::free(p); }
 };
 
+// No trailing line break, like the errno texts: what() ends up inside log and
+// standard-error lines that end themselves.
 const char* KnownCodeText(int32_t code) {
   switch (code) {
     case ErrCode::InvalidArg:
-      return "The parameter is incorrect.\r\n";
+      return "The parameter is incorrect.";
     case ErrCode::Abort:
-      return "Operation aborted\r\n";
+      return "Operation aborted";
     case ErrCode::AccessDenied:
-      return "Access is denied.\r\n";
+      return "Access is denied.";
     case ErrCode::Fail:
-      return "Unspecified error\r\n";
+      return "Unspecified error";
     case ErrCode::OutOfMemory:
-      return "Not enough memory resources are available to complete this operation.\r\n";
+      return "Not enough memory resources are available to complete this operation.";
     case ErrCode::AlreadyExists:
-      return "Cannot create a file when that file already exists.\r\n";
+      return "Cannot create a file when that file already exists.";
     // Raised by the settings store for a value of another type; no errno is that large.
     case ErrCode::UnsupportedType:
-      return "Data of this type is not supported.\r\n";
+      return "Data of this type is not supported.";
     default:
       return nullptr;
   }

@@ -59,6 +59,8 @@ Config& Config::Instance() {
 
 void Config::Load(const std::string& fileName) {
   table.clear();
+  keyLines_.clear();
+  badValue_.reset();
   ReadFile(fileName);
   FillRecord();
 }
@@ -100,17 +102,17 @@ void Config::ProcessLine(const std::string& line, std::size_t lineNumber) {
   if (keyEnd != std::string::npos) key.resize(keyEnd);
   std::string value = TrimBlanks(text.substr(valueStart));
 
-  if (!table.emplace(std::move(key), std::move(value)).second) {
-    std::printf("CFG: Can only have unique key names!\n");
+  if (table.count(key) != 0) {
+    std::printf("CFG: Can only have unique key names! \"%s\" again on line: %zu\n", key.c_str(), lineNumber);
+    return;
   }
+  keyLines_[key] = lineNumber;
+  table.emplace(std::move(key), std::move(value));
 }
 
 void Config::FillRecord() {
-  applicationLogFolder = KeyExists("logger.applicationlog")
-                             ? GetWString("logger.applicationlog", L"")
-                             : GetLogFolder(platform::KnownFolder::RoamingAppData);
-  serviceLogFolder = KeyExists("logger.servicelog") ? GetWString("logger.servicelog", L"")
-                                                    : GetLogFolder(platform::KnownFolder::ProgramData);
+  applicationLogFolder = LogFolder("logger.applicationlog", platform::KnownFolder::RoamingAppData);
+  serviceLogFolder = LogFolder("logger.servicelog", platform::KnownFolder::ProgramData);
   maxLogFileSize = GetInt("logger.Max_Log_File_Size", 102400);
 
   merchantApiPort = GetInt("MerchantApiPort", 7985);
@@ -157,28 +159,43 @@ void Config::FillRecord() {
   serverAddress = kDefaultServerAddress;
 }
 
+// An empty value counts as absent: taken as it stands it would put the logs in "/".
+std::wstring Config::LogFolder(const std::string& key, platform::KnownFolder fallback) const {
+  const std::wstring given = GetWString(key, L"");
+  return given.empty() ? GetLogFolder(fallback) : given;
+}
+
+template <class T, class Conversion>
+T Config::Lookup(const std::string& key, T defaultValue, Conversion convert) const {
+  const auto it = table.find(key);
+  if (it == table.end()) return defaultValue;
+  try {
+    return convert(it->second);
+  } catch (const ConvertException&) {
+    const auto line = keyLines_.find(key);
+    badValue_ = BadValue{key, line == keyLines_.end() ? 0 : line->second};
+    throw;
+  }
+}
+
 bool Config::KeyExists(const std::string& key) const {
   return table.find(key) != table.end();
 }
 
 int32_t Config::GetInt(const std::string& key, int32_t defaultValue) const {
-  const auto it = table.find(key);
-  return it == table.end() ? defaultValue : Convert::ToInt(it->second);
+  return Lookup(key, defaultValue, Convert::ToInt);
 }
 
 float Config::GetFloat(const std::string& key, float defaultValue) const {
-  const auto it = table.find(key);
-  return it == table.end() ? defaultValue : Convert::ToFloat(it->second);
+  return Lookup(key, defaultValue, Convert::ToFloat);
 }
 
 bool Config::GetBool(const std::string& key, bool defaultValue) const {
-  const auto it = table.find(key);
-  return it == table.end() ? defaultValue : Convert::ToBool(it->second);
+  return Lookup(key, defaultValue, Convert::ToBool);
 }
 
 std::wstring Config::GetWString(const std::string& key, const std::wstring& defaultValue) const {
-  const auto it = table.find(key);
-  return it == table.end() ? defaultValue : Convert::ToWide(it->second);
+  return Lookup(key, defaultValue, Convert::ToWide);
 }
 
 std::string Config::GetString(const std::string& key, const std::string& defaultValue) const {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/Folders.h"
@@ -77,6 +78,14 @@ class Config {
 
   std::map<std::string, std::string> table;
 
+  // The key and line of the value whose conversion made Load throw, so that start-up can point
+  // the file's author at it (line 0: the key was not read from the file).
+  struct BadValue {
+    std::string key;
+    std::size_t line = 0;
+  };
+  const std::optional<BadValue>& LastBadValue() const { return badValue_; }
+
   // Sets the six TCP ports to base..base+5 and the UDP video/audio ports to base+2/base+3.
   // A base outside 1..65530 would give ports that do not exist: ConvertException.
   void SetPortBlock(int32_t base);
@@ -86,6 +95,12 @@ class Config {
   void ReadFile(const std::string& fileName);
   void ProcessLine(const std::string& line, std::size_t lineNumber);
   void FillRecord();
+  std::wstring LogFolder(const std::string& key, platform::KnownFolder fallback) const;
+  template <class T, class Conversion>
+  T Lookup(const std::string& key, T defaultValue, Conversion convert) const;
+
+  std::map<std::string, std::size_t> keyLines_;  // line of each key's first occurrence
+  mutable std::optional<BadValue> badValue_;
 };
 
 // The known folder + "/Vekta/Logs", created with its parents. ErrCodeException

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -28,12 +29,6 @@ class LogTest : public ::testing::Test {
     zlog::Shutdown();
     fs::remove_all(dir_);
   }
-  static std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
   static std::vector<std::string> Lines(const fs::path& p) {
     std::vector<std::string> out;
     std::ifstream in(p);
@@ -50,13 +45,15 @@ struct Widget {
 TEST_F(LogTest, TextRecordCarriesSeverityFunctionLineAndMessage) {
   zlog::Init(0, dir_ / "vektaclient.log", 102400);
   LOGW << "careful " << 42;
+  Widget().Hello();
   auto lines = Lines(dir_ / "vektaclient.log");
-  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("WARN  ["), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("LogTest_TextRecordCarriesSeverityFunctionLineAndMessage_Test::TestBody@"),
+  EXPECT_NE(lines[0].find("[LogTest_TextRecordCarriesSeverityFunctionLineAndMessage_Test::TestBody@"),
             std::string::npos)
       << lines[0];
-  EXPECT_NE(lines[0].find("] careful 42"), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("] careful 42")) << lines[0];
+  EXPECT_NE(lines[1].find("[Widget::Hello@"), std::string::npos) << lines[1];
 }
 
 TEST_F(LogTest, CsvFileStartsWithHeaderAndQuotesMessages) {
@@ -66,31 +63,18 @@ TEST_F(LogTest, CsvFileStartsWithHeaderAndQuotesMessages) {
   auto lines = Lines(dir_ / "vektaclient.csv");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Date;Time;Severity;TID;This;Function;Message");
-  std::ostringstream obj;
-  obj << std::hex << reinterpret_cast<uintptr_t>(&w);
+  std::ostringstream object;
+  object << ";" << std::hex << std::setw(16) << std::setfill('0') << reinterpret_cast<uintptr_t>(&w) << ";";
   EXPECT_NE(lines[1].find(";INFO;"), std::string::npos);
-  EXPECT_NE(lines[1].find(obj.str() + ";"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(object.str()), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find(";\"say \"\"hi\"\"\""), std::string::npos) << lines[1];
   // Date;Time;Severity;TID;This;Function;Message: six separators before the message.
   EXPECT_EQ(std::count(lines[1].begin(), lines[1].begin() + lines[1].find('"'), ';'), 6);
 }
 
-TEST_F(LogTest, MemberFunctionsNameTheirClassAndObject) {
-  zlog::Init(1, dir_ / "a.csv", 102400);
-  zlog::Init(0, dir_ / "a.log", 102400);
-  Widget w;
-  w.Hello();
-  auto lines = Lines(dir_ / "a.log");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("[Widget::Hello@"), std::string::npos) << lines[0];
-}
-
-TEST_F(LogTest, FunctionNameStripsReturnTypeAndParameters) {
-  EXPECT_EQ(zlog::FunctionName("void ClientThreads::Run(int)"), "ClientThreads::Run");
-  EXPECT_EQ(zlog::FunctionName("ClientThreads::ClientThreads(HWND, int)"), "ClientThreads::ClientThreads");
+TEST_F(LogTest, FunctionNameKeepsTemplateArgumentsWhole) {
   EXPECT_EQ(zlog::FunctionName("std::vector<int> ns::Foo<std::pair<int, int> >::Bar() const"),
             "ns::Foo<std::pair<int, int> >::Bar");
-  EXPECT_EQ(zlog::FunctionName("int main()"), "main");
 }
 
 TEST_F(LogTest, RollsAtMinimumSizeAndKeepsTenFiles) {
@@ -123,24 +107,18 @@ TEST_F(LogTest, AppendsToAnExistingFileWithoutSecondHeader) {
   EXPECT_EQ(lines[0], "Date;Time;Severity;TID;This;Function;Message");
 }
 
-TEST_F(LogTest, RecordsBeforeSetUpAreDroppedAndSeverityIsFiltered) {
+TEST_F(LogTest, RecordsBeforeSetUpOrIntoAnUnopenableFileAreDroppedSilently) {
   LOGE << "nobody listens";
-  EXPECT_FALSE(zlog::Enabled(0, zlog::Severity::Error));
+  zlog::Init(0, dir_ / "missing-dir" / "x.log", 102400);
+  EXPECT_NO_THROW(LOGE << "lost");
+  // Logging never makes the folder it was given.
+  EXPECT_FALSE(fs::exists(dir_ / "missing-dir"));
   zlog::Init(0, dir_ / "f.log", 102400, zlog::Severity::Warning);
   LOGI << "too chatty";
   LOGE << "kept";
   auto lines = Lines(dir_ / "f.log");
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("ERROR ["), std::string::npos);
-}
-
-TEST_F(LogTest, UnopenableFileLosesRecordsWithoutThrowing) {
-  zlog::Init(0, dir_ / "missing-dir" / "x.log", 102400);
-  EXPECT_TRUE(zlog::Enabled(0, zlog::Severity::Error));
-  EXPECT_NO_THROW(LOGE << "lost");
-  EXPECT_NO_THROW(zlog::Flush());
-  // Logging never makes the folder it was given.
-  EXPECT_FALSE(fs::exists(dir_ / "missing-dir"));
+  EXPECT_TRUE(lines[0].ends_with("] kept")) << lines[0];
 }
 
 TEST_F(LogTest, FinalActionRunsOnceAndLogsWhatItsActionThrows) {
@@ -148,10 +126,7 @@ TEST_F(LogTest, FinalActionRunsOnceAndLogsWhatItsActionThrows) {
   int runs = 0;
   {
     auto guard = Finally([&] { ++runs; });
-  }
-  EXPECT_EQ(runs, 1);
-  {
-    auto dismissed = Finally([&] { ++runs; });
+    auto dismissed = Finally([&] { runs += 10; });
     dismissed.Dismiss();
   }
   EXPECT_EQ(runs, 1);
@@ -167,12 +142,7 @@ TEST_F(LogTest, FinalActionRunsOnceAndLogsWhatItsActionThrows) {
 
 TEST_F(LogTest, InterruptedThreadWritesOneInfoRecordAndReturnsZero) {
   zlog::Init(0, dir_ / "t.log", 102400);
-  int result = -1;
-  std::thread t([&] {
-    result = RunThreadProc("DrawMouseThreadProc", [] { throw InterruptQueueException("q.h", 1); });
-  });
-  t.join();
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(RunThreadProc("DrawMouseThreadProc", [] { throw InterruptQueueException("q.h", 1); }), 0);
   auto lines = Lines(dir_ / "t.log");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("INFO  ["), std::string::npos);
@@ -186,36 +156,26 @@ TEST_F(LogTest, UnexpectedThreadExceptionIsLoggedThenEndsTheProcess) {
   EXPECT_EXIT(
       {
         zlog::Init(0, log, 102400);
-        std::thread t([] {
+        std::thread([] {
           RunThreadProc("VideoDecoderThreadProc", [] { throw ProtocolException("bad", "p.cpp", 4); });
-        });
-        t.join();
-        std::exit(0);
+        }).join();
       },
       ::testing::ExitedWithCode(kExitThreadFailure), "");
-  const std::string text = Read(log);
-  EXPECT_NE(text.find("ERROR ["), std::string::npos);
-  EXPECT_NE(text.find("VideoDecoderThreadProc: unhandled exception: p.cpp:4 class ProtocolException; bad"),
-            std::string::npos)
-      << text;
-}
-
-TEST_F(LogTest, NonStandardThreadExceptionIsLoggedWithoutTextThenEndsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "fast");
-  const fs::path log = dir_ / "fatal2.log";
+  // Something that is not a standard exception has no text to show.
   EXPECT_EXIT(
       {
         zlog::Init(0, log, 102400);
-        std::thread t([] { RunThreadProc("StatisticsThreadProc", [] { throw 42; }); });
-        t.join();
-        std::exit(0);
+        RunThreadProc("StatisticsThreadProc", [] { throw 42; });
       },
       ::testing::ExitedWithCode(kExitThreadFailure), "");
   auto lines = Lines(log);
-  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("ERROR ["), std::string::npos);
-  EXPECT_NE(lines[0].find("[StatisticsThreadProc@"), std::string::npos) << lines[0];
-  EXPECT_TRUE(lines[0].ends_with("] StatisticsThreadProc: unhandled exception: ")) << lines[0];
+  EXPECT_NE(lines[0].find("[VideoDecoderThreadProc@"), std::string::npos) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(
+      "] VideoDecoderThreadProc: unhandled exception: p.cpp:4 class ProtocolException; bad"))
+      << lines[0];
+  EXPECT_TRUE(lines[1].ends_with("] StatisticsThreadProc: unhandled exception: ")) << lines[1];
 }
 
 }  // namespace

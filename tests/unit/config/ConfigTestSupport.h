@@ -1,5 +1,5 @@
 #pragma once
-// Temporary folders, files and XDG environment for the configuration tests.
+// Temporary folder, XDG environment and a saved configuration record for the configuration tests.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -17,19 +17,9 @@ class EnvGuard {
  public:
   EnvGuard(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~EnvGuard() {
-    if (old_) {
-      setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
+  ~EnvGuard() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
   EnvGuard(const EnvGuard&) = delete;
   EnvGuard& operator=(const EnvGuard&) = delete;
 
@@ -38,40 +28,26 @@ class EnvGuard {
   std::optional<std::string> old_;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zep-config-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
-  std::string Write(const std::string& name, const std::string& contents) const {
-    const auto file = path_ / name;
-    std::ofstream out(file, std::ios::binary);
-    out << contents;
-    return file.string();
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-// Every test that loads gets its own state and data homes, so the default log
-// folders are made inside the test's temp folder and never in the real home.
+// Every test gets its own folder with the state and data homes inside, so default log folders
+// are never made in the real home, and the process-wide record is put back afterwards.
 class ConfigTest : public ::testing::Test {
  protected:
-  std::filesystem::path StateHome() const { return dir_.path() / "state"; }
-  std::filesystem::path DataHome() const { return dir_.path() / "data"; }
-
+  static std::filesystem::path MakeDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zep-config-XXXXXX").string();
+    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+    return pattern;
+  }
+  void TearDown() override {
+    Config::Instance() = saved_;
+    std::filesystem::remove_all(dir_);
+  }
+  std::string Write(const std::string& name, const std::string& contents) const {
+    std::ofstream(dir_ / name, std::ios::binary) << contents;
+    return (dir_ / name).string();
+  }
   // Loads `contents` as the configuration file and returns what went to stdout.
   std::string LoadText(const std::string& contents) {
-    const std::string file = dir_.Write("client-config.cfg", contents);
+    const std::string file = Write("client-config.cfg", contents);
     ::testing::internal::CaptureStdout();
     try {
       Config::Instance().Load(file);
@@ -83,9 +59,12 @@ class ConfigTest : public ::testing::Test {
     return stdout_;
   }
 
-  TempDir dir_;
-  EnvGuard state_{"XDG_STATE_HOME", (dir_.path() / "state").c_str()};
-  EnvGuard data_{"XDG_DATA_HOME", (dir_.path() / "data").c_str()};
+  const Config saved_ = Config::Instance();
+  const std::filesystem::path dir_ = MakeDir();
+  const std::filesystem::path stateHome_ = dir_ / "state";
+  const std::filesystem::path dataHome_ = dir_ / "data";
+  EnvGuard state_{"XDG_STATE_HOME", stateHome_.c_str()};
+  EnvGuard data_{"XDG_DATA_HOME", dataHome_.c_str()};
   std::string stdout_;  // output of the last LoadText, also when it threw
 };
 

@@ -54,7 +54,7 @@ TEST_F(Registry, ValueOfAnotherTypeRaises) {
     (void)key.ReadString(L"Number");
   } catch (const ErrCodeException& e) {
     // The log then explains the failure rather than saying "<unknown>".
-    EXPECT_TRUE(std::string(e.what()).ends_with("(errcode 1630); ; Data of this type is not supported.\r\n"))
+    EXPECT_TRUE(std::string(e.what()).ends_with("(errcode 1630); ; Data of this type is not supported."))
         << e.what();
   }
 }
