@@ -9,6 +9,7 @@ namespace platform {
 enum class KnownFolder {
   RoamingAppData,  // $XDG_STATE_HOME, else $HOME/.local/state
   ProgramData,     // $XDG_DATA_HOME, else $HOME/.local/share
+  Config,          // $XDG_CONFIG_HOME, else $HOME/.config (the settings store)
 };
 
 // Resolves a known folder to an absolute path. Returns 0, or an errno value

@@ -40,8 +40,15 @@ bool IsDirectory(const std::string& path) {
 }  // namespace
 
 int KnownFolderPath(KnownFolder folder, std::string& path) {
-  const char* variable = folder == KnownFolder::RoamingAppData ? "XDG_STATE_HOME" : "XDG_DATA_HOME";
-  const char* fallback = folder == KnownFolder::RoamingAppData ? "/.local/state" : "/.local/share";
+  const char* variable = "XDG_DATA_HOME";
+  const char* fallback = "/.local/share";
+  if (folder == KnownFolder::RoamingAppData) {
+    variable = "XDG_STATE_HOME";
+    fallback = "/.local/state";
+  } else if (folder == KnownFolder::Config) {
+    variable = "XDG_CONFIG_HOME";
+    fallback = "/.config";
+  }
   if (!AbsoluteFromEnv(variable, path)) {
     std::string home;
     if (int err = HomeFolder(home); err != 0) return err;

@@ -5,14 +5,21 @@
 // across a wait. All queues of a session share one manual-reset interrupt event:
 // once set, every blocked and every later wait throws InterruptQueueException.
 //
+// Elements move in and out and are never copied under the lock, so move-only owning
+// handles (see MediaQueues.h) work. The queue owns what it holds: destroying it
+// destroys the elements still inside. A push that times out or is interrupted leaves
+// the element with the caller.
+//
 // The original design also released an "arrivals" semaphore on every push; nothing
 // waits on it, so it is not built.
 #include <array>
 #include <atomic>
 #include <climits>
+#include <concepts>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +29,9 @@
 
 template <class T>
 class BaseQueue {
+  // Between taking a slot unit and storing, nothing may throw, or the unit is lost.
+  static_assert(std::is_nothrow_move_constructible_v<T>, "queue elements must move without throwing");
+
  public:
   // capacity < 1 throws ErrCodeException(ErrCode::InvalidArg).
   explicit BaseQueue(int capacity) : capacity_(capacity) {
@@ -38,33 +48,35 @@ class BaseQueue {
   int capacity() const { return capacity_; }
 
  protected:
-  // The caller holds a free-slot unit (Store) or an item unit (Take, Front).
-  template <class U>
-  void Store(U&& value) {
+  // The caller holds a free-slot unit (Store) or an item unit (Take, WithFront).
+  void Store(T&& value) noexcept {
     std::lock_guard lock(lock_);
-    ring_[write_] = std::forward<U>(value);
+    ring_[write_].emplace(std::move(value));
     write_ = (write_ + 1) % static_cast<uint32_t>(capacity_);
     count_.fetch_add(1, std::memory_order_relaxed);
     pushed_.fetch_add(1, std::memory_order_relaxed);  // wraps like the 32-bit counter it mirrors
   }
 
-  T Take() {
+  T Take() noexcept {
     std::lock_guard lock(lock_);
-    T value = std::move(ring_[read_]);
+    std::optional<T>& slot = ring_[read_];
+    T value = std::move(*slot);
+    slot.reset();  // an empty slot holds nothing, not a moved-from element
     read_ = (read_ + 1) % static_cast<uint32_t>(capacity_);
     count_.fetch_sub(1, std::memory_order_relaxed);
     return value;
   }
 
-  T Front() const {
+  template <class F>
+  auto WithFront(F& f) {
     std::lock_guard lock(lock_);
-    return ring_[read_];
+    return f(*ring_[read_]);
   }
 
-  mutable std::mutex lock_;  // guards ring_, write_, read_ and the changes of count_ and pushed_
-  std::vector<T> ring_;
-  uint32_t write_ = 0;  // next slot to fill
-  uint32_t read_ = 0;   // next slot to take
+  mutable std::mutex lock_;             // guards ring_, write_, read_ and the changes of count_ and pushed_
+  std::vector<std::optional<T>> ring_;  // engaged exactly for the held elements
+  uint32_t write_ = 0;                  // next slot to fill
+  uint32_t read_ = 0;                   // next slot to take
   std::atomic<int32_t> count_{0};
   std::atomic<int32_t> pushed_{0};  // never decremented
   const int32_t capacity_;
@@ -85,25 +97,27 @@ class BlockingQueue : public BaseQueue<T> {
     if (!interrupt.ManualReset()) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
   }
 
-  // Blocks while the queue is full.
-  void push(const T& value) {
-    Wait(pushWait_, platform::kInfinite);
-    Put(value);
-  }
-
+  // Blocks while the queue is full. Interrupted, it throws and value stays the caller's.
   void push(T&& value) {
     Wait(pushWait_, platform::kInfinite);
-    this->Store(std::move(value));
-    items_.Release(1);
+    Put(std::move(value));
   }
 
-  // Waits at most timeoutMs for a free slot; false (value not stored) on time-out.
-  bool push(const T& value, uint32_t timeoutMs) {
+  // Waits at most timeoutMs for a free slot; false on time-out, and value stays the caller's.
+  bool push(T&& value, uint32_t timeoutMs) {
     if (!Wait(pushWait_, ToWaitMs(timeoutMs))) return false;
-    Put(value);
+    Put(std::move(value));
     return true;
   }
-  bool tryPush(const T& value) { return push(value, 0); }
+  bool tryPush(T&& value) { return push(std::move(value), 0); }
+
+  // Copyable elements (pointers, control events) may be pushed from an lvalue; the
+  // copy is made before the wait, outside the lock.
+  void push(const T& value) requires std::copy_constructible<T> { push(T(value)); }
+  bool push(const T& value, uint32_t timeoutMs) requires std::copy_constructible<T> {
+    return push(T(value), timeoutMs);
+  }
+  bool tryPush(const T& value) requires std::copy_constructible<T> { return push(T(value), 0); }
 
   // Blocks while the queue is empty.
   T pop() {
@@ -118,21 +132,30 @@ class BlockingQueue : public BaseQueue<T> {
   }
   std::optional<T> tryPop() { return pop(0); }
 
-  // Blocks while the queue is empty, then returns the head and leaves it in place.
-  T peek() {
+  // Blocks while the queue is empty, then returns f(head) with the head left in place.
+  // f runs under the lock and may change the head but must not touch the queue; it
+  // should copy out what it needs rather than return a reference into the queue.
+  template <class F>
+  auto peek(F&& f) {
     Wait(popWait_, platform::kInfinite);
-    T value = this->Front();
-    items_.Release(1);
-    return value;
+    // The element stays, so its unit goes back, also when f throws.
+    struct GiveBack {
+      platform::Semaphore& items;
+      ~GiveBack() { items.Release(1); }
+    } giveBack{items_};
+    return this->WithFront(f);
   }
 
-  // Replaces the head element under the lock (a consumer that used the head only in
-  // part puts back the rest). False when the queue is empty.
-  bool replaceHead(const T& value) {
+  // Puts value in place of the head (a consumer that used the head only in part puts
+  // back the rest) and returns the old head, to be freed outside the lock. nullopt,
+  // with value untouched, when the queue is empty.
+  std::optional<T> replaceHead(T&& value) {
     std::lock_guard lock(this->lock_);
-    if (this->count_.load(std::memory_order_relaxed) == 0) return false;
-    this->ring_[this->read_] = value;
-    return true;
+    if (this->count_.load(std::memory_order_relaxed) == 0) return std::nullopt;
+    std::optional<T>& slot = this->ring_[this->read_];
+    std::optional<T> old(std::move(*slot));
+    slot.emplace(std::move(value));
+    return old;
   }
 
   // Calls visit(element) from the head on, under the lock, while it returns true.
@@ -143,7 +166,7 @@ class BlockingQueue : public BaseQueue<T> {
     const uint32_t capacity = static_cast<uint32_t>(this->capacity_);
     const int count = this->count_.load(std::memory_order_relaxed);
     for (int i = 0; i < count; ++i)
-      if (!visit(static_cast<const T&>(this->ring_[(this->read_ + static_cast<uint32_t>(i)) % capacity])))
+      if (!visit(static_cast<const T&>(*this->ring_[(this->read_ + static_cast<uint32_t>(i)) % capacity])))
         break;
   }
 
@@ -168,8 +191,8 @@ class BlockingQueue : public BaseQueue<T> {
     }
   }
 
-  void Put(const T& value) {
-    this->Store(value);
+  void Put(T&& value) {
+    this->Store(std::move(value));
     items_.Release(1);
   }
 

@@ -1,6 +1,7 @@
 #include "sov/settings/RunTimeSettings.h"
 
 #include <exception>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,13 +9,14 @@
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
 #include "sov/settings/SettingsStore.h"
+#include "sov/settings/SettingsText.h"
 
 namespace {
 
 using S = CRunTimeSettings;
 
 // Load order; AllowIncomingIndex comes before EnableMicIndex in the store too.
-const RunTimeSettingInfo kTable[13] = {
+constexpr RunTimeSettingInfo kTable[13] = {
     {"AudioBufferSizeIndex", &S::audioBufferSizeIndex, 2, 1, true},
     {"VSyncIndex", &S::vSyncIndex, 1, 0, true},
     {"PostProcessingIndex", &S::postProcessingIndex, 1, 0, true},
@@ -29,6 +31,22 @@ const RunTimeSettingInfo kTable[13] = {
     {"AllowIncomingIndex", &S::allowIncomingIndex, 1, 0, true},
     {"EnableMicIndex", &S::enableMicIndex, 1, 1, true},
 };
+
+constexpr uint32_t MaxIndexOf(std::string_view valueName) {
+  for (const RunTimeSettingInfo& info : kTable)
+    if (valueName == info.valueName) return info.maxIndex;
+  return 0;
+}
+
+// The overlay shows a label for every index the store accepts.
+using namespace SettingsText;
+static_assert(kAudioBufferLabels.size() == MaxIndexOf("AudioBufferSizeIndex") + 1);
+static_assert(kNetworkUsageLabels.size() == MaxIndexOf("NetworkUsageIndex") + 1);
+static_assert(kBitrateLabels.size() == MaxIndexOf("NetworkBandwidthIndex") + 1);
+static_assert(kCodecLabels.size() == MaxIndexOf("CodecIndex") + 1);
+static_assert(kNetworkTransportLabels.size() == MaxIndexOf("NetworkTransportIndex") + 1);
+static_assert(kVideoResolutionLabels.size() == MaxIndexOf("VideoResolutionIndex") + 1);
+static_assert(kServerFpsLabels.size() == MaxIndexOf("ServerFPSIndex") + 1);
 
 }  // namespace
 

@@ -23,20 +23,12 @@
 //   than replacing something we never read.
 #include "sov/settings/SettingsStore.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
 #include "ErrorHandling/ErrorHandling.h"
+#include "platform/FileStore.h"
+#include "platform/Folders.h"
 #include "sov/base/BaseException.h"
-#include "sov/base/FinalAction.h"
 #include "sov/base/Log.h"
 #include "sov/base/Text.h"
 
@@ -48,17 +40,6 @@ constexpr std::size_t kMaxFileSize = 1 << 20;
 constexpr std::size_t kMaxFileNameLength = 200;  // leaves room for the temp suffix within NAME_MAX
 constexpr const char* kStoreFolder = "Ulmek/Zep";
 constexpr const char* kLockFileName = ".lock";
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7F;
@@ -222,96 +203,32 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path) {
   THROW_ERRCODE(ErrCode::InvalidArg);
 }
 
-// mkdir -p with 0700 for the folders we make.
-void EnsureFolder(const fs::path& folder) {
-  fs::path partial;
-  for (const auto& part : folder) {
-    partial /= part;
-    if (mkdir(partial.c_str(), 0700) == 0) continue;
-    int err = errno;
-    if (err != EEXIST) THROW_ERRCODE(err);
-    struct stat st {};
-    if (stat(partial.c_str(), &st) != 0) THROW_ERRNO();
-    if (!S_ISDIR(st.st_mode)) THROW_ERRCODE(ENOTDIR);
+// Open-or-create must not take a folder or a device for the key.
+bool KeyFileExists(const std::string& file) {
+  switch (platform::KindOfFile(file)) {
+    case platform::FileKind::Missing:
+      return false;
+    case platform::FileKind::Regular:
+      return true;
+    case platform::FileKind::Folder:
+      THROW_ERRCODE(EISDIR);
+    case platform::FileKind::Other:
+      break;
   }
+  THROW_ERRCODE(EINVAL);
 }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 // Held for a read-modify-write; zep and zeps may write the same folder.
-UniqueFd LockFolder(const fs::path& folder) {
-  fs::path lockFile = folder / kLockFileName;
-  UniqueFd fd(open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (fd.get() < 0) THROW_ERRNO();
-  while (flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) THROW_ERRNO();
-  }
-  return UniqueFd(fd.release());
-}
-
-void WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      THROW_ERRNO();
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-// Temp file beside the target, flushed to disk, then renamed over it, so a
-// crash or a full disk leaves either the old file or the new one. A key file
-// that is a symbolic link (settings kept with the user's dotfiles) is replaced
-// at the link's target, so the link survives.
-void ReplaceFile(const fs::path& link, std::string_view data) {
-  fs::path file = link;
-  struct stat st {};
-  if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(link.c_str(), nullptr), &std::free);
-    if (real) file = real.get();
-  }
-  std::string name = ".";
-  name += file.filename().string();
-  name += ".XXXXXX";
-  std::string tmpl = (file.parent_path() / name).string();
-  int raw = mkostemp(tmpl.data(), O_CLOEXEC);
-  if (raw < 0) THROW_ERRNO();
-  UniqueFd fd(raw);
-  auto removeTemp = Finally([&tmpl] { unlink(tmpl.c_str()); });
-  if (fchmod(fd.get(), 0600) != 0) THROW_ERRNO();
-  WriteAll(fd.get(), data);
-  if (fsync(fd.get()) != 0) THROW_ERRNO();
-  if (close(fd.release()) != 0) THROW_ERRNO();
-  if (rename(tmpl.c_str(), file.c_str()) != 0) THROW_ERRNO();
-  removeTemp.Dismiss();
-  // Make the rename itself durable; a failure here loses nothing we can mend.
-  UniqueFd dir(open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) fsync(dir.get());
+platform::UniqueFd LockFolder(const fs::path& folder) {
+  if (int err = platform::CreateDirectories(folder.string()); err != 0) THROW_ERRCODE(err);
+  return platform::LockFile((folder / kLockFileName).string());
 }
 
 }  // namespace
 
 const SettingsValue* SettingsValues::Find(std::string_view name) const {
   for (const auto& [n, v] : items_)
-    if (EqualNoCase(n, name)) return &v;
+    if (text::EqualsNoCase(n, name)) return &v;
   return nullptr;
 }
 
@@ -328,7 +245,7 @@ std::optional<uint32_t> SettingsValues::Dword(std::string_view name) const {
 
 void SettingsValues::Set(std::string_view name, SettingsValue value) {
   for (auto& [n, v] : items_) {
-    if (EqualNoCase(n, name)) {
+    if (text::EqualsNoCase(n, name)) {
       v = std::move(value);
       return;
     }
@@ -341,10 +258,10 @@ SettingsStore::SettingsStore(std::string_view keyPath) : keyPath_(keyPath), file
 std::string SettingsStore::KeyFileName(std::string_view keyPath) {
   std::vector<std::string_view> parts = SplitKeyPath(keyPath);
   std::size_t first = 0;
-  if (parts.size() > 3 && EqualNoCase(parts[0], "SOFTWARE") && EqualNoCase(parts[1], "Ulmek") &&
-      EqualNoCase(parts[2], "Zep"))
+  if (parts.size() > 3 && text::EqualsNoCase(parts[0], "SOFTWARE") && text::EqualsNoCase(parts[1], "Ulmek") &&
+      text::EqualsNoCase(parts[2], "Zep"))
     first = 3;
-  else if (parts.size() > 1 && EqualNoCase(parts[0], "SOFTWARE"))
+  else if (parts.size() > 1 && text::EqualsNoCase(parts[0], "SOFTWARE"))
     first = 1;
   std::string name;
   for (std::size_t i = first; i < parts.size(); ++i) {
@@ -361,79 +278,38 @@ std::string SettingsStore::KeyFileName(std::string_view keyPath) {
 }
 
 fs::path SettingsStore::Root() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  fs::path config;
-  if (xdg && xdg[0] == '/') {
-    config = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-    config = fs::path(home) / ".config";
-  } else {
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !pw.pw_dir ||
-        pw.pw_dir[0] != '/')
-      THROW_ERRCODE(ENOENT);
-    config = fs::path(pw.pw_dir) / ".config";
-  }
-  return config / kStoreFolder;
+  std::string config;
+  if (int err = platform::KnownFolderPath(platform::KnownFolder::Config, config); err != 0)
+    THROW_ERRCODE(err);
+  return fs::path(config) / kStoreFolder;
 }
 
 void SettingsStore::Create() const {
-  fs::path root = Root();
-  fs::path file = root / fileName_;
-  struct stat st {};
-  if (stat(file.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) THROW_ERRCODE(EISDIR);
-    if (!S_ISREG(st.st_mode)) THROW_ERRCODE(EINVAL);
-    return;
-  }
-  if (errno != ENOENT) THROW_ERRNO();
-  EnsureFolder(root);
-  UniqueFd lock = LockFolder(root);
+  const fs::path root = Root();
+  const std::string file = (root / fileName_).string();
+  if (KeyFileExists(file)) return;
+  platform::UniqueFd lock = LockFolder(root);
   // Another process may have made it while we waited for the lock.
-  if (stat(file.c_str(), &st) == 0) return;
-  if (errno != ENOENT) THROW_ERRNO();
-  ReplaceFile(file, Serialize(SettingsValues{}, keyPath_));
+  if (KeyFileExists(file)) return;
+  platform::ReplaceFileAtomically(file, Serialize(SettingsValues{}, keyPath_));
 }
 
 SettingsValues SettingsStore::ReadFile(const fs::path& file, bool warn) const {
   SettingsValues values;
-  auto fail = [&](int err, const char* what) {
+  std::string text;
+  if (int err = platform::ReadSmallFile(file.string(), kMaxFileSize, text); err != 0) {
+    if (err == ENOENT) return values;
     values.readError = err;
-    if (warn)
+    if (warn) {
+      const char* what = err == EISDIR   ? "is a folder"
+                         : err == EINVAL ? "is not a regular file"
+                         : err == EFBIG  ? "is too large"
+                                         : "cannot be read";
       LOGW << "Settings file " << file.string() << " " << what << " (errno " << err << ", "
            << SystemErrorText(err) << "); its values are not used";
+    }
     return values;
-  };
-  UniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) {
-    if (errno == ENOENT) return values;
-    return fail(errno, "cannot be opened");
   }
-  struct stat st {};
-  if (fstat(fd.get(), &st) != 0) return fail(errno, "cannot be examined");
-  if (S_ISDIR(st.st_mode)) return fail(EISDIR, "is a folder");
-  if (!S_ISREG(st.st_mode)) return fail(EINVAL, "is not a regular file");
-  if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) return fail(EFBIG, "is too large");
-  std::string text;
-  text.resize(static_cast<std::size_t>(st.st_size) + 1);
-  std::size_t used = 0;
-  while (true) {
-    if (used == text.size()) {
-      // The file grew since fstat (someone edits it in place).
-      if (text.size() > kMaxFileSize) return fail(EFBIG, "is too large");
-      text.resize(text.size() * 2);
-    }
-    ssize_t n = read(fd.get(), text.data() + used, text.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno, "cannot be read");
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-  }
-  text.resize(used);
   SettingsValues parsed = Parse(text);
   if (parsed.skippedLines > 0 && warn)
     LOGW << "Settings file " << file.string() << ": skipped " << parsed.skippedLines
@@ -455,14 +331,13 @@ SettingsValues SettingsStore::Load() const {
 }
 
 void SettingsStore::Write(const std::vector<std::pair<std::string, SettingsValue>>& values) const {
-  fs::path root = Root();
-  fs::path file = root / fileName_;
-  EnsureFolder(root);
-  UniqueFd lock = LockFolder(root);
+  const fs::path root = Root();
+  const fs::path file = root / fileName_;
+  platform::UniqueFd lock = LockFolder(root);
   SettingsValues current = ReadFile(file, true);
   if (current.readError != 0) THROW_ERRCODE(current.readError);
   for (const auto& [name, value] : values) current.Set(name, value);
-  ReplaceFile(file, Serialize(current, keyPath_));
+  platform::ReplaceFileAtomically(file.string(), Serialize(current, keyPath_));
 }
 
 void SettingsStore::Write(std::string_view name, const SettingsValue& value) const {
