@@ -2,12 +2,15 @@
 // blocks over a simulated lossy link with a simulated clock.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "sov/kcp/KcpProtocol.h"
+#include "tests/unit/kcp/UdpRelay.h"
 
 using namespace kcp;
 
@@ -537,4 +540,61 @@ TEST(KcpLink, LossyLinkDeliversEveryMessageOnceInOrder) {
     for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(got[i], sent[i]) << "message " << i;
     EXPECT_FALSE(a.DeadLink());
   }
+}
+
+// A slow reader fills the receive window again and again; the one datagram that reopens it is
+// often lost on this link. Delivery must go on without the sender's long probe waits.
+TEST(KcpLink, LostWindowUpdatesDoNotStallASlowReader) {
+  kcptest::KcpStation station(kConv);
+  kcptest::UdpRelay relay(station.Port(), {.lossPercent = 20, .seed = 7});
+  uint16_t port = 0;
+  const int fd = kcptest::BoundUdp(&port);
+  sockaddr_in front{};
+  front.sin_family = AF_INET;
+  front.sin_addr.s_addr = kcptest::Loopback();
+  front.sin_port = htons(relay.FrontPort());
+  KcpProtocol client(kConv, [&](std::span<const Datagram> b) {
+    for (auto d : b) ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&front), sizeof front);
+  });
+  ClientSettings(client);
+  client.SetWindowSize(128, 128);
+  const uint8_t hello = 11;
+  client.Send(&hello, 1);
+
+  std::mt19937 rng(3);
+  std::vector<Bytes> sent(1500, Bytes(1000));
+  for (auto& m : sent)
+    for (auto& c : m) c = static_cast<uint8_t>(rng());
+  std::vector<Bytes> got;
+  std::size_t next = 0;
+  Bytes buf(65536);
+  const int64_t start = kcptest::NowUs();
+  int64_t lastDelivery = start, lastRead = start, worstGap = 0;
+  while (got.size() < sent.size() && kcptest::NowUs() - start < 30000000 && worstGap < 2000000) {
+    relay.Pump();
+    station.Pump();
+    while (station.HavePeer() && next < sent.size() && station.Kcp().WaitSend() < 2048)
+      station.Kcp().Send(sent[next].data(), sent[next].size()), ++next;
+    for (ssize_t n; (n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT)) > 0;)
+      client.Input(buf.data(), static_cast<std::size_t>(n));
+    const int64_t now = kcptest::NowUs();
+    client.Update(static_cast<uint32_t>(now / 1000));
+    if (now - lastRead >= 10000) {  // eight messages every 10 ms
+      lastRead = now;
+      for (int i = 0; i < 8; ++i) {
+        Bytes m;
+        if (!client.Deliver([&](const uint8_t* p, std::size_t n) { m.insert(m.end(), p, p + n); })) break;
+        got.push_back(std::move(m));
+        worstGap = std::max(worstGap, now - lastDelivery);
+        lastDelivery = now;
+      }
+    }
+    if (now - lastDelivery > worstGap && next > 0) worstGap = now - lastDelivery;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  ::close(fd);
+  EXPECT_GT(relay.Dropped(), 0u);
+  EXPECT_LT(worstGap, 1000000) << "longest pause in delivery, us";
+  ASSERT_EQ(got.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(got[i], sent[i]) << "message " << i;
 }
