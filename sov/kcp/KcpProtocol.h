@@ -91,6 +91,8 @@ class KcpProtocol {
   SendResult Send(const uint8_t* data, std::size_t size);
   // Processes one datagram; false when it was ignored as foreign or malformed.
   bool Input(const uint8_t* data, std::size_t size);
+  // Whether Input would take the datagram, without taking it.
+  bool Validate(const uint8_t* data, std::size_t size) const;
   // One timer turn with the caller's millisecond clock: flushes when the flush time is reached.
   void Update(uint32_t current);
   // Sends pending acks, probes and due data segments now.
@@ -143,7 +145,6 @@ class KcpProtocol {
     std::vector<uint8_t> data;
   };
 
-  bool Validate(const uint8_t* data, std::size_t size) const;
   void UpdateAck(int32_t rtt);
   void ShrinkBuf();
   void ParseAck(uint32_t sn);

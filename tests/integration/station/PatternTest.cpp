@@ -39,7 +39,7 @@ TEST(StationPattern, CounterAndMarkerChangeOnlyTheirOwnPlaces) {
   s.width = 320;
   s.height = 240;
   station::VideoEncoder enc(s);
-  station::FramePtr plain = enc.MakeFrame(), marked = enc.MakeFrame(), next = enc.MakeFrame();
+  media::FramePtr plain = enc.MakeFrame(), marked = enc.MakeFrame(), next = enc.MakeFrame();
   station::TestPattern::Draw(plain.get(), 7, -1, -1);
   station::TestPattern::Draw(marked.get(), 7, 0.75, 0.5);
   Box marker = Difference(plain.get(), marked.get(), 0);
