@@ -205,7 +205,7 @@ void Station::AcceptLoop(Channel channel, int listener) {
       }
       continue;
     }
-    auto holder = std::make_shared<Fd>(fd);
+    auto holder = std::make_shared<platform::UniqueFd>(fd);
     const int64_t conn = nextConn_++;
     // One thread per connection: a flood of clients must not exhaust threads or descriptors.
     std::atomic<int>& active = active_[static_cast<std::size_t>(channel)];
@@ -237,7 +237,7 @@ void Station::AcceptLoop(Channel channel, int listener) {
   }
 }
 
-void Station::ServeConnection(Channel channel, Fd fd, int64_t conn) {
+void Station::ServeConnection(Channel channel, platform::UniqueFd fd, int64_t conn) {
   log_.Write(JsonLine("connection")
                  .Str("channel", ChannelName(channel))
                  .Int("conn", conn)

@@ -66,7 +66,7 @@ class Station {
   void BindAll(int base);
   void AcceptLoop(Channel channel, int listener);
   void Spawn(std::function<void()> body);
-  void ServeConnection(Channel channel, Fd fd, int64_t conn);
+  void ServeConnection(Channel channel, platform::UniqueFd fd, int64_t conn);
   // Reads and checks the greeting; returns the client GUID text, or empty after logging the refusal.
   std::string ReadGreeting(Channel channel, int fd, int64_t conn);
   std::shared_ptr<ClientState> StateFor(const std::string& guid);
@@ -87,8 +87,8 @@ class Station {
   EncoderPool encoders_;
   int basePort_ = 0;
   std::vector<std::shared_ptr<const Clip>> clips_;
-  std::vector<std::pair<Channel, Fd>> tcp_;
-  std::vector<std::pair<Channel, Fd>> udp_;
+  std::vector<std::pair<Channel, platform::UniqueFd>> tcp_;
+  std::vector<std::pair<Channel, platform::UniqueFd>> udp_;
   std::atomic<int64_t> nextConn_{1};
   // TCP connections being served, per listening port: a crowd on one port cannot starve the others.
   std::array<std::atomic<int>, 6> active_{};
