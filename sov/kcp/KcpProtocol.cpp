@@ -115,6 +115,9 @@ bool KcpProtocol::Input(const uint8_t* data, std::size_t size) {
         latestTs = h.ts;
       }
     } else if (h.cmd == kCmdPush) {
+      if (TimeDiff(h.sn + 1, rcvMaxSn_) > 0) rcvMaxSn_ = h.sn + 1;
+      // Data the sender could only send after hearing of the open window: it has heard.
+      if (telling_ && TimeDiff(h.sn, tellSn_) >= 0) telling_ = false;
       if (TimeDiff(h.sn, rcvNxt_ + rcvWnd_) < 0) {
         acks_.emplace_back(h.sn, h.ts);
         if (TimeDiff(h.sn, rcvNxt_) >= 0) {
@@ -248,7 +251,13 @@ bool KcpProtocol::Deliver(const SegmentSink& sink) {
 
   MoveToReceiveQueue();
   // The window was full and has opened again: tell the peer at the next flush.
-  if (recover && rcvQueue_.size() < rcvWnd_) probe_ |= kAskTell;
+  if (recover && rcvQueue_.size() < rcvWnd_) {
+    probe_ |= kAskTell;
+    telling_ = true;
+    tellUntil_ = current_ + kTellSpanMs;
+    nextTell_ = current_ + kTellRepeatMs;
+    tellSn_ = TimeDiff(rcvMaxSn_, rcvNxt_) > 0 ? rcvMaxSn_ : rcvNxt_;
+  }
   return true;
 }
 
@@ -322,6 +331,14 @@ void KcpProtocol::Flush() {
   } else {
     tsProbe_ = 0;
     probeWait_ = 0;
+  }
+  if (telling_) {
+    if (TimeDiff(current, tellUntil_) >= 0) {
+      telling_ = false;
+    } else if (TimeDiff(current, nextTell_) >= 0) {
+      probe_ |= kAskTell;
+      nextTell_ = current + kTellRepeatMs;
+    }
   }
   if (probe_ & kAskSend) {
     seg.cmd = kCmdWask;

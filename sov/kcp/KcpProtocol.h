@@ -47,6 +47,10 @@ constexpr int kFastAckLimit = 5;
 constexpr std::size_t kMaxBatch = 64;
 // Timer resets when the flush time is this far from the clock (either way).
 constexpr int32_t kClockJumpMs = 10000;
+// After our receive window reopens from full, the window tell is repeated this often until new data
+// arrives or the span ends: a lost tell would otherwise leave the sender waiting for its 7 s probe.
+constexpr uint32_t kTellRepeatMs = 25;
+constexpr uint32_t kTellSpanMs = 1000;
 
 // Signed distance between two 32-bit wrapping counters (sequence numbers or milliseconds).
 inline int32_t TimeDiff(uint32_t later, uint32_t earlier) {
@@ -87,6 +91,8 @@ class KcpProtocol {
   SendResult Send(const uint8_t* data, std::size_t size);
   // Processes one datagram; false when it was ignored as foreign or malformed.
   bool Input(const uint8_t* data, std::size_t size);
+  // Whether Input would take the datagram, without taking it.
+  bool Validate(const uint8_t* data, std::size_t size) const;
   // One timer turn with the caller's millisecond clock: flushes when the flush time is reached.
   void Update(uint32_t current);
   // Sends pending acks, probes and due data segments now.
@@ -139,7 +145,6 @@ class KcpProtocol {
     std::vector<uint8_t> data;
   };
 
-  bool Validate(const uint8_t* data, std::size_t size) const;
   void UpdateAck(int32_t rtt);
   void ShrinkBuf();
   void ParseAck(uint32_t sn);
@@ -166,6 +171,10 @@ class KcpProtocol {
   uint32_t probe_ = 0;
   uint32_t current_ = 0, interval_ = kIntervalDefault, tsFlush_ = kIntervalDefault;
   uint32_t tsProbe_ = 0, probeWait_ = 0;
+  // Repeated window tells after a reopen: active until tellUntil_ or a push at or past tellSn_.
+  bool telling_ = false;
+  uint32_t tellUntil_ = 0, nextTell_ = 0, tellSn_ = 0;
+  uint32_t rcvMaxSn_ = 0;  // one past the highest sequence number received
   bool updated_ = false;
   int nodelay_ = 0;
   int fastresend_ = 0;

@@ -16,7 +16,7 @@ AacEncoder::AacEncoder(double toneHz, int64_t bitrate) : toneHz_(toneHz) {
   ctx_->bit_rate = bitrate;
   ctx_->profile = FF_PROFILE_AAC_LOW;
   int err = avcodec_open2(ctx_.get(), codec, nullptr);
-  if (err < 0) throw std::runtime_error("cannot open the aac encoder: " + AvErrorText(err));
+  if (err < 0) throw std::runtime_error("cannot open the aac encoder: " + media::AvErrorText(err));
   frame_.reset(av_frame_alloc());
   frame_->format = AV_SAMPLE_FMT_FLTP;
   frame_->sample_rate = kSampleRate;
@@ -38,7 +38,7 @@ std::vector<std::vector<uint8_t>> AacEncoder::NextFrames() {
   frame_->pts = samplesDone_;
   samplesDone_ += n;
   int err = avcodec_send_frame(ctx_.get(), frame_.get());
-  if (err < 0) throw std::runtime_error("aac encoding failed: " + AvErrorText(err));
+  if (err < 0) throw std::runtime_error("aac encoding failed: " + media::AvErrorText(err));
   std::vector<std::vector<uint8_t>> out;
   while (avcodec_receive_packet(ctx_.get(), packet_.get()) == 0) {
     out.emplace_back(packet_->data, packet_->data + packet_->size);

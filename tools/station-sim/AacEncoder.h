@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/station-sim/AvHandles.h"
+#include "zep/media/AvHandles.h"
 
 namespace station {
 
@@ -20,9 +20,9 @@ class AacEncoder {
   std::vector<uint8_t> SpecificConfig() const;
 
  private:
-  CodecContextPtr ctx_;
-  FramePtr frame_;
-  PacketPtr packet_;
+  media::CodecContextPtr ctx_;
+  media::FramePtr frame_;
+  media::PacketPtr packet_;
   double toneHz_;
   int64_t samplesDone_ = 0;
 };

@@ -30,7 +30,7 @@ void WriteU32(FILE* f, uint32_t v) {
 
 std::string MakeClip(const std::string& path, const VideoSettings& settings, int frames) {
   VideoEncoder encoder(settings);
-  FramePtr picture = encoder.MakeFrame();
+  media::FramePtr picture = encoder.MakeFrame();
   std::vector<std::vector<uint8_t>> coded;
   for (int i = 0; i < frames; ++i) {
     TestPattern::Draw(picture.get(), static_cast<uint64_t>(i), -1, -1);

@@ -1,8 +1,11 @@
 #include "tools/station-sim/EventLog.h"
 
 #include <cmath>
+#include <sstream>
 
+#include "mord/json/Json.h"
 #include "platform/HPCWrapper.h"
+#include "sov/base/Text.h"
 
 namespace station {
 
@@ -26,73 +29,23 @@ int64_t StationMicros() {
   return NowMicros() + stationClockOffsetUs;
 }
 
-namespace {
-
-// Copies one UTF-8 sequence starting at s[i] (leaving i on its last byte), or gives U+FFFD for bytes that
-// are not valid UTF-8 (bad continuations, overlong forms, surrogates, beyond U+10FFFF), so that text
-// decoded from a peer never breaks the JSON line for a strict reader.
-std::string ValidUtf8Run(const std::string& s, std::size_t& i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  const int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-  if (extra < 0) return "\\ufffd";
-  uint32_t cp = c & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return "\\ufffd";
-    cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  }
-  static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return "\\ufffd";
-  std::string run = s.substr(i, extra + 1);
-  i += extra;  // the caller's loop steps past the last byte
-  return run;
-}
-
-}  // namespace
-
-std::string JsonEscape(const std::string& s) {
-  std::string out;
-  out.reserve(s.size() + 2);
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c >= 0x80) {
-          out += ValidUtf8Run(s, i);
-          continue;
-        }
-        if (c < 0x20) {
-          char buf[8];
-          snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  return out;
+std::string JsonQuote(const std::string& s) {
+  // Text from a peer may be any bytes: what is not UTF-8 becomes U+FFFD, so that a strict reader
+  // takes every line.
+  std::string valid;
+  valid.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) text::AppendUtf8(valid, text::DecodeUtf8(s, i));
+  std::ostringstream out;
+  Json::writeString(valid, out);
+  return out.str();
 }
 
 JsonLine::JsonLine(const std::string& event) : event_(event) {
-  body_ = "{\"t_us\":" + std::to_string(NowMicros()) + ",\"event\":\"" + JsonEscape(event) + "\"";
+  body_ = "{\"t_us\":" + std::to_string(NowMicros()) + ",\"event\":" + JsonQuote(event);
 }
 
 JsonLine& JsonLine::Str(const char* key, const std::string& value) {
-  body_ += ",\"" + std::string(key) + "\":\"" + JsonEscape(value) + "\"";
+  body_ += ",\"" + std::string(key) + "\":" + JsonQuote(value);
   return *this;
 }
 
@@ -147,7 +100,7 @@ void EventLog::WriteSummary(int64_t runMicros) {
     std::lock_guard lock(mutex_);
     bool first = true;
     for (const auto& [name, n] : counts_) {
-      counts += (first ? "\"" : ",\"") + JsonEscape(name) + "\":" + std::to_string(n);
+      counts += (first ? "" : ",") + JsonQuote(name) + ":" + std::to_string(n);
       first = false;
     }
   }

@@ -20,7 +20,7 @@ void SetStationClockOffset(int64_t offsetUs);
 int64_t StationClockOffset();
 int64_t StationMicros();
 
-std::string JsonEscape(const std::string& s);
+std::string JsonQuote(const std::string& s);
 
 class JsonLine {
  public:

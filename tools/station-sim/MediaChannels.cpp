@@ -47,7 +47,7 @@ void WaitUntil(int fd, const StopSignal& stop, int64_t dueUs, EventLog& log, con
 
 void Station::ServeVideo(int fd, int64_t conn, const std::string& guid) {
   auto state = StateFor(guid);
-  VideoStreamer video(options_, clips_, log_, "video", conn, state);
+  VideoStreamer video(options_, clips_, encoders_, log_, "video", conn, state);
   FaultPlan faults(Channel::Video, options_, log_, stop_, conn);
   auto raw = [&](const uint8_t* p, std::size_t n) { return SendAll(fd, p, n, stop_) == IoResult::Ok; };
   bool noted = false;

@@ -15,11 +15,6 @@
 
 namespace station {
 
-void Fd::Reset() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
 StopSignal::StopSignal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (!fd_.Valid()) throw std::runtime_error(std::string("eventfd: ") + strerror(errno));
 }
@@ -68,9 +63,9 @@ sockaddr_in MakeAddress(const std::string& address, int port) {
 
 }  // namespace
 
-Fd OpenTcpListener(const std::string& address, int port) {
+platform::UniqueFd OpenTcpListener(const std::string& address, int port) {
   sockaddr_in sa = MakeAddress(address, port);
-  Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.Valid()) throw std::runtime_error(std::string("socket: ") + strerror(errno));
   int one = 1;
   setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -81,9 +76,9 @@ Fd OpenTcpListener(const std::string& address, int port) {
   return fd;
 }
 
-Fd OpenUdpSocket(const std::string& address, int port) {
+platform::UniqueFd OpenUdpSocket(const std::string& address, int port) {
   sockaddr_in sa = MakeAddress(address, port);
-  Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  platform::UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.Valid()) throw std::runtime_error(std::string("socket: ") + strerror(errno));
   int size = 8 << 20;
   setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);

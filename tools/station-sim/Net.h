@@ -7,30 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/UniqueFd.h"
+
 namespace station {
-
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
 
 // A level-triggered stop signal (an eventfd that stays readable once set).
 class StopSignal {
@@ -43,15 +22,15 @@ class StopSignal {
   bool Sleep(int64_t ms) const;
 
  private:
-  station::Fd fd_;
+  platform::UniqueFd fd_;
 };
 
 enum class IoResult { Ok, Closed, Timeout, Stopped, Error };
 const char* IoResultName(IoResult r);
 
 // Throws std::runtime_error with the reason.
-Fd OpenTcpListener(const std::string& address, int port);
-Fd OpenUdpSocket(const std::string& address, int port);
+platform::UniqueFd OpenTcpListener(const std::string& address, int port);
+platform::UniqueFd OpenUdpSocket(const std::string& address, int port);
 
 // Waits for `fd` to become readable; timeoutMs < 0 waits indefinitely.
 IoResult WaitReadable(int fd, const StopSignal& stop, int64_t timeoutMs);

@@ -142,6 +142,8 @@ StationOptions ParseOptions(int argc, char** argv) {
       o.videoFrames = ToInt(opt, value(), 0, INT64_MAX);
     } else if (opt == "--greeting-timeout-ms") {
       o.greetingTimeoutMs = static_cast<int>(ToInt(opt, value(), 1, 600000));
+    } else if (opt == "--max-encoders") {
+      o.maxEncoders = static_cast<int>(ToInt(opt, value(), 1, 256));
     } else if (opt == "--max-connections") {
       o.maxConnections = static_cast<int>(ToInt(opt, value(), 1, 4096));
     } else if (opt == "--max-clients") {
@@ -235,9 +237,12 @@ Faults (CHANNEL: probe, mouse, video, audio, api, control, udp-video, udp-audio)
   --stall CHANNEL:N:MS     stop sending for MS ms after N messages
   --udp-loss P             drop each UDP datagram (in and out) with probability P (0..1)
 Run:
-  --greeting-timeout-ms N  time a client has to send its greeting (default 5000)
-  --max-connections N      TCP connections served at once, all ports together; more are closed
-                           at once (default 256)
+  --greeting-timeout-ms N  time a client has to send its greeting, or its first probe byte
+                           (default 5000); a probe connection may then idle up to 60 s
+  --max-connections N      TCP connections served at once on each port; more are closed at
+                           once (default 256)
+  --max-encoders N         live video encoders at once; streams asking for the same codec, size,
+                           rate and bitrate share one; a stream past N is closed (default 8)
   --max-clients N          client GUIDs whose settings are remembered; past N, those of clients
                            with no open connection are forgotten (default 1024)
   --duration S             stop after S seconds (default: run until SIGINT or SIGTERM)

@@ -46,7 +46,8 @@ struct StationOptions {
   bool adts = false;
   int64_t videoFrames = 0;  // 0: no limit
   int greetingTimeoutMs = 5000;
-  int maxConnections = 256;         // TCP connections served at once; more are closed at accept
+  int maxConnections = 256;         // TCP connections served at once per port; more are closed at accept
+  int maxEncoders = 8;              // live video encoders at once (streams of equal settings share one)
   int maxClients = 1024;            // client GUIDs remembered; beyond, those no connection uses go
   int64_t clockOffsetMs = 3600000;  // station clock = host monotonic clock + this
   double durationS = 0;

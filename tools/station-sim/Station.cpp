@@ -14,6 +14,11 @@
 #include "tools/station-sim/SocketSource.h"
 
 namespace station {
+namespace {
+
+constexpr int64_t kProbeIdleMs = 60000;
+
+}  // namespace
 
 const char* ChannelName(Channel c) {
   switch (c) {
@@ -76,7 +81,8 @@ bool FaultPlan::Step(const std::function<bool(const uint8_t*, std::size_t)>& raw
   return true;
 }
 
-Station::Station(StationOptions options, EventLog& log) : options_(std::move(options)), log_(log) {
+Station::Station(StationOptions options, EventLog& log)
+    : options_(std::move(options)), log_(log), encoders_(options_.maxEncoders) {
   for (const std::string& path : options_.clips) {
     auto clip = std::make_shared<const Clip>(LoadClip(path));
     log_.Write(JsonLine("clip_loaded")
@@ -199,11 +205,12 @@ void Station::AcceptLoop(Channel channel, int listener) {
       }
       continue;
     }
-    auto holder = std::make_shared<Fd>(fd);
+    auto holder = std::make_shared<platform::UniqueFd>(fd);
     const int64_t conn = nextConn_++;
     // One thread per connection: a flood of clients must not exhaust threads or descriptors.
-    if (active_.fetch_add(1) >= options_.maxConnections) {
-      --active_;
+    std::atomic<int>& active = active_[static_cast<std::size_t>(channel)];
+    if (active.fetch_add(1) >= options_.maxConnections) {
+      --active;
       log_.Write(JsonLine("connection_refused")
                      .Str("channel", ChannelName(channel))
                      .Int("conn", conn)
@@ -212,16 +219,16 @@ void Station::AcceptLoop(Channel channel, int listener) {
       continue;  // the holder closes it
     }
     try {
-      Spawn([this, channel, holder, conn] {
+      Spawn([this, channel, holder, conn, &active] {
         struct Release {
           std::atomic<int>& active;
           ~Release() { --active; }
-        } release{active_};
+        } release{active};
         ServeConnection(channel, std::move(*holder), conn);
       });
     } catch (const std::exception& e) {
       // No thread to be had: refuse this one and keep accepting.
-      --active_;
+      --active;
       log_.Write(JsonLine("connection_refused")
                      .Str("channel", ChannelName(channel))
                      .Int("conn", conn)
@@ -230,7 +237,7 @@ void Station::AcceptLoop(Channel channel, int listener) {
   }
 }
 
-void Station::ServeConnection(Channel channel, Fd fd, int64_t conn) {
+void Station::ServeConnection(Channel channel, platform::UniqueFd fd, int64_t conn) {
   log_.Write(JsonLine("connection")
                  .Str("channel", ChannelName(channel))
                  .Int("conn", conn)
@@ -329,9 +336,12 @@ std::shared_ptr<ClientState> Station::StateForConv(uint32_t conv, bool audio, st
 void Station::ServeProbe(int fd, int64_t conn) {
   FaultPlan faults(Channel::Probe, options_, log_, stop_, conn);
   auto raw = [&](const uint8_t* p, std::size_t n) { return SendAll(fd, p, n, stop_) == IoResult::Ok; };
-  for (;;) {
+  // A connection that never speaks is closed like one that never greets; once it has spoken it may
+  // wait a while, since the service holds it from ranking to handshake.
+  int64_t idleMs = options_.greetingTimeoutMs;
+  for (;; idleMs = kProbeIdleMs) {
     uint8_t b = 0;
-    IoResult r = RecvExact(fd, &b, 1, stop_);
+    IoResult r = RecvExact(fd, &b, 1, stop_, idleMs);
     if (r != IoResult::Ok) throw ChannelEnd(r);
     if (b == 'h') {
       log_.Write(JsonLine("probe").Int("conn", conn));

@@ -1,6 +1,7 @@
 #pragma once
 // The reference station: listeners on the base-port block, one thread per accepted TCP
 // connection, one thread per UDP port running KCP conversations. Every event goes to the log.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "tools/station-sim/EventLog.h"
 #include "tools/station-sim/Net.h"
 #include "tools/station-sim/Options.h"
+#include "tools/station-sim/VideoSource.h"
 
 namespace station {
 
@@ -64,7 +66,7 @@ class Station {
   void BindAll(int base);
   void AcceptLoop(Channel channel, int listener);
   void Spawn(std::function<void()> body);
-  void ServeConnection(Channel channel, Fd fd, int64_t conn);
+  void ServeConnection(Channel channel, platform::UniqueFd fd, int64_t conn);
   // Reads and checks the greeting; returns the client GUID text, or empty after logging the refusal.
   std::string ReadGreeting(Channel channel, int fd, int64_t conn);
   std::shared_ptr<ClientState> StateFor(const std::string& guid);
@@ -82,12 +84,14 @@ class Station {
   StationOptions options_;
   EventLog& log_;
   StopSignal stop_;
+  EncoderPool encoders_;
   int basePort_ = 0;
   std::vector<std::shared_ptr<const Clip>> clips_;
-  std::vector<std::pair<Channel, Fd>> tcp_;
-  std::vector<std::pair<Channel, Fd>> udp_;
+  std::vector<std::pair<Channel, platform::UniqueFd>> tcp_;
+  std::vector<std::pair<Channel, platform::UniqueFd>> udp_;
   std::atomic<int64_t> nextConn_{1};
-  std::atomic<int> active_{0};  // TCP connections being served
+  // TCP connections being served, per listening port: a crowd on one port cannot starve the others.
+  std::array<std::atomic<int>, 6> active_{};
 
   std::mutex workersMutex_;  // guards workers_
   std::vector<Worker> workers_;

@@ -9,9 +9,16 @@
 namespace station {
 
 VideoStreamer::VideoStreamer(const StationOptions& options,
-                             const std::vector<std::shared_ptr<const Clip>>& clips, EventLog& log,
-                             const char* channel, int64_t conn, std::shared_ptr<ClientState> state)
-    : options_(options), clips_(clips), log_(log), channel_(channel), conn_(conn), state_(std::move(state)) {
+                             const std::vector<std::shared_ptr<const Clip>>& clips, EncoderPool& encoders,
+                             EventLog& log, const char* channel, int64_t conn,
+                             std::shared_ptr<ClientState> state)
+    : options_(options),
+      clips_(clips),
+      encoders_(encoders),
+      log_(log),
+      channel_(channel),
+      conn_(conn),
+      state_(std::move(state)) {
   due_ = NowMicros();
 }
 
@@ -34,7 +41,7 @@ void VideoStreamer::Rebuild(const ClientSnapshot& s) {
       v.bitrate = s.bitrate;
       v.threads = options_.encoderThreads;
       v.keyIntervalFrames = options_.keyInterval;
-      source_ = MakeLiveSource(v);
+      source_ = MakeLiveSource(encoders_, v);
     }
     log_.Write(JsonLine("video_stream")
                    .Str("channel", channel_)
@@ -45,6 +52,14 @@ void VideoStreamer::Rebuild(const ClientSnapshot& s) {
                    .Int("height", source_->Height())
                    .Int("fps", fps_)
                    .Int("bitrate", s.bitrate));
+  } catch (const EncoderLimit& e) {
+    // Past the limit this stream ends: a client left without pictures would only wait.
+    log_.Write(JsonLine("encoder_limit")
+                   .Str("channel", channel_)
+                   .Int("conn", conn_)
+                   .Int("max_encoders", encoders_.Max())
+                   .Str("what", e.what()));
+    throw;
   } catch (const std::exception& e) {
     // Keep the channel up without pictures until the client asks for something that works.
     log_.Write(JsonLine("encoder_failed")

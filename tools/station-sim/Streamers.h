@@ -16,7 +16,8 @@ namespace station {
 class VideoStreamer {
  public:
   VideoStreamer(const StationOptions& options, const std::vector<std::shared_ptr<const Clip>>& clips,
-                EventLog& log, const char* channel, int64_t conn, std::shared_ptr<ClientState> state);
+                EncoderPool& encoders, EventLog& log, const char* channel, int64_t conn,
+                std::shared_ptr<ClientState> state);
   // Station microseconds when the next frame is due.
   int64_t NextDue() const { return due_; }
   // When due, appends the next video frame message to `out` and returns true.
@@ -33,6 +34,7 @@ class VideoStreamer {
 
   const StationOptions& options_;
   const std::vector<std::shared_ptr<const Clip>>& clips_;
+  EncoderPool& encoders_;
   EventLog& log_;
   const char* channel_;
   int64_t conn_;

@@ -21,7 +21,8 @@
 namespace station {
 namespace {
 
-constexpr int64_t kSessionIdleUs = 10000000;  // a client silent this long has gone
+constexpr int64_t kSessionIdleUs = 10000000;     // a client silent this long has gone
+constexpr int64_t kTakeOverSilenceUs = 1000000;  // a client rebuilds its transport after 1000 ms
 constexpr int64_t kKeepAliveUs = 1000000;
 constexpr uint32_t kDefaultSlice = 32768;
 constexpr std::size_t kMaxSessions = 64;
@@ -55,6 +56,7 @@ struct KcpSession {
   int64_t lastSend = 0;
   int64_t lastLookup = 0;
   uint64_t skipped = 0;
+  uint64_t foreign = 0;  // datagrams from other sources that did not take over
   bool dropped = false;
 };
 
@@ -158,7 +160,19 @@ void Station::UdpLoop(Channel channel, int fd) {
       const uint32_t conv = GetU32(buf.data());
       auto it = sessions.find(conv);
       if (it != sessions.end() && !SameAddress(it->second->peer, from)) {
-        // A new client socket for the same conversation: the client rebuilt its transport.
+        // A new client socket for the same conversation takes over only when it speaks KCP and the
+        // current one has gone quiet, as after a rebuilt transport; anyone else cannot cut a live one.
+        KcpSession& cur = *it->second;
+        if (now - cur.lastRx < kTakeOverSilenceUs ||
+            !cur.kcp->Validate(buf.data(), static_cast<std::size_t>(n))) {
+          if (cur.foreign++ % 100 == 0)
+            log_.Write(JsonLine("udp_ignored")
+                           .Str("channel", name)
+                           .Str("peer", AddressText(from))
+                           .Int("bytes", n)
+                           .Str("reason", "another source for a live conversation"));
+          continue;
+        }
         log_.Write(JsonLine("kcp_session_closed")
                        .Str("channel", name)
                        .Int("conn", it->second->conn)
@@ -240,7 +254,8 @@ void Station::UdpLoop(Channel channel, int fd) {
           bool frame = false;
           if (s.state && s.params.mode == 2) {
             if (!isAudio && !s.video)
-              s.video = std::make_unique<VideoStreamer>(options_, clips_, log_, name, s.conn, s.state);
+              s.video =
+                  std::make_unique<VideoStreamer>(options_, clips_, encoders_, log_, name, s.conn, s.state);
             if (isAudio && !s.audio) s.audio = std::make_unique<AudioStreamer>(options_, log_, name, s.conn);
             frame = isAudio ? s.audio->Produce(now, out) : s.video->Produce(now, out);
             // Do not queue without bound for a client that stopped acknowledging.

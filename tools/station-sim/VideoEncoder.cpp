@@ -22,10 +22,11 @@ struct Candidate {
 std::vector<Candidate> Candidates(int codec) {
   switch (codec) {
     case 0:
-      return {{"libx264", "preset=ultrafast|tune=zerolatency"}};
+      return {{"libx264", "preset=ultrafast|tune=zerolatency|forced-idr=1"}};
     case 1:
       return {
-          {"libx265", "preset=ultrafast|tune=zerolatency|x265-params=log-level=error:slices=4:bframes=0"}};
+          {"libx265",
+           "preset=ultrafast|tune=zerolatency|forced-idr=1|x265-params=log-level=error:slices=4:bframes=0"}};
     case 2:
       return {{"libaom-av1", "usage=realtime|cpu-used=8|lag-in-frames=0|row-mt=1|tile-columns=1|tile-rows=1"},
               {"libsvtav1", "preset=12|svtav1-params=pred-struct=1:tile-columns=1"}};
@@ -61,7 +62,7 @@ VideoEncoder::VideoEncoder(const VideoSettings& settings) : settings_(settings),
       failures += std::string(cand.encoder) + ": not built in; ";
       continue;
     }
-    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    media::CodecContextPtr ctx(avcodec_alloc_context3(codec));
     ctx->width = settings_.width;
     ctx->height = settings_.height;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -94,7 +95,7 @@ VideoEncoder::VideoEncoder(const VideoSettings& settings) : settings_(settings),
     int err = avcodec_open2(ctx.get(), codec, &d);
     dict.reset(d);
     if (err < 0) {
-      failures += std::string(cand.encoder) + ": " + AvErrorText(err) + "; ";
+      failures += std::string(cand.encoder) + ": " + media::AvErrorText(err) + "; ";
       continue;
     }
     ctx_ = std::move(ctx);
@@ -105,8 +106,8 @@ VideoEncoder::VideoEncoder(const VideoSettings& settings) : settings_(settings),
                            " opened: " + failures);
 }
 
-FramePtr VideoEncoder::MakeFrame() const {
-  FramePtr frame(av_frame_alloc());
+media::FramePtr VideoEncoder::MakeFrame() const {
+  media::FramePtr frame(av_frame_alloc());
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = settings_.width;
   frame->height = settings_.height;
@@ -117,7 +118,7 @@ FramePtr VideoEncoder::MakeFrame() const {
 std::vector<std::vector<uint8_t>> VideoEncoder::Encode(AVFrame* frame, int64_t pts) {
   frame->pts = pts;
   int err = avcodec_send_frame(ctx_.get(), frame);
-  if (err < 0) throw std::runtime_error("encoding failed: " + AvErrorText(err));
+  if (err < 0) throw std::runtime_error("encoding failed: " + media::AvErrorText(err));
   return Drain();
 }
 
@@ -131,7 +132,7 @@ std::vector<std::vector<uint8_t>> VideoEncoder::Drain() {
   for (;;) {
     int err = avcodec_receive_packet(ctx_.get(), packet_.get());
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
-    if (err < 0) throw std::runtime_error("encoding failed: " + AvErrorText(err));
+    if (err < 0) throw std::runtime_error("encoding failed: " + media::AvErrorText(err));
     out.emplace_back(packet_->data, packet_->data + packet_->size);
     av_packet_unref(packet_.get());
   }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/station-sim/AvHandles.h"
+#include "zep/media/AvHandles.h"
 
 namespace station {
 
@@ -37,15 +37,15 @@ class VideoEncoder {
   // Drains what the encoder still holds.
   std::vector<std::vector<uint8_t>> Flush();
   // A picture of the right size and format to draw into.
-  FramePtr MakeFrame() const;
+  media::FramePtr MakeFrame() const;
 
  private:
   std::vector<std::vector<uint8_t>> Drain();
 
   VideoSettings settings_;
   std::string encoderName_;
-  CodecContextPtr ctx_;
-  PacketPtr packet_;
+  media::CodecContextPtr ctx_;
+  media::PacketPtr packet_;
 };
 
 }  // namespace station

@@ -1,5 +1,7 @@
 #include "tools/station-sim/Wire.h"
 
+#include "sov/base/Text.h"
+
 namespace station {
 
 std::string Hex(const uint8_t* p, std::size_t n) {
@@ -35,28 +37,12 @@ std::vector<uint8_t> PcmFormatBlock(uint32_t sampleRate, uint16_t channels, uint
 std::string Utf16ToUtf8(const std::u16string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
+    char32_t c = s[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate
     }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    text::AppendUtf8(out, c);  // a lone surrogate becomes U+FFFD
   }
   return out;
 }
@@ -64,45 +50,12 @@ std::string Utf16ToUtf8(const std::u16string& s) {
 std::u16string Utf8ToUtf16(const std::string& s) {
   std::u16string out;
   for (std::size_t i = 0; i < s.size();) {
-    uint8_t b = static_cast<uint8_t>(s[i]);
-    uint32_t c;
-    int extra;
-    if (b < 0x80) {
-      c = b;
-      extra = 0;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      extra = 3;
-    } else {
-      out.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    ++i;
-    bool ok = true;
-    for (int k = 0; k < extra; ++k, ++i) {
-      if (i >= s.size() || (static_cast<uint8_t>(s[i]) & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      c = (c << 6) | (static_cast<uint8_t>(s[i]) & 0x3F);
-    }
-    if (!ok) {
-      out.push_back(u'\uFFFD');
-      continue;
-    }
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
+    const char32_t c = text::DecodeUtf8(s, i);
+    if (c < 0x10000) {
       out.push_back(static_cast<char16_t>(c));
+    } else {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
     }
   }
   return out;

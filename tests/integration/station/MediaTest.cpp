@@ -6,8 +6,7 @@
 #include <memory>
 #include <set>
 
-#include "StationHarness.h"
-#include "sov/kcp/KcpProtocol.h"
+#include "MediaClient.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,89 +14,6 @@ extern "C" {
 
 namespace stationtest {
 namespace {
-
-struct Decoder {
-  explicit Decoder(const char* const* names, const std::vector<uint8_t>& extradata = {}) {
-    for (; *names && !ctx; ++names) {
-      const AVCodec* codec = avcodec_find_decoder_by_name(*names);
-      if (!codec) continue;
-      AVCodecContext* c = avcodec_alloc_context3(codec);
-      c->flags |= AV_CODEC_FLAG_LOW_DELAY;
-      c->thread_count = 1;
-      if (!extradata.empty()) {
-        c->extradata = static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        std::memcpy(c->extradata, extradata.data(), extradata.size());
-        c->extradata_size = static_cast<int>(extradata.size());
-      }
-      if (avcodec_open2(c, codec, nullptr) == 0) {
-        ctx = c;
-        name = *names;
-      } else {
-        avcodec_free_context(&c);
-      }
-    }
-    frame = av_frame_alloc();
-    packet = av_packet_alloc();
-  }
-  ~Decoder() {
-    avcodec_free_context(&ctx);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-  }
-  // Feeds one access unit; returns the number of pictures (or audio frames) that came out.
-  int Decode(const std::vector<uint8_t>& data, const std::function<void(AVFrame*)>& each) {
-    av_new_packet(packet, static_cast<int>(data.size()));
-    std::memcpy(packet->data, data.data(), data.size());
-    int err = avcodec_send_packet(ctx, packet);
-    av_packet_unref(packet);
-    if (err < 0) return -1;
-    int n = 0;
-    while (avcodec_receive_frame(ctx, frame) == 0) {
-      each(frame);
-      ++n;
-    }
-    return n;
-  }
-  AVCodecContext* ctx = nullptr;
-  AVFrame* frame = nullptr;
-  AVPacket* packet = nullptr;
-  std::string name;
-};
-
-const char* const* DecoderNames(int codec) {
-  static const char* const h264[] = {"h264", nullptr};
-  static const char* const hevc[] = {"hevc", nullptr};
-  static const char* const av1[] = {"libdav1d", "libaom-av1", nullptr};
-  static const char* const vp8[] = {"vp8", nullptr};
-  static const char* const vp9[] = {"vp9", nullptr};
-  static const char* const* all[] = {h264, hevc, av1, vp8, vp9};
-  return all[codec];
-}
-
-struct VideoMessage {
-  uint8_t header[28];
-  std::vector<uint8_t> a, b, picture;
-};
-
-// Reads the next video frame from a TCP video channel, skipping no-ops and keep-alives.
-bool ReadVideo(RawClient& c, VideoMessage& m) {
-  for (;;) {
-    auto type = c.Recv(1);
-    if (type.empty()) return false;
-    if (type[0] == 0 || type[0] == 11) continue;
-    if (type[0] != 2) {
-      ADD_FAILURE() << "unexpected type " << int(type[0]) << " on the video channel";
-      return false;
-    }
-    auto h = c.Recv(28);
-    if (h.empty()) return false;
-    std::memcpy(m.header, h.data(), 28);
-    m.a = c.Recv(Get32(&h[0]));
-    m.b = c.Recv(Get32(&h[4]));
-    m.picture = c.Recv(Get32(&h[8]));
-    return m.picture.size() == Get32(&h[8]) && m.picture.size() > 0;
-  }
-}
 
 class StationVideo : public ::testing::TestWithParam<int> {};
 
@@ -336,203 +252,24 @@ TEST(StationCursor, RecordsOfAllThreeTypesAndVisibilityChangesAreWellFormed) {
   EXPECT_TRUE(sawShowWithoutShape);
 }
 
-int UdpConnect(int port) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(port));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  return fd;
-}
-
-TEST(StationKcp, VideoOverKcpWhenTheClientAnnouncesModeTwo) {
-  StationProcess station({"--size", "320x240", "--video-frames", "6"});
-  TestGuid guid = RandomGuid();
-  RawClient api(station.Port(4));
-  api.Send(guid.GreetingBytes());
-  auto udp = Message(26, 72);
-  auto record = [&](std::size_t at, uint32_t conv, uint32_t wnd) {
-    Put32(udp, at + 0, conv);
-    Put32(udp, at + 4, 2);
-    Put32(udp, at + 8, 4096);  // small slices: a frame spans several KCP messages
-    Put32(udp, at + 12, 1400);
-    Put32(udp, at + 16, wnd);
-    Put32(udp, at + 20, wnd);
-  };
-  record(1, guid.data1, 2048);
-  record(37, guid.data1 + 1, 64);
-  api.Send(udp);
-  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
-
-  int fd = UdpConnect(station.Port(2));
-  kcp::KcpProtocol k(guid.data1, [fd](std::span<const kcp::Datagram> batch) {
-    for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
-  });
-  k.SetNoDelay(2, 2, 1, 1);
-  k.SetWindowSize(2048, 2048);
-  const uint8_t keepAlive = 11;
-  k.Send(&keepAlive, 1);
-  k.Flush();
-
-  std::vector<uint8_t> stream;
-  std::vector<std::vector<uint8_t>> pictures;
-  const int64_t end = MonotonicUs() + 15000000;
-  while (pictures.size() < 4 && MonotonicUs() < end) {
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 2);
-    uint8_t buf[65536];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      k.Input(buf, static_cast<std::size_t>(n));
-    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
-    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
-    }
-    // Take whole messages off the front of the byte stream.
-    for (;;) {
-      if (stream.empty()) break;
-      if (stream[0] == 11 || stream[0] == 0) {
-        stream.erase(stream.begin());
-        continue;
-      }
-      ASSERT_EQ(stream[0], 2) << "unexpected type on the UDP video channel";
-      if (stream.size() < 29) break;
-      const uint32_t a = Get32(&stream[1]), b = Get32(&stream[5]), c = Get32(&stream[9]);
-      if (stream.size() < 29 + a + b + c) break;
-      EXPECT_EQ(Get16(&stream[19]), 0);
-      pictures.emplace_back(stream.begin() + 29 + a + b, stream.begin() + 29 + a + b + c);
-      stream.erase(stream.begin(), stream.begin() + 29 + a + b + c);
-    }
-  }
-  close(fd);
-  ASSERT_GE(pictures.size(), 4u) << station.Log();
-  Decoder dec(DecoderNames(0));
-  int decoded = 0;
-  for (const auto& pic : pictures)
-    decoded += std::max(0, dec.Decode(pic, [](AVFrame* f) { EXPECT_EQ(f->width, 320); }));
-  EXPECT_GE(decoded, 3);
-  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
-  EXPECT_NE(s.find("\"announced\":true"), std::string::npos) << s;
-  EXPECT_EQ(StationProcess::NumberField(s, "conv"), static_cast<int64_t>(guid.data1));
-  EXPECT_FALSE(station.WaitForLine("\"event\":\"frame_sent\"", 100, "udp-video").empty());
-}
-
-// Runs the client side of a KCP audio conversation until `want` audio frames came (or 15 s passed);
-// returns how many came.
-int ReceiveKcpAudio(int fd, kcp::KcpProtocol& k, int want) {
-  std::vector<uint8_t> stream;
-  int audioFrames = 0;
-  const int64_t end = MonotonicUs() + 15000000;
-  while (audioFrames < want && MonotonicUs() < end) {
-    pollfd p{fd, POLLIN, 0};
-    poll(&p, 1, 2);
-    uint8_t buf[65536];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      k.Input(buf, static_cast<std::size_t>(n));
-    k.Update(static_cast<uint32_t>(MonotonicUs() / 1000));
-    while (k.Deliver([&](const uint8_t* d, std::size_t n) { stream.insert(stream.end(), d, d + n); })) {
-    }
-    while (!stream.empty()) {
-      if (stream[0] == 11) {
-        stream.erase(stream.begin());
-        continue;
-      }
-      if (stream[0] != 3) {
-        ADD_FAILURE() << "unexpected type " << int(stream[0]) << " on the UDP audio channel";
-        return audioFrames;
-      }
-      if (stream.size() < 53) break;
-      const uint32_t size = Get32(&stream[9]);
-      if (stream.size() < 53 + size) break;
-      EXPECT_EQ(Get32(&stream[1]), 1024u);
-      EXPECT_EQ(Get32(&stream[17]), 48000u);
-      stream.erase(stream.begin(), stream.begin() + 53 + size);
-      ++audioFrames;
-    }
-  }
-  return audioFrames;
-}
-
-TEST(StationKcp, AudioOverKcpSurvivesJunkDatagrams) {
-  StationProcess station({});
-  TestGuid guid = RandomGuid();
-  RawClient api(station.Port(4));
-  api.Send(guid.GreetingBytes());
-  auto udp = Message(26, 72);
-  Put32(udp, 1, guid.data1);
-  Put32(udp, 5, 1);  // video stays on TCP
-  Put32(udp, 37, guid.data1 + 1);
-  Put32(udp, 41, 2);
-  Put32(udp, 37 + 16, 64);
-  Put32(udp, 37 + 20, 64);
-  api.Send(udp);
-  ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
-
-  int fd = UdpConnect(station.Port(3));
-  // Noise first: too short, and long enough but not KCP (unknown command byte).
-  std::vector<uint8_t> junk(100, 0xAB);
-  send(fd, junk.data(), 10, 0);
-  send(fd, junk.data(), junk.size(), 0);
-  kcp::KcpProtocol k(guid.data1 + 1, [fd](std::span<const kcp::Datagram> batch) {
-    for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
-  });
-  k.SetNoDelay(2, 2, 1, 1);
-  k.SetWindowSize(64, 128);
-  const uint8_t keepAlive = 11;
-  k.Send(&keepAlive, 1);
-  k.Flush();
-  EXPECT_GE(ReceiveKcpAudio(fd, k, 3), 3) << station.Log();
-  close(fd);
-  EXPECT_EQ(station.Lines("udp_ignored").size(), 1u);  // the long junk; the short one is not even looked at
-  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
-  EXPECT_EQ(StationProcess::NumberField(s, "conv"),
-            static_cast<int64_t>(static_cast<uint32_t>(guid.data1 + 1)));
-  EXPECT_EQ(StationProcess::NumberField(s, "snd_wnd"), 64);
-  EXPECT_EQ(StationProcess::NumberField(s, "rcv_wnd"), 128);  // never below 128
-
-  // A later announcement that changes only the receive window and force flush is followed too.
-  Put32(udp, 37 + 20, 512);
-  Put32(udp, 37 + 24, 1);
-  api.Send(udp);
-  std::string changed = station.WaitForLine("\"event\":\"kcp_params\"", 5000, "udp-audio");
-  ASSERT_FALSE(changed.empty()) << station.Log();
-  EXPECT_EQ(StationProcess::NumberField(changed, "snd_wnd"), 64);
-  EXPECT_EQ(StationProcess::NumberField(changed, "rcv_wnd"), 512);
-  EXPECT_EQ(StationProcess::NumberField(changed, "force_flush"), 1);
-}
-
 TEST(StationKcp, OutsizedClientParametersAreBoundedAndTheAudioStillFlows) {
   StationProcess station({});
   TestGuid guid = RandomGuid();
   RawClient api(station.Port(4));
   api.Send(guid.GreetingBytes());
-  auto udp = Message(26, 72);
-  Put32(udp, 1, guid.data1);
-  Put32(udp, 5, 1);
-  Put32(udp, 37, guid.data1 + 1);
-  Put32(udp, 41, 2);
-  Put32(udp, 37 + 8, 0xFFFFFFFF);   // slice size
-  Put32(udp, 37 + 12, 0xFFFFFFFF);  // packet size: no datagram is that long
-  Put32(udp, 37 + 16, 0xFFFFFFFF);  // send window: a segment carries 16 bits of window
-  Put32(udp, 37 + 20, 0xFFFFFFFF);
+  auto udp = UdpParamsMessage(guid.data1, 1, 2);
+  for (std::size_t at = 37 + 8; at < 37 + 24; ++at) udp[at] = 0xFF;  // slice, packet size, windows
   api.Send(udp);
   ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
-
   int fd = UdpConnect(station.Port(3));
   kcp::KcpProtocol k(guid.data1 + 1, [fd](std::span<const kcp::Datagram> batch) {
     for (const auto& d : batch) send(fd, d.data(), d.size(), 0);
   });
   k.SetNoDelay(2, 2, 1, 1);
-  k.SetWindowSize(128, 128);
   const uint8_t keepAlive = 11;
   k.Send(&keepAlive, 1);
-  k.Flush();
   EXPECT_GE(ReceiveKcpAudio(fd, k, 3), 3) << station.Log();
   close(fd);
-  std::string s = station.WaitForLine("\"event\":\"kcp_session\"", 100);
-  EXPECT_EQ(StationProcess::NumberField(s, "mtu"), 1400);
-  EXPECT_EQ(StationProcess::NumberField(s, "snd_wnd"), 65535);
-  EXPECT_EQ(StationProcess::NumberField(s, "rcv_wnd"), 65535);
-  EXPECT_FALSE(station.WaitForLine("\"event\":\"kcp_note\"", 100, "above 65507").empty());
 }
 
 TEST(StationFaults, GarbageAfterTheGivenCountOnTheAudioChannel) {

@@ -79,6 +79,14 @@ class StationProcess {
     unlink(logPath_.c_str());
   }
   int Port(int offset = 0) const { return basePort_ + offset; }
+  pid_t Pid() const { return pid_; }
+  // Resident memory of the station in KiB (VmRSS), or -1.
+  int64_t RssKib() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string l; std::getline(in, l);)
+      if (l.rfind("VmRSS:", 0) == 0) return std::stoll(l.substr(6));
+    return -1;
+  }
   // Station clock (ping replies, frame stamps) minus this host's monotonic clock.
   int64_t ClockOffsetUs() const { return clockOffsetUs_; }
   // Sends SIGTERM and waits; returns the exit status.
