@@ -1,6 +1,7 @@
 #include "zep/MainWindow.h"
 
 #include "sov/base/Log.h"
+#include "zep/video/Presenter.h"
 
 namespace {
 // Custom event that carries the exit code of the loop in its code field.
@@ -55,26 +56,34 @@ void MainWindow::PostQuit(int exitCode) {
   SDL_PushEvent(&e);
 }
 
-int MainWindow::RunEventLoop() {
+int MainWindow::RunEventLoop(video::Presenter* presenter) {
   const Uint32 quitType = QuitEventType();
   SDL_Event e;
-  while (SDL_WaitEvent(&e)) {
-    if (e.type == quitType) return e.user.code;
-    switch (e.type) {
-      case SDL_QUIT:
-        // Window closed or SIGINT/SIGTERM: the player chose to stop.
-        LOGI << "Quit requested";
-        return 0;
-      case SDL_WINDOWEVENT:
-        if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
-          LOGI << "Main window closed";
-          return 0;
-        }
-        break;
-      default:
-        break;
+  for (;;) {
+    const bool got =
+        presenter ? SDL_WaitEventTimeout(&e, presenter->WaitBudgetMs()) != 0 : SDL_WaitEvent(&e) != 0;
+    if (!got && !presenter) {
+      LOGE << "SDL_WaitEvent: " << SDL_GetError();
+      return 0;
     }
+    for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
+      if (e.type == quitType) return e.user.code;
+      switch (e.type) {
+        case SDL_QUIT:
+          // Window closed or SIGINT/SIGTERM: the player chose to stop.
+          LOGI << "Quit requested";
+          return 0;
+        case SDL_WINDOWEVENT:
+          if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+            LOGI << "Main window closed";
+            return 0;
+          }
+          if (presenter) presenter->OnWindowEvent(e.window);
+          break;
+        default:
+          break;
+      }
+    }
+    if (presenter) presenter->Iterate();
   }
-  LOGE << "SDL_WaitEvent: " << SDL_GetError();
-  return 0;
 }

@@ -21,6 +21,10 @@ struct WindowPlacement {
 // (tenths by integer division), so the window is centred at 80 % of the screen.
 WindowPlacement InitialPlacement(int screenWidth, int screenHeight);
 
+namespace video {
+class Presenter;
+}
+
 class MainWindow {
  public:
   MainWindow() = default;
@@ -31,8 +35,9 @@ class MainWindow {
   // Initialises SDL video and creates the window; false (with the reason logged) on failure.
   bool Create(const std::string& title);
   // Runs the event loop until the window is closed or the process is asked to quit; returns the
-  // exit code of the session.
-  int RunEventLoop();
+  // exit code of the session. With a presenter the loop also draws: it waits for events at most
+  // until the next picture is due (see Presenter.h for why drawing lives on this thread).
+  int RunEventLoop(video::Presenter* presenter = nullptr);
 
   SDL_Window* Handle() const { return window_.get(); }
   // Ends the event loop with `exitCode`; callable from any thread.

@@ -2,17 +2,30 @@
 
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
+#include "zep/MainWindow.h"
 #include "zep/session/ClientThreads.h"
+#include "zep/video/Presenter.h"
 
 namespace {
 
 class StreamingSession : public Session {
  public:
-  explicit StreamingSession(StationAddress station) : threads_(std::move(station)) {}
+  StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
+      : threads_(std::move(station), params.forceSoftwareDecode) {
+    video::PresenterParams p;
+    p.buffer = &threads_.Pictures();
+    p.area = &threads_.VideoArea();
+    p.table = &threads_.Table();
+    p.clockOffsetUs = &ClockOffsetUs();
+    p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
+    presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
+  }
   void Interrupt() override { threads_.Interrupt(); }
+  video::Presenter* Presentation() override { return presenter_.get(); }
 
  private:
   ClientThreads threads_;
+  std::unique_ptr<video::Presenter> presenter_;
 };
 
 StationAddress StationFromConfig(const Config& config, const StartParams& params) {
@@ -32,7 +45,7 @@ StationAddress StationFromConfig(const Config& config, const StartParams& params
 
 }  // namespace
 
-std::unique_ptr<Session> CreateSession(const StartParams& params, MainWindow&) {
+std::unique_ptr<Session> CreateSession(const StartParams& params, MainWindow& window) {
   LOGI << "Session " << params.session << " starts its threads";
-  return std::make_unique<StreamingSession>(StationFromConfig(Config::Instance(), params));
+  return std::make_unique<StreamingSession>(StationFromConfig(Config::Instance(), params), params, window);
 }

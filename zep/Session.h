@@ -5,6 +5,9 @@
 #include "zep/StartParams.h"
 
 class MainWindow;
+namespace video {
+class Presenter;
+}
 
 class Session {
  public:
@@ -12,6 +15,8 @@ class Session {
   // The window is closing: sets the session's interrupt and gives the media threads at most one
   // second in total to leave; the network threads end with the process.
   virtual void Interrupt() = 0;
+  // The presentation loop the window's event loop drives; null when there is none.
+  virtual video::Presenter* Presentation() { return nullptr; }
 };
 
 // Builds the session for the window; its constructor starts every session thread. Throws when

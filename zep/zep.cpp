@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sov/base/Log.h"
+#include "sov/base/ThreadProc.h"
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/CommandLine.h"
@@ -92,7 +93,15 @@ int main(int argc, char** argv) {
     StartupError("Instance initialization failed");
     return 0;
   }
-  const int exitCode = window.RunEventLoop();
+  int exitCode = 0;
+  try {
+    exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr);
+  } catch (const std::exception& e) {
+    // A renderer that fails mid-stream cannot be recovered on this thread: end like a failed thread.
+    LOGE << "DrawThreadProc"
+         << ": unhandled exception: " << e.what();
+    exitCode = kExitThreadFailure;
+  }
   if (session) session->Interrupt();
   LOGI << "Client Application exits with code " << exitCode;
   zlog::Flush();

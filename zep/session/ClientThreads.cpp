@@ -7,8 +7,10 @@
 #include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "zep/channels/ChannelThreads.h"
+#include "zep/video/DecodeChain.h"
+#include "zep/video/DecodePathChoice.h"
 
-ClientThreads::ClientThreads(StationAddress station)
+ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
     : station_(std::move(station)),
       videoFrames_(shared_.interrupt, kMediaQueueCapacity),
       cursorShapes_(shared_.interrupt, kMediaQueueCapacity),
@@ -19,8 +21,10 @@ ClientThreads::ClientThreads(StationAddress station)
       microphoneToSend_(shared_.interrupt, kMediaQueueCapacity),
       controlEvents_(shared_.interrupt, kControlQueueCapacity),
       context_{station_, shared_, cells_} {
-  // The decoders, the cursor and audio playback are not part of this build: their queues have no
-  // consumer yet, so the receivers free what they get instead of filling them.
+  // The cursor and audio playback are not part of this build: their queues have no consumer
+  // yet, so the receivers free what they get instead of filling them.
+  decodePath_ = video::ChooseDecodePath(forceSoftwareDecode);
+  context_.videoFrames = &videoFrames_;
   // The KCP channels start on conversation 0 over TCP mode with the configured tuning, until the
   // API sender announces the real parameters.
   proto::UDP_PARAMETERS initial = proto::MakeUdpParameters(Config::Instance(), station_.clientGuid, 0);
@@ -37,6 +41,9 @@ ClientThreads::ClientThreads(StationAddress station)
   Start("AudioNetworkThreadProc", false, [this] { return AudioNetworkThreadProc(context_); });
   Start("AudioNetworkUdpThreadProc", false, [this] { return AudioNetworkUdpThreadProc(context_); });
   Start("KeyMouseGrabberThreadProc", false, [this] { return KeyMouseGrabberThreadProc(context_); });
+  Start("DecoderThreadProc", true, [this] {
+    return video::DecoderThreadProc({&videoFrames_, &table_, &pictures_, &decodePath_, &videoArea_});
+  });
   Start("StatsThreadProc", true, [this] { return StatsThreadProc(shared_, cells_); });
 }
 

@@ -9,6 +9,10 @@
 #include "zep/channels/ChannelContext.h"
 #include "zep/session/SessionShared.h"
 #include "zep/session/SessionStats.h"
+#include "zep/stats/StatsTable.h"
+#include "zep/video/ClientArea.h"
+#include "zep/video/TripleBuffer.h"
+#include "zep/video/VideoDecoder.h"
 
 // Queue capacities: small media queues give back-pressure between stages.
 constexpr int kMediaQueueCapacity = 16;
@@ -20,7 +24,8 @@ constexpr int kMediaThreadsGraceMs = 1000;
 class ClientThreads {
  public:
   // Builds every shared object and starts the threads. Throws on failure.
-  explicit ClientThreads(StationAddress station);
+  // Throws when no decoding path works (after "No supported card found").
+  explicit ClientThreads(StationAddress station, bool forceSoftwareDecode = false);
   ~ClientThreads();
   ClientThreads(const ClientThreads&) = delete;
   ClientThreads& operator=(const ClientThreads&) = delete;
@@ -31,6 +36,9 @@ class ClientThreads {
 
   SessionShared& Shared() { return shared_; }
   SessionCells& Cells() { return cells_; }
+  StatsTable& Table() { return table_; }
+  video::TripleBuffer& Pictures() { return pictures_; }
+  video::ClientArea& VideoArea() { return videoArea_; }
 
  private:
   struct Worker {
@@ -45,6 +53,12 @@ class ClientThreads {
   StationAddress station_;
   SessionShared shared_;
   SessionCells cells_;
+  StatsTable table_;
+  // Made before the threads start and kept until the process ends: the decoder writes the
+  // triple buffer, the window thread reads it and sets the client area.
+  video::DecodePath decodePath_;
+  video::TripleBuffer pictures_;
+  video::ClientArea videoArea_;
 
   RecordQueue<RECTS_INFO> videoFrames_;
   RecordQueue<MOUSE_INFO> cursorShapes_;

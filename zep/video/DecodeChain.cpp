@@ -26,7 +26,8 @@ bool VideoDecodeChain::RebindDecoder(int codec) {
     decoder_ = std::move(next);
     return true;
   } catch (const std::exception& e) {
-    LOGE << "RebindDecoder" << ": unhandled exception: " << e.what();
+    LOGE << "RebindDecoder"
+         << ": unhandled exception: " << e.what();
     return false;
   }
 }
@@ -41,8 +42,8 @@ bool VideoDecodeChain::DrainOutput(uint64_t stamp) {
   int clientW = 0, clientH = 0;
   area_.Get(clientW, clientH);
   const VideoRect source = SourceRect(decoded_->width, decoded_->height);
-  const VideoRect dest = DestinationRect(source, clientW, clientH,
-                                         CRunTimeSettings::Get(RunTimeSettings().preserveAspectRatioIndex) != 0);
+  const VideoRect dest = DestinationRect(
+      source, clientW, clientH, CRunTimeSettings::Get(RunTimeSettings().preserveAspectRatioIndex) != 0);
   if (dest.Empty() || source.Empty()) {
     av_frame_unref(decoded_.get());
     ++dropped_;
@@ -59,10 +60,10 @@ bool VideoDecodeChain::DrainOutput(uint64_t stamp) {
   return true;
 }
 
-void RunDecoderLoop(VideoFrameQueue& queue, VideoDecodeChain& chain, StatsTable* table) {
+void RunDecoderLoop(FrameQueue& queue, VideoDecodeChain& chain, StatsTable* table) {
   constexpr std::size_t kIdleWindow = 200;
   IdleWindow idle(kIdleWindow);
-  VideoFramePtr pending;
+  std::unique_ptr<RECTS_INFO> pending;
   uint64_t lastStamp = 0;
   int64_t iterationEndUs = HPCWrapper::NowUs();
   for (;;) {

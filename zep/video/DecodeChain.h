@@ -4,14 +4,18 @@
 #include <functional>
 #include <memory>
 
-#include "sov/queue/MediaQueues.h"
+#include "sov/queue/BlockingQueue.h"
 #include "zep/video/ClientArea.h"
 #include "zep/video/TripleBuffer.h"
 #include "zep/video/VideoDecoder.h"
 
 class StatsTable;
+struct RECTS_INFO;
 
 namespace video {
+
+// The session's queue of received video frames (the same type as the session's record queue).
+using FrameQueue = BlockingQueue<std::unique_ptr<RECTS_INFO>>;
 
 // Opens a decoder for a codec index; throws when it cannot.
 using DecoderFactory = std::function<std::unique_ptr<IVideoDecoder>(int codec)>;
@@ -46,10 +50,10 @@ class VideoDecodeChain {
 // frame for the next round, and feeds "Decoder" and "Decoder idle, %". Ends with the queue's
 // interruption, or an invalid-argument error for a codec index above 4. Frames the decoder
 // rejects as corrupt are dropped with a warning: the picture recovers at the next key frame.
-void RunDecoderLoop(VideoFrameQueue& queue, VideoDecodeChain& chain, StatsTable* table);
+void RunDecoderLoop(FrameQueue& queue, VideoDecodeChain& chain, StatsTable* table);
 
 struct DecoderThreadParams {
-  VideoFrameQueue* queue = nullptr;
+  FrameQueue* queue = nullptr;
   StatsTable* table = nullptr;
   TripleBuffer* buffer = nullptr;
   const DecodePath* path = nullptr;

@@ -8,12 +8,17 @@
 #include "zep/video/Codecs.h"
 #include "zep/video/ProbeStream.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace video {
 
 const char* const kSupportedCardsPage = "https://zep.ulmek.com/faq#QC-28";
 
 std::vector<AVHWDeviceType> HardwareCandidates() {
-  static const AVHWDeviceType kOrder[] = {AV_HWDEVICE_TYPE_VAAPI, AV_HWDEVICE_TYPE_VDPAU, AV_HWDEVICE_TYPE_CUDA};
+  static const AVHWDeviceType kOrder[] = {AV_HWDEVICE_TYPE_VAAPI, AV_HWDEVICE_TYPE_VDPAU,
+                                          AV_HWDEVICE_TYPE_CUDA};
   const char* only = std::getenv("ZEP_HWACCEL");
   std::vector<AVHWDeviceType> out;
   for (AVHWDeviceType t : kOrder)
@@ -28,8 +33,8 @@ bool ProvesOnProbeStream(const DecodePath& path) {
     media::FramePtr frame(av_frame_alloc());
     if (!frame) throw std::bad_alloc();
     // The parser cuts the stream into access units, as the station sends them.
-    std::unique_ptr<AVCodecParserContext, void (*)(AVCodecParserContext*)> parser(av_parser_init(AV_CODEC_ID_H264),
-                                                                                 av_parser_close);
+    std::unique_ptr<AVCodecParserContext, void (*)(AVCodecParserContext*)> parser(
+        av_parser_init(AV_CODEC_ID_H264), av_parser_close);
     media::CodecContextPtr parse(avcodec_alloc_context3(nullptr));
     if (!parser || !parse) throw std::bad_alloc();
     const std::vector<uint8_t>& stream = ProbeStreamH264();
@@ -38,8 +43,8 @@ bool ProvesOnProbeStream(const DecodePath& path) {
     for (bool flushed = false; !flushed;) {
       uint8_t* unit = nullptr;
       int unitSize = 0;
-      const int used = av_parser_parse2(parser.get(), parse.get(), &unit, &unitSize, left > 0 ? data : nullptr,
-                                        left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+      const int used = av_parser_parse2(parser.get(), parse.get(), &unit, &unitSize,
+                                        left > 0 ? data : nullptr, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
       flushed = left == 0;
       data += used;
       left -= used;
@@ -57,6 +62,14 @@ bool ProvesOnProbeStream(const DecodePath& path) {
 }
 
 DecodePath ChooseDecodePath(bool forceSoftware) {
+  // A missing device is the common case, not an error for the player: keep libav's own
+  // complaints off the terminal while probing; what matters is logged below.
+  const int logLevel = av_log_get_level();
+  av_log_set_level(AV_LOG_QUIET);
+  struct Restore {
+    int level;
+    ~Restore() { av_log_set_level(level); }
+  } restore{logLevel};
   if (!forceSoftware) {
     for (AVHWDeviceType type : HardwareCandidates()) {
       AVBufferRef* device = nullptr;

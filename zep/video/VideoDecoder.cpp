@@ -16,7 +16,9 @@ namespace {
 
 // Slice threads decode parts of one picture at once and add no delay; frame threads would hold
 // back one picture per thread.
-int DecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)); }
+int DecoderThreads() {
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+}
 
 AVPixelFormat HardwareFormat(const AVCodec* codec, AVHWDeviceType type) {
   for (int i = 0;; ++i) {

@@ -19,7 +19,8 @@ using Journal = std::vector<std::string>;
 
 class FakeDecoder : public video::IVideoDecoder {
  public:
-  FakeDecoder(int codec, Journal& journal, int refuseEvery) : codec_(codec), j_(journal), refuse_(refuseEvery) {}
+  FakeDecoder(int codec, Journal& journal, int refuseEvery)
+      : codec_(codec), j_(journal), refuse_(refuseEvery) {}
   int Codec() const override { return codec_; }
   const std::string& Name() const override { return name_; }
   bool Send(const uint8_t* data, std::size_t size) override {
@@ -53,7 +54,7 @@ class FakeDecoder : public video::IVideoDecoder {
   std::string name_ = "fake";
 };
 
-VideoFramePtr Frame(int codec, uint8_t tag, int64_t stamp) {
+std::unique_ptr<RECTS_INFO> Frame(int codec, uint8_t tag, int64_t stamp) {
   auto f = std::make_unique<RECTS_INFO>();
   f->header.codec = static_cast<uint16_t>(codec);
   f->header.frameStamp = stamp;
@@ -63,7 +64,7 @@ VideoFramePtr Frame(int codec, uint8_t tag, int64_t stamp) {
 
 struct Loop {
   platform::Event interrupt{true};
-  VideoFrameQueue queue{interrupt, 64};
+  video::FrameQueue queue{interrupt, 64};
   video::TripleBuffer buffer;
   video::ClientArea area;
   StatsTable table;
@@ -72,7 +73,7 @@ struct Loop {
   std::vector<int> unavailable;  // codecs whose decoder does not open
 
   // Runs until the codec-5 frame that closes every script; returns the journal.
-  void Run(std::vector<VideoFramePtr> frames) {
+  void Run(std::vector<std::unique_ptr<RECTS_INFO>> frames) {
     for (auto& f : frames) queue.push(std::move(f));
     queue.push(Frame(5, 0, 0));
     video::VideoDecodeChain chain(
@@ -100,14 +101,14 @@ TEST(DecodeChain, RebindsOnCodecChangeAndKeepsTheOldDecoderWhenTheNewFails) {
   Loop l;
   l.area.Set(640, 360);
   l.unavailable = {2};
-  std::vector<VideoFramePtr> frames;
+  std::vector<std::unique_ptr<RECTS_INFO>> frames;
   frames.push_back(Frame(0, 10, 100));
   frames.push_back(Frame(1, 11, 101));  // first HEVC frame: rebind before decoding
   frames.push_back(Frame(2, 12, 102));  // AV1 does not open: the HEVC decoder stays
   frames.push_back(Frame(0, 13, 103));  // back to H.264: rebind again
   l.Run(std::move(frames));
-  const Journal expected = {"open 0", "send 0:10", "out 10", "open 1", "send 1:11", "out 11", "fail 2",
-                            "send 1:12",  "out 12",  "open 0", "send 0:13", "out 13"};
+  const Journal expected = {"open 0", "send 0:10", "out 10", "open 1", "send 1:11", "out 11",
+                            "fail 2", "send 1:12", "out 12", "open 0", "send 0:13", "out 13"};
   EXPECT_EQ(l.journal, expected);
   EXPECT_EQ(l.table.Value(kStatDecoder).i, 0);
   // Every picture was published; the reader gets the last one with its frame's stamp.
@@ -123,18 +124,18 @@ TEST(DecodeChain, ARefusedFrameIsOfferedAgainAfterDrainingAndNeverTwice) {
   Loop l;
   l.area.Set(640, 360);
   l.refuseEvery = 2;
-  std::vector<VideoFramePtr> frames;
+  std::vector<std::unique_ptr<RECTS_INFO>> frames;
   for (uint8_t t = 1; t <= 4; ++t) frames.push_back(Frame(0, t, t));
   l.Run(std::move(frames));
   // Each refused frame is offered again, after a drain, before the next frame is popped.
-  const Journal expected = {"open 0",   "send 0:1",   "out 1",    "refuse 0:2", "send 0:2", "out 2",
-                            "refuse 0:3", "send 0:3", "out 3",    "refuse 0:4", "send 0:4", "out 4"};
+  const Journal expected = {"open 0",     "send 0:1", "out 1", "refuse 0:2", "send 0:2", "out 2",
+                            "refuse 0:3", "send 0:3", "out 3", "refuse 0:4", "send 0:4", "out 4"};
   EXPECT_EQ(l.journal, expected);
 }
 
 TEST(DecodeChain, CorruptFramesAreDroppedAndAnEmptyClientAreaDropsPictures) {
   Loop l;  // client area 0x0: a minimised window
-  std::vector<VideoFramePtr> frames;
+  std::vector<std::unique_ptr<RECTS_INFO>> frames;
   frames.push_back(Frame(0, 1, 1));
   frames.push_back(Frame(0, 0xEE, 2));
   frames.push_back(Frame(0, 3, 3));
