@@ -111,6 +111,8 @@ fi
 set -e
 echo "zep exited with code $code; client log: $logs/vektaclient.log"
 tail -n 20 "$logs/vektaclient.log" || true
+echo "Frame statistics (once a second):"
+grep "] Video: " "$logs/vektaclient.log" | tail -n 5 || echo "no pictures were presented"
 if [ -n "$station_pid" ] && [ -f "$run/station.jsonl" ]; then
   echo "Station log (last lines):"
   tail -n 10 "$run/station.jsonl"
