@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "sov/base/BaseException.h"
-#include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "sov/protocol/StreamParser.h"
 
@@ -59,18 +58,6 @@ TEST(Layout, VideoFrameWithBlocks) {
                 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,              // stamp -2
                 1,    7,    8,    9};
   EXPECT_EQ(out, expected);
-}
-
-TEST(Layout, EmptyMediaMessagesAreHeaderOnly) {
-  Bytes video;
-  AppendVideoFrame(video, RECTS_INFO{});
-  EXPECT_EQ(video.size(), 29u);
-  Bytes audio;
-  AppendAudioFrame(audio, AUDIO_FRAMES{});
-  EXPECT_EQ(audio.size(), 53u);
-  Bytes cursor;
-  AppendCursorShape(cursor, MOUSE_INFO{});
-  EXPECT_EQ(cursor.size(), 53u);
 }
 
 TEST(Layout, AudioAndMicrophoneFrames) {
@@ -153,49 +140,6 @@ TEST(Layout, ApiMessagesClientToStation) {
   EXPECT_EQ(decision[16], 16);
   EXPECT_EQ(B(decision.begin() + 17, decision.begin() + 21), (B{1, 0, 0, 0}));
   for (std::size_t i = 21; i < decision.size(); ++i) ASSERT_EQ(decision[i], 0);
-}
-
-TEST(Layout, FrameRateRecordsForEverySetting) {
-  const uint32_t rates[] = {15, 25, 40, 55, 70, 90, 115, 125};
-  for (uint32_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(RunTimeMapping::ServerFrameRate(i))),
-              (B{5, static_cast<uint8_t>(rates[i]), 0, 0, 0, 1, 0, 0, 0}))
-        << i;
-  }
-  // A rate of 0 means unlimited and travels as 100, not limited, like the "unlimited" setting.
-  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(0)), (B{5, 100, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Encode(kFrameRateLimit, MakeFrameRateLimit(55)), (B{5, 55, 0, 0, 0, 1, 0, 0, 0}));
-  EXPECT_EQ(kAllowedFlagValue, 4u);
-}
-
-TEST(Layout, UdpParametersFromConfiguration) {
-  KcpChannelConfig video{0, 0, 1200, 1400, 256, 512, 1, 8388608, 4194304};
-  KcpChannelConfig audio{0, 0, 100, 500, 32, 64, 0, 65536, 32768};
-  auto guid = *platform::Guid::Parse("ffffffff-0000-0000-0000-000000000000");
-  UDP_PARAMETERS p = MakeUdpParameters(video, audio, guid, 1);
-  B wire = Encode(kUdpParameters, p);
-  B expected = {26, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 0xB0, 0x04, 0, 0, 0x78, 0x05, 0, 0,  // conv, mode,
-                                                                                             // slice, packet
-                0, 1, 0, 0, 0, 2, 0, 0, 1, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0x40, 0,  // windows, flush, buffers
-                0, 0, 0, 0, 2, 0, 0, 0, 100, 0, 0, 0, 0xF4, 0x01, 0, 0,            // audio conv wraps to
-                                                                                   // 0
-                32, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0x80, 0, 0};
-  EXPECT_EQ(wire, expected);
-  EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), 0).video.transportMode, 1u);
-  EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), 0).audio.conv, 0x01234568u);
-  // Any index other than 0 announces KCP.
-  EXPECT_EQ(MakeUdpParameters(video, audio, TestGuid(), -1).video.transportMode, 2u);
-}
-
-TEST(Layout, UdpParametersFromTheConfigurationRecord) {
-  Config& config = Config::Instance();
-  config.videoKcp.sliceSize = 1111;
-  config.audioKcp.packetSize = 2222;
-  UDP_PARAMETERS p = MakeUdpParameters(config, TestGuid(), 3);
-  EXPECT_EQ(V(p.video.conv), 0x01234567u);
-  EXPECT_EQ(V(p.video.sliceSize), 1111u);
-  EXPECT_EQ(V(p.audio.packetSize), 2222u);
-  EXPECT_EQ(V(p.audio.transportMode), 2u);
 }
 
 TEST(Layout, ApiMessagesStationToClient) {

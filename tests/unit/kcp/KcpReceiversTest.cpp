@@ -78,7 +78,7 @@ TEST(KcpReceivers, VideoReceiverJoinsSlicesIntoRecords) {
     o.dupPercent = 2;
     o.seed = static_cast<unsigned>(slice);
     UdpRelay relay(station.Port(), o);
-    KCPVideoNetworkReceiver r(Loopback(), relay.FrontPort(), Params(77));
+    KCPVideoNetworkReceiver r(Loopback(), relay.FrontPort(), Params(77), nullptr);
     std::vector<std::unique_ptr<RECTS_INFO>> videos;
     std::vector<std::unique_ptr<AUDIO_FRAMES>> audios;
     RunStream(
@@ -117,7 +117,7 @@ TEST(KcpReceivers, AudioReceiverDiscardsVideoFrames) {
   second.payload.assign(10, 1);
   proto::AppendAudioFrame(stream, second);
   KcpStation station(78);
-  KCPAudioNetworkReceiver r(Loopback(), station.Port(), Params(78));
+  KCPAudioNetworkReceiver r(Loopback(), station.Port(), Params(78), nullptr);
   std::vector<std::unique_ptr<AUDIO_FRAMES>> audios;
   RunStream(station, r, stream, 32768, [&] {
     while (auto a = r.TakeAudioFrame()) audios.push_back(std::move(a));
@@ -130,7 +130,7 @@ TEST(KcpReceivers, AudioReceiverDiscardsVideoFrames) {
 
 TEST(KcpReceivers, UnknownMessageTypeEndsTheChannel) {
   KcpStation station(79);
-  KCPVideoNetworkReceiver r(Loopback(), station.Port(), Params(79));
+  KCPVideoNetworkReceiver r(Loopback(), station.Port(), Params(79), nullptr);
   Bytes stream{proto::kKeepAlive, 5};
   EXPECT_THROW(RunStream(station, r, stream, 32768, [] { return false; }), ProtocolException);
 }

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "sov/base/BaseException.h"
-#include "sov/net/ProtocolReceiver.h"
-#include "sov/net/ProtocolSender.h"
-#include "sov/net/Socket.h"
+#include "sov/channel/ProtocolReceiver.h"
+#include "sov/channel/ProtocolSender.h"
 #include "sov/net/TransportBase.h"
 #include "sov/protocol/Codec.h"
 
-using net::UniqueFd;
+using platform::UniqueFd;
 using B = std::vector<uint8_t>;
 
 namespace {
@@ -22,7 +21,7 @@ namespace {
 class PairTransport : public TransportBase {
  public:
   // Takes one end of a socket pair.
-  explicit PairTransport(int fd) : TransportBase(1, false) { AdoptSocket(0, fd); }
+  explicit PairTransport(int fd) : TransportBase(1, false, nullptr) { AdoptSocket(0, UniqueFd(fd)); }
 };
 
 // One record of a SOCK_SEQPACKET pair: exactly what one send() carried.
