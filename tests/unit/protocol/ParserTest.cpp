@@ -98,19 +98,6 @@ TEST(StreamParser, ByteByByteStreamOfMixedMessages) {
   EXPECT_EQ(ToVideoFrame(std::move(c.messages[4])).picture, (B{9}));
 }
 
-TEST(StreamParser, BackToBackMessagesInOneDelivery) {
-  B one = VideoFrameWire(2, 1, {}, {}, {1, 2, 3});
-  B two = VideoFrameWire(2, 2, {}, {}, {4});
-  B wire = one;
-  wire.insert(wire.end(), two.begin(), two.end());
-  Collector c;
-  StreamParser parser(kUdpChannel, c.Handler());
-  parser.Feed(wire);
-  ASSERT_EQ(c.messages.size(), 2u);
-  EXPECT_EQ(V(ToVideoFrame(std::move(c.messages[0])).header.frameStamp), 1);
-  EXPECT_EQ(ToVideoFrame(std::move(c.messages[1])).picture, (B{4}));
-}
-
 TEST(StreamParser, AllZeroSizesCompleteWithTheHeader) {
   B video = VideoFrameWire(0, 0, {}, {}, {});
   ASSERT_EQ(video.size(), 29u);
@@ -211,16 +198,6 @@ struct FakeSource {
 
 }  // namespace
 
-TEST(TcpReader, ReadsHeaderThenEachPresentBlock) {
-  FakeSource s{VideoFrameWire(3, 5, {1}, {}, {2, 3})};
-  RawMessage m = ReadMessage(s, kVideoChannel);
-  EXPECT_EQ(s.pos, s.data.size());
-  EXPECT_EQ(s.reads, 4);  // type, header, block A, picture (block B is absent)
-  RECTS_INFO f = ToVideoFrame(std::move(m));
-  EXPECT_EQ(V(f.header.codec), 3);
-  EXPECT_EQ(f.picture, (B{2, 3}));
-}
-
 TEST(TcpReader, CursorVisibilityOnlyAndBadTypes) {
   MOUSE_INFO cursor;
   cursor.header.visible = 0;
@@ -246,68 +223,6 @@ TEST(TcpReader, CursorVisibilityOnlyAndBadTypes) {
   FakeSource hostile{huge};
   EXPECT_THROW(ReadMessage(hostile, kMousePointerChannel), ProtocolException);
   EXPECT_EQ(hostile.reads, 2);
-}
-
-TEST(TcpReader, StationSideApiMessages) {
-  Bytes wire;
-  AppendMessage<uint32_t>(wire, kHeartbeat, 1);
-  AUDIO_FRAMES mic;
-  mic.capturePosition = 77;
-  mic.payload = {1, 2, 3, 4};
-  AppendMicrophoneFrame(wire, mic);
-  AppendMessage(wire, kClipboardText, MakeClipboardText(u"hi", 1));
-  FakeSource s{wire};
-  EXPECT_EQ(FixedAs<uint32_t>(ReadMessage(s, kStationApiChannel)), 1u);
-  AUDIO_FRAMES got = ToMicrophoneFrame(ReadMessage(s, kStationApiChannel));
-  EXPECT_EQ(got.capturePosition, 77u);
-  EXPECT_EQ(got.payload, (B{1, 2, 3, 4}));
-  CLIPBOARD_TEXT clip = FixedAs<CLIPBOARD_TEXT>(ReadMessage(s, kStationApiChannel));
-  EXPECT_EQ(ReadClipboardText(clip), u"hi");
-  EXPECT_EQ(V(clip.mode), 1u);
-  EXPECT_EQ(s.pos, s.data.size());
-}
-
-TEST(TcpReader, AllZeroSizesCompleteWithTheHeader) {
-  FakeSource video{VideoFrameWire(0, 7, {}, {}, {})};
-  RECTS_INFO f = ToVideoFrame(ReadMessage(video, kVideoChannel));
-  EXPECT_EQ(video.pos, 29u);
-  EXPECT_EQ(video.reads, 2);  // type and header, no block reads
-  EXPECT_TRUE(f.blockA.empty() && f.blockB.empty() && f.picture.empty());
-  EXPECT_EQ(V(f.header.frameStamp), 7);
-
-  FakeSource audio{AudioFrameWire(0, {})};
-  EXPECT_TRUE(ToAudioFrame(ReadMessage(audio, kAudioChannel)).payload.empty());
-  EXPECT_EQ(audio.pos, 53u);
-  EXPECT_EQ(audio.reads, 2);
-}
-
-TEST(TcpReader, ChannelTypeSets) {
-  // Every type byte against every TCP reader of the client: accepted types are read, any
-  // other raises the channel's text before another byte is read.
-  struct Case {
-    const ChannelSpec& channel;
-    std::vector<int> accepted;
-    const char* text;
-  } cases[] = {{kApiChannel, {0, 6, 12, 19, 25}, "General protocol failure"},
-               {kVideoChannel, {0, 2, 11}, "Unexpected message header"},
-               {kAudioChannel, {0, 3, 11}, "General protocol failure"},
-               {kMousePointerChannel, {0, 1, 11}, "General protocol failure"},
-               {kUdpChannel, {0, 2, 3, 11}, "General protocol failure: unknown message UID"}};
-  for (const Case& c : cases) {
-    for (int type = 0; type < 256; ++type) {
-      bool accepted = std::find(c.accepted.begin(), c.accepted.end(), type) != c.accepted.end();
-      EXPECT_EQ(c.channel.Accepts(static_cast<uint8_t>(type)), accepted) << c.text << " " << type;
-      if (accepted) continue;
-      FakeSource s{{static_cast<uint8_t>(type), 0, 0, 0, 0}};
-      try {
-        ReadMessage(s, c.channel);
-        ADD_FAILURE() << type;
-      } catch (const ProtocolException& e) {
-        EXPECT_STREQ(e.Message(), c.text);
-      }
-      EXPECT_EQ(s.pos, 1u);
-    }
-  }
 }
 
 TEST(TcpReader, LargeBlocksArriveInSteps) {
