@@ -1,11 +1,11 @@
-// The protocol views over a real transport: send boundaries, wire bytes and reading by channel.
+// The protocol views over a real transport: wire bytes and reading by channel.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <memory>
+#include <future>
 #include <vector>
 
 #include "sov/base/BaseException.h"
@@ -25,95 +25,50 @@ class PairTransport : public TransportBase {
   explicit PairTransport(int fd) : TransportBase(1, false, nullptr) { AdoptSocket(0, UniqueFd(fd)); }
 };
 
-// One record of a SOCK_SEQPACKET pair: exactly what one send() carried.
-B NextRecord(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, 10000) != 1) return {};
-  B buf(4096);
-  ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-  buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return buf;
+// Everything the peer has received so far.
+B Pending(int fd) {
+  B out(4096);
+  ssize_t n = ::recv(fd, out.data(), out.size(), MSG_DONTWAIT);
+  out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return out;
 }
-
-bool NothingPending(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) == 0;
-}
-
-// A sender over one end of a SOCK_SEQPACKET pair, whose other end sees each send as one record.
-class ProtocolSenderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
-    peer.Reset(fds[1]);
-    transport = std::make_unique<PairTransport>(fds[0]);
-    sender = std::make_unique<ProtocolSender>(transport.get());
-  }
-  void TearDown() override { EXPECT_TRUE(NothingPending(peer.Get())); }
-
-  UniqueFd peer;
-  std::unique_ptr<PairTransport> transport;
-  std::unique_ptr<ProtocolSender> sender;
-};
 
 }  // namespace
 
-TEST_F(ProtocolSenderTest, TypeAndPayloadAreSeparateSends) {
-  sender->SendMessage<uint32_t>(proto::kHeartbeat, 1);
-  EXPECT_EQ(NextRecord(peer.Get()), B{20});
-  EXPECT_EQ(NextRecord(peer.Get()), (B{1, 0, 0, 0}));
+TEST(ProtocolSender, WritesTypeThenPayload) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd peer(fds[1]);
+  PairTransport transport(fds[0]);
+  ProtocolSender sender(&transport);
 
-  sender->SendType(proto::kKeepAlive);
-  EXPECT_EQ(NextRecord(peer.Get()), B{11});
+  sender.SendMessage<uint32_t>(proto::kHeartbeat, 1);
+  sender.SendType(proto::kKeepAlive);
+  EXPECT_EQ(Pending(peer.Get()), (B{20, 1, 0, 0, 0, 11}));
 
-  proto::INCOMING_DECISION decision;
-  decision.requestId[0] = 0xAB;
-  decision.decision = 1;
-  sender->SendMessage(proto::kIncomingRequest, decision);
-  EXPECT_EQ(NextRecord(peer.Get()), B{25});
-  B payload = NextRecord(peer.Get());
-  ASSERT_EQ(payload.size(), 256u);
-  EXPECT_EQ(payload[0], 0xAB);
-  EXPECT_EQ(B(payload.begin() + 16, payload.begin() + 20), (B{1, 0, 0, 0}));
-}
-
-TEST_F(ProtocolSenderTest, MicrophoneFrameIsThreeSendsOrTwoWhenEmpty) {
+  // The header's payload size is taken from the frame, whatever the header said.
   AUDIO_FRAMES frame;
   frame.header.frameCount = 480;
-  frame.header.payloadSize = 999;  // replaced by the real size
+  frame.header.payloadSize = 999;
   frame.capturePosition = 0x1122334455667788ull;
   frame.payload = {9, 8, 7};
-  sender->SendMicrophoneFrame(frame);
-  EXPECT_EQ(NextRecord(peer.Get()), B{13});
-  B header = NextRecord(peer.Get());
-  ASSERT_EQ(header.size(), 60u);
-  EXPECT_EQ(B(header.begin(), header.begin() + 12), (B{0xE0, 0x01, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0}));
-  EXPECT_EQ(B(header.begin() + 52, header.end()), (B{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}));
-  EXPECT_EQ(NextRecord(peer.Get()), (B{9, 8, 7}));
-
+  sender.SendMicrophoneFrame(frame);
+  B mic = Pending(peer.Get());
+  ASSERT_EQ(mic.size(), 1u + 60 + 3);
+  EXPECT_EQ(B(mic.begin(), mic.begin() + 13), (B{13, 0xE0, 0x01, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0}));
+  EXPECT_EQ(B(mic.begin() + 53, mic.end()), (B{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 9, 8, 7}));
   frame.payload.clear();
-  sender->SendMicrophoneFrame(frame);
-  EXPECT_EQ(NextRecord(peer.Get()), B{13});
-  header = NextRecord(peer.Get());
-  ASSERT_EQ(header.size(), 60u);
-  EXPECT_EQ(B(header.begin() + 8, header.begin() + 12), (B{0, 0, 0, 0}));
-}
+  sender.SendMicrophoneFrame(frame);
+  EXPECT_EQ(Pending(peer.Get()).size(), 1u + 60);
 
-TEST_F(ProtocolSenderTest, HumanControlEventsSendTheirPrefixOnly) {
+  // Control events go out as their wire prefix only; a packet of another type not at all.
   HUMAN_CONTROL_EVENT_PACKET packet;
-  for (int i = 0; i < 36; ++i) packet.bytes[i] = static_cast<uint8_t>(0xC0 + i);
-  const std::pair<uint8_t, std::size_t> sizes[] = {{4, 2}, {9, 36}, {10, 22}, {18, 17}};
-  for (auto [type, size] : sizes) {
-    packet.bytes[0] = type;
-    sender->SendHumanControlEvent(packet);
-    B sent = NextRecord(peer.Get());
-    ASSERT_EQ(sent.size(), size) << int(type);
-    EXPECT_EQ(sent[0], type);
-    EXPECT_EQ(sent.back(), 0xC0 + size - 1) << int(type);
-  }
-  packet.bytes[0] = 11;  // not an event: nothing goes out
-  EXPECT_THROW(sender->SendHumanControlEvent(packet), ErrCodeException);
+  packet.bytes[0] = proto::kControlReleased;
+  packet.bytes[2] = 0xEE;
+  sender.SendHumanControlEvent(packet);
+  packet.bytes[0] = 11;
+  EXPECT_THROW(sender.SendHumanControlEvent(packet), ErrCodeException);
+  EXPECT_EQ(Pending(peer.Get()), (B{4, 0}));
 }
 
 TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
@@ -125,7 +80,7 @@ TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
 
   B wire = {0,                                                                 // no-op
             6,  1, 0, 0, 0, 0,   0, 0,    0,    2,    0,    0, 0, 0, 0, 0, 0,  // ping reply
-            12, 4, 0, 0, 0, 'h', 0, 'i',  0,                                   // open link "hi"
+            12, 5, 0, 0, 0, 'h', 0, 'i',  0,    'x',                           // "hi", odd byte dropped
             19, 1, 0, 0, 0, 0,   0, 0x10, 0x00, 0x20, 0x00, 0, 0,              // vibration
             7};                                                                // not an API type
   ASSERT_EQ(::send(peer.Get(), wire.data(), wire.size(), 0), ssize_t(wire.size()));
@@ -150,4 +105,34 @@ TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
   peer.Reset();
   EXPECT_THROW(receiver.ReceiveMessage(proto::kVideoChannel), ReceiveException);
   EXPECT_FALSE(transport.IsOpen(0));
+}
+
+// Large blocks are read in steps, never allocated whole from the announced size: a picture over two
+// steps long arrives intact, a cursor shape over its limit is refused after its header, and a
+// stream that ends inside a large block is a receive failure.
+TEST(ProtocolReceiver, LargeAndHostileBlocks) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd peer(fds[1]);
+  PairTransport transport(fds[0]);
+  ProtocolReceiver receiver(&transport);
+
+  RECTS_INFO frame;
+  frame.picture.resize(2 * proto::kReadStep + 5);
+  for (std::size_t i = 0; i < frame.picture.size(); ++i) frame.picture[i] = static_cast<uint8_t>(i * 7);
+  proto::Bytes video;
+  proto::AppendVideoFrame(video, frame);
+  proto::Bytes wire = video;
+  wire.insert(wire.end(), {proto::kCursorShape});
+  wire.resize(wire.size() + sizeof(proto::CURSOR_SHAPE_HEADER));
+  std::memset(wire.data() + wire.size() - sizeof(proto::CURSOR_SHAPE_HEADER) + 36, 0xFF, 4);  // shape size
+  wire.insert(wire.end(), video.begin(), video.end() - proto::kReadStep - 10);
+  auto writer = std::async(std::launch::async, [&] {
+    ::send(peer.Get(), wire.data(), wire.size(), MSG_NOSIGNAL);
+    peer.Reset();
+  });
+  EXPECT_EQ(proto::ToVideoFrame(receiver.ReceiveMessage(proto::kVideoChannel)).picture, frame.picture);
+  EXPECT_THROW(receiver.ReceiveMessage(proto::kMousePointerChannel), ProtocolException);
+  EXPECT_THROW(receiver.ReceiveMessage(proto::kVideoChannel), ReceiveException);
+  writer.get();
 }

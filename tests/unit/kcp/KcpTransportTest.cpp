@@ -188,13 +188,14 @@ TEST(KcpTransport, TwoConversationsIgnoreEachOther) {
   CollectingTransport at(Loopback(), as.Port(), Params(audio), nullptr);
   vt.Send(&kKeepAlive, 1);
   at.Send(&kKeepAlive, 1);
-  int64_t deadline = NowUs() + 10'000'000;
-  while ((!vs.HavePeer() || !as.HavePeer()) && NowUs() < deadline) {
+  auto step = [&] {
     vt.StepCollect();
     at.StepCollect();
     vs.Pump();
     as.Pump();
-  }
+  };
+  int64_t deadline = NowUs() + 10'000'000;
+  while ((!vs.HavePeer() || !as.HavePeer()) && NowUs() < deadline) step();
   ASSERT_TRUE(vs.HavePeer() && as.HavePeer());
 
   // The audio station's port carries a video-conversation segment: the audio transport drops it.
@@ -211,19 +212,8 @@ TEST(KcpTransport, TwoConversationsIgnoreEachOther) {
   Bytes vmsg{'v', 'i', 'd'}, amsg{'a', 'u', 'd'};
   vs.Kcp().Send(vmsg.data(), vmsg.size());
   as.Kcp().Send(amsg.data(), amsg.size());
-  while ((vt.messages.empty() || at.messages.empty()) && NowUs() < deadline) {
-    vt.StepCollect();
-    at.StepCollect();
-    vs.Pump();
-    as.Pump();
-  }
-  // Let stray datagrams arrive, if any were to.
-  for (int i = 0; i < 20; ++i) {
-    vt.StepCollect();
-    at.StepCollect();
-    vs.Pump();
-    as.Pump();
-  }
+  while ((vt.messages.empty() || at.messages.empty()) && NowUs() < deadline) step();
+  for (int i = 0; i < 20; ++i) step();  // let stray datagrams arrive, if any were to
   EXPECT_EQ(vt.messages, std::vector<Bytes>{vmsg});
   EXPECT_EQ(at.messages, std::vector<Bytes>{amsg});
   EXPECT_EQ(vs.Ignored(), 0u);
