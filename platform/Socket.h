@@ -53,7 +53,8 @@ int ReceiveExact(int fd, void* destination, std::size_t length, Waitable* interr
                  std::size_t& done);
 int SendExact(int fd, const void* source, std::size_t length, Waitable* interrupt, std::size_t& done);
 // One receive of whatever is there within timeoutMs; `got` > 0 on success.
-int ReceiveSome(int fd, void* destination, std::size_t length, int timeoutMs, std::size_t& got);
+int ReceiveSome(int fd, void* destination, std::size_t length, Waitable* interrupt, int timeoutMs,
+                std::size_t& got);
 
 int ShutdownSend(int fd);
 // Ends both directions; a receive or send blocked in another thread returns.

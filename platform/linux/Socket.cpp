@@ -126,16 +126,11 @@ int ReceiveExact(int fd, void* destination, std::size_t length, Waitable* interr
   auto* p = static_cast<uint8_t*>(destination);
   done = 0;
   while (done < length) {
-    // Data already there is taken without a wait; the wait comes only when the socket is empty.
-    ssize_t r = ::recv(fd, p + done, length - done, MSG_DONTWAIT);
-    if (r > 0) {
-      done += static_cast<std::size_t>(r);
-      continue;
-    }
-    if (r == 0) return kSocketEndOfStream;
-    if (errno == EINTR) continue;
-    if (!WouldBlock(errno)) return errno;
-    if (int e = WaitReady(fd, POLLIN, interrupt, timeoutMs)) return e == kSocketTimedOut ? EAGAIN : e;
+    std::size_t got = 0;
+    // A timed-out piece fails as a receive past SO_RCVTIMEO does.
+    if (int e = ReceiveSome(fd, p + done, length - done, interrupt, timeoutMs, got))
+      return e == kSocketTimedOut ? EAGAIN : e;
+    done += got;
   }
   return 0;
 }
@@ -157,9 +152,11 @@ int SendExact(int fd, const void* source, std::size_t length, Waitable* interrup
   return 0;
 }
 
-int ReceiveSome(int fd, void* destination, std::size_t length, int timeoutMs, std::size_t& got) {
+int ReceiveSome(int fd, void* destination, std::size_t length, Waitable* interrupt, int timeoutMs,
+                std::size_t& got) {
   got = 0;
   for (;;) {
+    // Data already there is taken without a wait; the wait comes only when the socket is empty.
     ssize_t r = ::recv(fd, destination, length, MSG_DONTWAIT);
     if (r > 0) {
       got = static_cast<std::size_t>(r);
@@ -168,7 +165,7 @@ int ReceiveSome(int fd, void* destination, std::size_t length, int timeoutMs, st
     if (r == 0) return kSocketEndOfStream;
     if (errno == EINTR) continue;
     if (!WouldBlock(errno)) return errno;
-    if (int e = WaitReady(fd, POLLIN, nullptr, timeoutMs)) return e;
+    if (int e = WaitReady(fd, POLLIN, interrupt, timeoutMs)) return e;
   }
 }
 

@@ -29,7 +29,8 @@ void Drain(int fd) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return;
     std::size_t got = 0;
-    if (platform::ReceiveSome(fd, buffer, sizeof(buffer), static_cast<int>(left), got) != 0 || got <= 1)
+    if (platform::ReceiveSome(fd, buffer, sizeof(buffer), nullptr, static_cast<int>(left), got) != 0 ||
+        got <= 1)
       return;
     total += got;
   }

@@ -25,6 +25,17 @@ class PairTransport : public TransportBase {
   explicit PairTransport(int fd) : TransportBase(1, false, nullptr) { AdoptSocket(0, UniqueFd(fd)); }
 };
 
+// A transport over one end of a stream socket pair, and the other end.
+struct SocketPair {
+  static int Make(int (&fds)[2]) {
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    return fds[0];
+  }
+  int fds[2] = {-1, -1};
+  PairTransport transport{Make(fds)};
+  UniqueFd peer{fds[1]};
+};
+
 // Everything the peer has received so far.
 B Pending(int fd) {
   B out(4096);
@@ -36,15 +47,13 @@ B Pending(int fd) {
 }  // namespace
 
 TEST(ProtocolSender, WritesTypeThenPayload) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolSender sender(&transport);
+  SocketPair pair;
+  int peer = pair.peer.Get();
+  ProtocolSender sender(&pair.transport);
 
   sender.SendMessage<uint32_t>(proto::kHeartbeat, 1);
   sender.SendType(proto::kKeepAlive);
-  EXPECT_EQ(Pending(peer.Get()), (B{20, 1, 0, 0, 0, 11}));
+  EXPECT_EQ(Pending(peer), (B{20, 1, 0, 0, 0, 11}));
 
   // The header's payload size is taken from the frame, whatever the header said.
   AUDIO_FRAMES frame;
@@ -53,13 +62,13 @@ TEST(ProtocolSender, WritesTypeThenPayload) {
   frame.capturePosition = 0x1122334455667788ull;
   frame.payload = {9, 8, 7};
   sender.SendMicrophoneFrame(frame);
-  B mic = Pending(peer.Get());
+  B mic = Pending(peer);
   ASSERT_EQ(mic.size(), 1u + 60 + 3);
   EXPECT_EQ(B(mic.begin(), mic.begin() + 13), (B{13, 0xE0, 0x01, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0}));
   EXPECT_EQ(B(mic.begin() + 53, mic.end()), (B{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 9, 8, 7}));
   frame.payload.clear();
   sender.SendMicrophoneFrame(frame);
-  EXPECT_EQ(Pending(peer.Get()).size(), 1u + 60);
+  EXPECT_EQ(Pending(peer).size(), 1u + 60);
 
   // Control events go out as their wire prefix only; a packet of another type not at all.
   HUMAN_CONTROL_EVENT_PACKET packet;
@@ -68,15 +77,13 @@ TEST(ProtocolSender, WritesTypeThenPayload) {
   sender.SendHumanControlEvent(packet);
   packet.bytes[0] = 11;
   EXPECT_THROW(sender.SendHumanControlEvent(packet), ErrCodeException);
-  EXPECT_EQ(Pending(peer.Get()), (B{4, 0}));
+  EXPECT_EQ(Pending(peer), (B{4, 0}));
 }
 
 TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolReceiver receiver(&transport);
+  SocketPair pair;
+  UniqueFd& peer = pair.peer;
+  ProtocolReceiver receiver(&pair.transport);
 
   B wire = {0,                                                                 // no-op
             6,  1, 0, 0, 0, 0,   0, 0,    0,    2,    0,    0, 0, 0, 0, 0, 0,  // ping reply
@@ -104,18 +111,16 @@ TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
   ASSERT_EQ(::send(peer.Get(), cut.data(), cut.size(), 0), ssize_t(cut.size()));
   peer.Reset();
   EXPECT_THROW(receiver.ReceiveMessage(proto::kVideoChannel), ReceiveException);
-  EXPECT_FALSE(transport.IsOpen(0));
+  EXPECT_FALSE(pair.transport.IsOpen(0));
 }
 
 // Large blocks are read in steps, never allocated whole from the announced size: a picture over two
 // steps long arrives intact, a cursor shape over its limit is refused after its header, and a
 // stream that ends inside a large block is a receive failure.
 TEST(ProtocolReceiver, LargeAndHostileBlocks) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  UniqueFd peer(fds[1]);
-  PairTransport transport(fds[0]);
-  ProtocolReceiver receiver(&transport);
+  SocketPair pair;
+  UniqueFd& peer = pair.peer;
+  ProtocolReceiver receiver(&pair.transport);
 
   RECTS_INFO frame;
   frame.picture.resize(2 * proto::kReadStep + 5);

@@ -4,23 +4,12 @@
 
 #include "sov/kcp/KCPNetworkReceivers.h"
 #include "sov/protocol/Codec.h"
+#include "tests/unit/kcp/ChannelParams.h"
 #include "tests/unit/kcp/UdpRelay.h"
 
 using namespace kcptest;
 
 namespace {
-
-proto::UDP_CHANNEL_PARAMS Params(uint32_t conv) {
-  proto::UDP_CHANNEL_PARAMS p;
-  p.conv = conv;
-  p.transportMode = 2;
-  p.sliceSize = 32768;
-  p.packetSize = 1400;
-  p.sendWnd = 512;
-  p.recvWnd = 512;
-  p.forceFlush = 1;
-  return p;
-}
 
 // The station's stream: a 100000-byte video frame, then an audio frame, a keep-alive, a no-op and an
 // empty video frame.

@@ -10,6 +10,7 @@
 #include "platform/Event.h"
 #include "sov/base/BaseException.h"
 #include "sov/kcp/KCPTransport.h"
+#include "tests/unit/kcp/ChannelParams.h"
 #include "tests/unit/kcp/UdpRelay.h"
 #include "tests/unit/net/Interrupted.h"
 
@@ -41,18 +42,6 @@ class CollectingTransport : public KCPTransportBase {
  private:
   Bytes current_;
 };
-
-proto::UDP_CHANNEL_PARAMS Params(uint32_t conv) {
-  proto::UDP_CHANNEL_PARAMS p;
-  p.conv = conv;
-  p.transportMode = 2;
-  p.sliceSize = 32768;
-  p.packetSize = 1400;
-  p.sendWnd = 1024;
-  p.recvWnd = 1024;
-  p.forceFlush = 1;
-  return p;
-}
 
 Bytes Pattern(std::mt19937& rng, std::size_t size, uint32_t tag) {
   Bytes m(size);
