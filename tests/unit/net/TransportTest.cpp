@@ -168,28 +168,22 @@ TEST(TransportConnector, RejectsHostNamesBadPortsAndRefusals) {
   EXPECT_THROW(service.WaitConnected(10000), TransportException);
 }
 
-TEST(TransportConnector, ReceiveWaitsForAllBytesAndPeerCloseReleasesTheSlot) {
+// A receive returns only once every byte asked for has come. A forced close from another thread
+// breaks a blocked receive, and the peer sees our end of stream.
+TEST(TransportConnector, ReceiveWaitsForAllBytesUntilAForcedClose) {
   Connected c;
   ReadExactly(c.peer.Get(), kGreeting.size());
   auto writer = std::async(std::launch::async, [&] {
     SendAll(c.peer.Get(), {2, 10, 20});
     std::this_thread::sleep_for(50ms);
     SendAll(c.peer.Get(), {30, 40});
-    std::this_thread::sleep_for(20ms);
-    c.peer.Reset();
   });
   EXPECT_EQ(c.connector.ReceiveMessageType(), 2);
   uint8_t buf[4] = {};
   c.connector.ReceiveBuffer(buf, 4);  // spans both sends
   EXPECT_EQ(B(buf, buf + 4), (B{10, 20, 30, 40}));
   writer.get();
-  EXPECT_THROW(c.connector.ReceiveMessageType(), ReceiveException);
-  EXPECT_FALSE(c.connector.IsOpen(0));
-  EXPECT_THROW(c.connector.ReceiveBuffer(buf, 1), ReceiveException);
-}
 
-TEST(TransportConnector, ForcedCloseFromAnotherThreadBreaksABlockedReceive) {
-  Connected c;  // the peer stays open and silent
   auto reader = std::async(std::launch::async, [&] {
     try {
       c.connector.ReceiveMessageType();
@@ -202,8 +196,8 @@ TEST(TransportConnector, ForcedCloseFromAnotherThreadBreaksABlockedReceive) {
   c.connector.CloseAllSockets();
   ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(reader.get());
-  // The peer saw our end of stream after the greeting.
-  EXPECT_EQ(ReadExactly(c.peer.Get(), kGreeting.size() + 1).size(), kGreeting.size());
+  EXPECT_FALSE(c.connector.IsOpen(0));
+  EXPECT_EQ(ReadExactly(c.peer.Get(), 1).size(), 0u);
 }
 
 TEST(TransportInterrupt, EndsABlockedReceive) {
@@ -268,6 +262,8 @@ TEST(TransportConnector, ServiceModeConnectsWithoutGreeting) {
   EXPECT_EQ(connector.ReceiveByte(0), 9);
 }
 
+// A failing slot is closed and logged once; the others are still served. With no slot left the
+// send throws, having logged each failure once.
 TEST(TransportBase, SendReachesEveryOpenSlotAndSkipsAFailedOne) {
   int a[2], b[2], c[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, a), 0);
@@ -284,33 +280,16 @@ TEST(TransportBase, SendReachesEveryOpenSlotAndSkipsAFailedOne) {
   std::string s = CaptureLog([&] { t.SendBuffer(msg.data(), msg.size()); });
   EXPECT_EQ(Occurrences(s, "SendBuffer: unhandled exception: "), 1u) << s;
   EXPECT_NE(s.find("TransportBase::SendBuffer"), std::string::npos) << s;
+  EXPECT_NE(s.find(std::to_string(EPIPE)), std::string::npos) << s;
   EXPECT_FALSE(t.IsOpen(1));
-  EXPECT_TRUE(t.IsOpen(0));
-  EXPECT_TRUE(t.IsOpen(2));
   EXPECT_EQ(ReadExactly(peerA.Get(), 3), msg);
   EXPECT_EQ(ReadExactly(peerC.Get(), 3), msg);
-}
 
-TEST(TransportBase, SingleSlotFailedSendLogsOnceThenThrows) {
-  int a[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, a), 0);
-  SlotTransport t(1);
-  t.Adopt(0, a[0]);
-  ::close(a[1]);  // the first send fails with EPIPE
-  B msg = {1, 2, 3};
-  bool threw = false;
-  std::string s = CaptureLog([&] {
-    try {
-      t.SendBuffer(msg.data(), msg.size());
-    } catch (const TransportException&) {
-      threw = true;
-    }
-  });
-  EXPECT_TRUE(threw);
-  EXPECT_FALSE(t.IsOpen(0));
-  EXPECT_EQ(Occurrences(s, "SendBuffer: unhandled exception: "), 1u) << s;
-  // The log line names the failure of the first attempt.
-  EXPECT_NE(s.find(std::to_string(EPIPE)), std::string::npos) << s;
+  peerA.Reset();
+  peerC.Reset();
+  s = CaptureLog([&] { EXPECT_THROW(t.SendBuffer(msg.data(), msg.size()), TransportException); });
+  EXPECT_EQ(Occurrences(s, "SendBuffer: unhandled exception: "), 2u) << s;
+  EXPECT_FALSE(t.IsOpen(0) || t.IsOpen(2));
 }
 
 TEST(TransportBase, ForcedCloseOfAStreamingPeerEnds) {
