@@ -25,8 +25,6 @@ struct Ipv4Endpoint {
 
 // Dotted IPv4 text only, never a host name; EINVAL otherwise.
 int ParseIpv4(const char* dotted, uint16_t port, Ipv4Endpoint& out);
-// 127.0.0.1 in network byte order.
-uint32_t LoopbackIpv4();
 
 // A close-on-exec TCP socket.
 int OpenTcpSocket(UniqueFd& out);

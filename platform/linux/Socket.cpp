@@ -60,10 +60,6 @@ int ParseIpv4(const char* dotted, uint16_t port, Ipv4Endpoint& out) {
   return 0;
 }
 
-uint32_t LoopbackIpv4() {
-  return htonl(INADDR_LOOPBACK);
-}
-
 int OpenTcpSocket(UniqueFd& out) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return errno;
