@@ -8,7 +8,7 @@
 #include "platform/Event.h"
 #include "zep/channels/ChannelContext.h"
 #include "zep/session/SessionShared.h"
-#include "zep/session/SessionStats.h"
+#include "zep/stats/StatsTable.h"
 
 // Queue capacities: small media queues give back-pressure between stages.
 constexpr int kMediaQueueCapacity = 16;
@@ -30,7 +30,8 @@ class ClientThreads {
   bool Interrupt();
 
   SessionShared& Shared() { return shared_; }
-  SessionCells& Cells() { return cells_; }
+  // The statistics the overlay shows.
+  StatsTable& Table() { return table_; }
 
  private:
   struct Worker {
@@ -44,7 +45,7 @@ class ClientThreads {
 
   StationAddress station_;
   SessionShared shared_;
-  SessionCells cells_;
+  StatsTable table_;
 
   RecordQueue<RECTS_INFO> videoFrames_;
   RecordQueue<MOUSE_INFO> cursorShapes_;
@@ -58,6 +59,3 @@ class ClientThreads {
   ChannelContext context_;
   std::vector<Worker> workers_;  // start order
 };
-
-// Logs the session's figures once a second: frames received, latency, clock offset, KCP rates.
-int StatsThreadProc(SessionShared& shared, SessionCells& cells);
