@@ -21,15 +21,13 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bench/LossyNamespace.h"
 #include "platform/HPCWrapper.h"
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
-#include "tests/integration/station/StationHarness.h"
-#include "zep/channels/ChannelThreads.h"
+#include "tests/e2e/session/MediaChannels.h"
 
 namespace {
 
@@ -54,50 +52,22 @@ Result RunSession(const std::string& clip, uint32_t transportIndex, int seconds)
   stationtest::StationProcess station({"--clip", clip, "--clock-offset-ms", "0", "--fps", "60"});
   CRunTimeSettings::Set(RunTimeSettings().networkTransportIndex, transportIndex);
 
-  StationAddress address;
-  address.address = "127.0.0.1";
-  address.videoPort = address.udpVideoPort = static_cast<uint32_t>(station.Port(2));
-  address.audioPort = address.udpAudioPort = static_cast<uint32_t>(station.Port(3));
-  address.apiPort = static_cast<uint32_t>(station.Port(4));
-  address.clientGuid = *platform::Guid::Parse("b0b0b0b0-0506-0708-090a-0b0c0d0e0f10");
-  SessionShared shared;
-  StatsTable table;
-  RecordQueue<RECTS_INFO> video(shared.interrupt, 16);
-  RecordQueue<AUDIO_FRAMES> audio(shared.interrupt, 16);
-  ChannelContext context{address, shared, table};
-  context.videoFrames = &video;
-  context.receivedAudio = &audio;
-
   std::atomic<bool> measuring{false};
   std::atomic<uint64_t> bytes{0};
   std::mutex lock;
   std::vector<double> latencyMs;  // guarded by lock
-  std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    try {
-      for (;;) {
-        std::unique_ptr<RECTS_INFO> frame = video.pop();
+  MediaChannels channels(
+      station,
+      [&](std::unique_ptr<RECTS_INFO> frame) {
         const int64_t now = HPCWrapper::NowUs();
-        if (!measuring) continue;
+        if (!measuring) return;
         bytes += frame->picture.size();
         std::lock_guard hold(lock);
         latencyMs.push_back(static_cast<double>(now - frame->header.frameStamp) / 1000.0);
-      }
-    } catch (const InterruptException&) {
-    }
-  });
-  threads.emplace_back([&] {
-    try {
-      for (;;) {
-        std::unique_ptr<AUDIO_FRAMES> frame = audio.pop();
+      },
+      [&](std::unique_ptr<AUDIO_FRAMES> frame) {
         if (measuring) bytes += frame->payload.size();
-      }
-    } catch (const InterruptException&) {
-    }
-  });
-  for (auto proc : {VideoNetworkThreadProc, VideoNetworkUdpThreadProc, AudioNetworkThreadProc,
-                    AudioNetworkUdpThreadProc, ApiNetworkThreadProc})
-    threads.emplace_back([&context, proc] { proc(context); });
+      });
 
   std::this_thread::sleep_for(std::chrono::milliseconds(kWarmUpMs));
   const int64_t cpuStart = CpuUs();
@@ -107,8 +77,7 @@ Result RunSession(const std::string& clip, uint32_t transportIndex, int seconds)
   measuring = false;
   const int64_t cpuUs = CpuUs() - cpuStart;
   const int64_t wallUs = HPCWrapper::NowUs() - wallStart;
-  shared.interrupt.Set();
-  for (std::thread& t : threads) t.join();
+  channels.Stop();
 
   Result r;
   std::sort(latencyMs.begin(), latencyMs.end());

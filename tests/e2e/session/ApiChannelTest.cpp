@@ -15,6 +15,7 @@
 #include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "tests/e2e/session/MediaChannels.h"
 #include "tests/integration/station/StationHarness.h"
 #include "tests/unit/http/BackendSim.h"
 #include "zep/channels/ChannelThreads.h"
@@ -134,52 +135,18 @@ TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrame
   CRunTimeSettings::Set(settings.networkTransportIndex, 0);
   CRunTimeSettings::Set(settings.streamingEnabled, 0);
 
-  StationAddress address;
-  address.address = "127.0.0.1";
-  address.videoPort = address.udpVideoPort = static_cast<uint32_t>(station.Port(2));
-  address.audioPort = address.udpAudioPort = static_cast<uint32_t>(station.Port(3));
-  address.apiPort = static_cast<uint32_t>(station.Port(4));
-  address.clientGuid = *platform::Guid::Parse("0a0b0c0d-0506-0708-090a-0b0c0d0e0f10");
-  SessionShared shared;
-  StatsTable table;
-  RecordQueue<RECTS_INFO> video(shared.interrupt, 16);
-  RecordQueue<AUDIO_FRAMES> audio(shared.interrupt, 16);
-  ChannelContext context{address, shared, table};
-  context.videoFrames = &video;
-  context.receivedAudio = &audio;
-
   // The decoder's place: takes every frame and keeps its stamp.
   std::mutex lock;
   std::vector<int64_t> received;  // guarded by lock
   std::atomic<int> audioFrames{0};
-  std::vector<std::thread> threads;
-  threads.emplace_back([&] {
-    try {
-      for (;;) {
-        const int64_t stamp = video.pop()->header.frameStamp;
+  MediaChannels channels(
+      station,
+      [&](std::unique_ptr<RECTS_INFO> frame) {
         std::lock_guard hold(lock);
-        received.push_back(stamp);
-      }
-    } catch (const InterruptException&) {
-    }
-  });
-  threads.emplace_back([&] {
-    try {
-      for (;;) audioFrames += audio.pop() ? 1 : 0;
-    } catch (const InterruptException&) {
-    }
-  });
-  for (auto proc : {VideoNetworkThreadProc, VideoNetworkUdpThreadProc, AudioNetworkThreadProc,
-                    AudioNetworkUdpThreadProc, ApiNetworkThreadProc})
-    threads.emplace_back([&context, proc] { proc(context); });
-  struct Stop {
-    SessionShared& shared;
-    std::vector<std::thread>& threads;
-    ~Stop() {
-      shared.interrupt.Set();
-      for (std::thread& t : threads) t.join();
-    }
-  } stop{shared, threads};
+        received.push_back(frame->header.frameStamp);
+      },
+      [&](std::unique_ptr<AUDIO_FRAMES>) { ++audioFrames; });
+  StatsTable& table = channels.Table();
   auto receivedCount = [&] {
     std::lock_guard hold(lock);
     return received.size();
@@ -207,15 +174,13 @@ TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrame
   // Every frame the station sent, on either transport, reached the queue, and only those.
   const std::vector<int64_t> sent = SentStamps(station);
   ASSERT_TRUE(WaitUntil([&] { return receivedCount() >= sent.size(); }, 5000));
-  shared.interrupt.Set();
-  for (std::thread& t : threads) t.join();
-  threads.clear();
+  channels.Stop();
   std::sort(received.begin(), received.end());
   EXPECT_TRUE(std::includes(received.begin(), received.end(), sent.begin(), sent.end()))
       << received.size() << " frames received of " << sent.size() << " sent";
   const std::vector<int64_t> sentInAll = SentStamps(station);
   EXPECT_TRUE(std::includes(sentInAll.begin(), sentInAll.end(), received.begin(), received.end()));
-  EXPECT_EQ(shared.videoFramesReceived.load(), received.size());
+  EXPECT_EQ(channels.Shared().videoFramesReceived.load(), received.size());
 }
 
 }  // namespace
