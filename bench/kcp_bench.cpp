@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,10 +23,13 @@
 #include <string>
 #include <thread>
 
+#include "bench/LossyNamespace.h"
 #include "sov/kcp/KCPTransport.h"
 #include "tests/unit/kcp/UdpRelay.h"
 
 using namespace kcptest;
+using bench::EnterLossyNamespace;
+using bench::SetLoss;
 
 namespace {
 
@@ -279,25 +281,6 @@ Result RunTcp() {
   receiver.join();
   ::close(lfd);
   return sink.Finish(start);
-}
-
-bool Shell(const std::string& cmd) {
-  return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// A private network namespace whose loopback drops packets on request.
-bool EnterLossyNamespace() {
-  if (::unshare(CLONE_NEWNET) != 0) return false;
-  // A 1500-byte MTU, as on a real path, so that TCP segments and KCP datagrams risk loss alike.
-  return Shell("ip link set lo up mtu 1500") && Shell("nft add table inet zepbench") &&
-         Shell("nft add chain inet zepbench in '{ type filter hook input priority 0; }'");
-}
-
-bool SetLoss(int percent) {
-  if (!Shell("nft flush chain inet zepbench in")) return false;
-  if (percent == 0) return true;
-  return Shell("nft add rule inet zepbench in iif lo numgen random mod 100 '<' " + std::to_string(percent) +
-               " drop");
 }
 
 void Row(const char* proto, int loss, const Result& r) {

@@ -82,6 +82,8 @@ else
 fi
 
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+# The statistics CSV (logs/vektaclient.csv) is on for the demo; ZEP_STATS_CSV=0 turns it off.
+export ZEP_STATS_CSV=${ZEP_STATS_CSV:-1}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen}
   seconds=${seconds:-15}
@@ -113,6 +115,10 @@ echo "zep exited with code $code; client log: $logs/vektaclient.log"
 tail -n 20 "$logs/vektaclient.log" || true
 echo "Frame statistics (once a second):"
 grep "] Video: " "$logs/vektaclient.log" | tail -n 5 || echo "no pictures were presented"
+echo "Live statistics, once a second (last lines; all in the client log):"
+grep -h "Statistics: " "$logs/vektaclient.log" | tail -n 5 | sed 's/.*Statistics: /  /' || true
+echo "Statistics CSV ($logs/vektaclient.csv: latency us;full latency;frames queued;FPS (server);cursor shapes/s;audio frames/s):"
+tail -n 3 "$logs/vektaclient.csv" 2>/dev/null || true
 if [ -n "$station_pid" ] && [ -f "$run/station.jsonl" ]; then
   echo "Station log (last lines):"
   tail -n 10 "$run/station.jsonl"

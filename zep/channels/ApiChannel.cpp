@@ -23,6 +23,7 @@
 #include "sov/settings/SettingsMapping.h"
 #include "zep/channels/ChannelThreads.h"
 #include "zep/channels/OpenLink.h"
+#include "zep/stats/NetworkLatency.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ class ApiSender {
   int64_t lastPingUs_ = 0;
 };
 
-void HandlePingReply(ChannelContext& context, const proto::PING_REPLY& reply) {
+void HandlePingReply(ChannelContext& context, NetworkLatencyMeter& latency, const proto::PING_REPLY& reply) {
   const int64_t t2 = HPCWrapper::NowUs();
   const int64_t t1 = reply.clientTime;
   // The echoed time must be one of ours: a reply from the future or before the clock started
@@ -190,16 +191,16 @@ void HandlePingReply(ChannelContext& context, const proto::PING_REPLY& reply) {
   const __int128 offset = (static_cast<__int128>(t1) + t2) / 2 - reply.stationTime;
   const __int128 clamped = std::clamp<__int128>(offset, INT64_MIN, INT64_MAX);
   ClockOffsetUs().store(static_cast<int64_t>(clamped), std::memory_order_relaxed);
-  context.stats.LatencySample(delayUs);
+  latency.Add(context.table, delayUs);
 }
 
-void ReceiveApi(ChannelContext& context, TransportBase& transport) {
+void ReceiveApi(ChannelContext& context, NetworkLatencyMeter& latency, TransportBase& transport) {
   ProtocolReceiver receiver(&transport);
   for (;;) {
     proto::RawMessage m = receiver.ReceiveMessage(proto::kApiChannel);
     switch (m.type) {
       case proto::kPing:
-        HandlePingReply(context, proto::FixedAs<proto::PING_REPLY>(m));
+        HandlePingReply(context, latency, proto::FixedAs<proto::PING_REPLY>(m));
         break;
       case proto::kOpenLink:
         OpenLink(proto::ToOpenLink(m));
@@ -244,6 +245,8 @@ int ApiNetworkThreadProc(ChannelContext& context) {
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
     platform::Event& interrupt = context.shared.interrupt;
+    // The latency window spans reconnects; one receiver at a time uses it.
+    NetworkLatencyMeter latency;
     for (;;) {
       std::unique_ptr<TransportConnector> connector;
       try {
@@ -263,7 +266,7 @@ int ApiNetworkThreadProc(ChannelContext& context) {
         senderEnded.Set();
       });
       std::thread receiver([&] {
-        RunApiSide(kReceiverName, [&] { ReceiveApi(context, *connector); });
+        RunApiSide(kReceiverName, [&] { ReceiveApi(context, latency, *connector); });
         receiverEnded.Set();
       });
       platform::WaitAny({&senderEnded, &receiverEnded}, platform::kInfinite);

@@ -9,7 +9,7 @@
 #include "sov/protocol/Messages.h"
 #include "sov/queue/BlockingQueue.h"
 #include "zep/session/SessionShared.h"
-#include "zep/session/SessionStats.h"
+#include "zep/stats/StatsTable.h"
 
 template <class T>
 using RecordQueue = BlockingQueue<std::unique_ptr<T>>;
@@ -37,7 +37,7 @@ class IGamepadFeedback {
 struct ChannelContext {
   const StationAddress& station;
   SessionShared& shared;
-  ISessionStats& stats;
+  StatsTable& table;  // the cells the channels measure: frame rate, latency, jitter, receive rates
   // Media queues; null while their consumer is not part of the build, and the records are then freed.
   RecordQueue<RECTS_INFO>* videoFrames = nullptr;
   RecordQueue<AUDIO_FRAMES>* receivedAudio = nullptr;
@@ -46,6 +46,10 @@ struct ChannelContext {
   RecordQueue<HUMAN_CONTROL_EVENT_PACKET>* controlEvents = nullptr;
   IGamepadFeedback* gamepad = nullptr;  // null: vibration requests are dropped
 };
+
+// Transport modes of the UDP parameters: which transport the station sends a medium on.
+constexpr uint32_t kTransportModeTcp = 1;
+constexpr uint32_t kTransportModeKcp = 2;
 
 // The pause between two connection attempts of a channel.
 constexpr int kReconnectDelayMs = 1000;

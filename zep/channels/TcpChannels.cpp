@@ -10,12 +10,15 @@
 #include "sov/net/TransportConnector.h"
 #include "sov/protocol/Codec.h"
 #include "sov/protocol/StreamParser.h"
+#include "zep/channels/ChannelStats.h"
 #include "zep/channels/ChannelThreads.h"
 
 namespace {
 
 // How long the control sender waits for an event before it sends a keep-alive instead.
 constexpr uint32_t kControlKeepAliveMs = 500;
+// Frames in the window of the received-frames rate over TCP.
+constexpr std::size_t kFrameRateWindow = 60;
 
 // Runs one receiving channel for ever: connect, read messages, hand each to onMessage; on a
 // transport failure tear down, call onLost, pause and reconnect.
@@ -51,14 +54,24 @@ int VideoNetworkThreadProc(ChannelContext& context) {
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
     std::atomic<uint32_t>& alive = context.shared.videoAlive;
+    ServerFrameRate frameRate(kFrameRateWindow);
+    TcpReceiveRate receiveRate(kStatVideoMbpsRecv);
     ReceiveLoop(
         kName, context, context.station.videoPort, proto::kVideoChannel,
         [&](proto::RawMessage&& m) {
+          const int64_t now = HPCWrapper::NowMs();
+          receiveRate.Received(m);
           if (m.type == proto::kVideoFrame) {
-            context.stats.VideoFrameReceived();
+            frameRate.Frame(now);
+            context.shared.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
             Deliver(context.videoFrames, std::make_unique<RECTS_INFO>(proto::ToVideoFrame(std::move(m))));
           }
           alive.exchange(1);
+          if (frameRate.Due(now)) {
+            const bool overTcp = context.shared.udp.Current().video.transportMode == kTransportModeTcp;
+            if (overTcp) frameRate.Publish(context.table);
+            receiveRate.Publish(context.table, now, overTcp);
+          }
         },
         [&] { alive.exchange(0); });
   });
@@ -68,11 +81,17 @@ int AudioNetworkThreadProc(ChannelContext& context) {
   static const char* const kName = "AudioNetworkThreadProc";
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
+    TcpReceiveRate receiveRate(kStatAudioMbpsRecv);
     ReceiveLoop(
         kName, context, context.station.audioPort, proto::kAudioChannel,
         [&](proto::RawMessage&& m) {
+          receiveRate.Received(m);
           if (m.type == proto::kAudioFrame)
             Deliver(context.receivedAudio, std::make_unique<AUDIO_FRAMES>(proto::ToAudioFrame(std::move(m))));
+          const int64_t now = HPCWrapper::NowMs();
+          if (receiveRate.Due(now))
+            receiveRate.Publish(context.table, now,
+                                context.shared.udp.Current().audio.transportMode == kTransportModeTcp);
         },
         [] {});
   });

@@ -9,12 +9,20 @@
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
 #include "sov/kcp/KCPNetworkReceivers.h"
+#include "zep/channels/ChannelStats.h"
 #include "zep/channels/ChannelThreads.h"
 
 namespace {
 
 constexpr int64_t kKeepAliveIntervalMs = 1000;
-constexpr uint32_t kModeKcp = 2;
+// Frames in the window of the received-frames rate over KCP.
+constexpr std::size_t kFrameRateWindow = 30;
+
+enum class KcpChannel { Video, Audio };
+
+int RateCell(KcpChannel channel) {
+  return channel == KcpChannel::Video ? kStatVideoMbpsRecv : kStatAudioMbpsRecv;
+}
 
 uint32_t StationAddressOf(const std::string& dotted) {
   in_addr addr{};
@@ -33,9 +41,10 @@ void SendKeepAlive(KCPTransportBase& transport) {
 }
 
 // The loop both UDP channels share; Receiver is KCPVideoNetworkReceiver or KCPAudioNetworkReceiver
-// and drain() moves its completed records on.
+// and drain() moves its completed records on. The video channel passes its frame rate to publish.
 template <class Receiver, class Drain>
-void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint32_t port, Drain&& drain) {
+void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint32_t port,
+             const ServerFrameRate* frameRate, Drain&& drain) {
   platform::RaiseThreadPriority(name);
   platform::Event& interrupt = context.shared.interrupt;
   const uint32_t stationAddr = StationAddressOf(context.station.address);
@@ -61,14 +70,17 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
       if (now - lastKeepAliveMs > kKeepAliveIntervalMs) {
         SendKeepAlive(*transport);
         lastKeepAliveMs = now;
-        if (params.transportMode == kModeKcp)
-          context.stats.KcpReceiveRate(channel, transport->AverageReceiveRateMbps());
+        if (params.transportMode == kTransportModeKcp) {
+          context.table.SetReal(RateCell(channel), static_cast<float>(transport->AverageReceiveRateMbps()));
+          if (frameRate != nullptr) frameRate->Publish(context.table);
+        }
       }
       transport->Step();
       drain(*transport);
     } catch (const TransportException& e) {
-      context.stats.KcpReceiveRate(channel, 0);
-      if (channel == KcpChannel::Video && context.shared.udp.Current().video.transportMode == kModeKcp)
+      context.table.SetReal(RateCell(channel), 0);
+      if (channel == KcpChannel::Video &&
+          context.shared.udp.Current().video.transportMode == kTransportModeKcp)
         context.shared.videoAlive.exchange(0);
       if (channel == KcpChannel::Audio) LOGD << name << ": " << e.what();
       transport.reset();
@@ -83,10 +95,13 @@ int VideoNetworkUdpThreadProc(ChannelContext& context) {
   static const char* const kName = "VideoNetworkUdpThreadProc";
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
+    ServerFrameRate frameRate(kFrameRateWindow);
     UdpLoop<KCPVideoNetworkReceiver>(kName, context, KcpChannel::Video, context.station.udpVideoPort,
-                                     [&](KCPVideoNetworkReceiver& t) {
+                                     &frameRate, [&](KCPVideoNetworkReceiver& t) {
                                        while (auto frame = t.TakeVideoFrame()) {
-                                         context.stats.VideoFrameReceived();
+                                         frameRate.Frame(HPCWrapper::NowMs());
+                                         context.shared.videoFramesReceived.fetch_add(
+                                             1, std::memory_order_relaxed);
                                          context.shared.videoAlive.exchange(1);
                                          Deliver(context.videoFrames, std::move(frame));
                                        }
@@ -100,7 +115,7 @@ int AudioNetworkUdpThreadProc(ChannelContext& context) {
   static const char* const kName = "AudioNetworkUdpThreadProc";
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
-    UdpLoop<KCPAudioNetworkReceiver>(kName, context, KcpChannel::Audio, context.station.udpAudioPort,
+    UdpLoop<KCPAudioNetworkReceiver>(kName, context, KcpChannel::Audio, context.station.udpAudioPort, nullptr,
                                      [&](KCPAudioNetworkReceiver& t) {
                                        while (auto audio = t.TakeAudioFrame())
                                          Deliver(context.receivedAudio, std::move(audio));

@@ -1,6 +1,10 @@
 #include "zep/session/ClientThreads.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
 
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
@@ -8,8 +12,33 @@
 #include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "zep/channels/ChannelThreads.h"
+#include "zep/stats/StatsThread.h"
 #include "zep/video/DecodeChain.h"
 #include "zep/video/DecodePathChoice.h"
+
+namespace {
+
+double CellNumber(const StatsTable& table, int cell) {
+  const StatValue v = table.Value(cell);
+  return v.tag == VT_R4 ? static_cast<double>(v.r) : static_cast<double>(v.i);
+}
+
+// The live figures in the text log once a second, whether or not the statistics CSV is on.
+void LogStatisticsLine(const StatsTable& table, const SessionShared& shared) {
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "Statistics: frames received %" PRIu64
+                ", FPS (server) %s, latency %.2f ms, jitter %s ms, clock offset %" PRId64
+                " us, video %s Mbit/s, audio %s Mbit/s, video alive %u",
+                shared.videoFramesReceived.load(std::memory_order_relaxed),
+                table.Format(kStatFpsServer).c_str(), CellNumber(table, kStatNetworkLatency) / 1000.0,
+                table.Format(kStatNetworkJitter).c_str(), ClockOffsetUs().load(std::memory_order_relaxed),
+                table.Format(kStatVideoMbpsRecv).c_str(), table.Format(kStatAudioMbpsRecv).c_str(),
+                shared.videoAlive.load(std::memory_order_relaxed));
+  LOGI << line;
+}
+
+}  // namespace
 
 ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
     : station_(std::move(station)),
@@ -21,7 +50,7 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
       capturedMicrophone_(shared_.interrupt, kCapturedMicrophoneCapacity),
       microphoneToSend_(shared_.interrupt, kMediaQueueCapacity),
       controlEvents_(shared_.interrupt, kControlQueueCapacity),
-      context_{station_, shared_, cells_} {
+      context_{station_, shared_, table_} {
   // The cursor and audio playback are not part of this build: their queues have no consumer
   // yet, so the receivers free what they get instead of filling them.
   decodePath_ = video::ChooseDecodePath(forceSoftwareDecode);
@@ -33,6 +62,19 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   shared_.udp.Reset(initial);
   context_.microphoneToSend = &microphoneToSend_;
   context_.controlEvents = &controlEvents_;
+  // Until the hot key exists, the statistics CSV is switched on from the environment.
+  if (const char* csv = std::getenv("ZEP_STATS_CSV"); csv != nullptr && std::string_view(csv) == "1")
+    SetStatsCsvEnabled(true);
+
+  StatsThreadParams stats;
+  stats.stop = &shared_.interrupt;
+  stats.table = &table_;
+  stats.mouseShapes = QueueGauge(cursorShapes_);
+  stats.videoFrames = QueueGauge(videoFrames_);
+  stats.receivedAudio = QueueGauge(receivedAudio_);
+  stats.decodedAudio = QueueGauge(decodedAudio_);
+  stats.playableAudio = QueueGauge(playableAudio_);
+  stats.afterRound = [this](const StatsTable& table) { LogStatisticsLine(table, shared_); };
 
   workers_.reserve(8);
   Start("VideoNetworkThreadProc", false, [this] { return VideoNetworkThreadProc(context_); });
@@ -45,7 +87,7 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   Start("DecoderThreadProc", true, [this] {
     return video::DecoderThreadProc({&videoFrames_, &table_, &pictures_, &decodePath_, &videoArea_});
   });
-  Start("StatsThreadProc", true, [this] { return StatsThreadProc(shared_, cells_); });
+  Start("StatsThreadProc", true, [stats] { return StatsThreadProc(stats); });
 }
 
 template <class Proc>

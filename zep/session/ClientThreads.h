@@ -8,7 +8,6 @@
 #include "platform/Event.h"
 #include "zep/channels/ChannelContext.h"
 #include "zep/session/SessionShared.h"
-#include "zep/session/SessionStats.h"
 #include "zep/stats/StatsTable.h"
 #include "zep/video/ClientArea.h"
 #include "zep/video/TripleBuffer.h"
@@ -35,7 +34,7 @@ class ClientThreads {
   bool Interrupt();
 
   SessionShared& Shared() { return shared_; }
-  SessionCells& Cells() { return cells_; }
+  // The statistics the overlay shows.
   StatsTable& Table() { return table_; }
   video::TripleBuffer& Pictures() { return pictures_; }
   video::ClientArea& VideoArea() { return videoArea_; }
@@ -52,7 +51,6 @@ class ClientThreads {
 
   StationAddress station_;
   SessionShared shared_;
-  SessionCells cells_;
   StatsTable table_;
   // Made before the threads start and kept until the process ends: the decoder writes the
   // triple buffer, the window thread reads it and sets the client area.
@@ -72,6 +70,3 @@ class ClientThreads {
   ChannelContext context_;
   std::vector<Worker> workers_;  // start order
 };
-
-// Logs the session's figures once a second: frames received, latency, clock offset, KCP rates.
-int StatsThreadProc(SessionShared& shared, SessionCells& cells);

@@ -22,6 +22,8 @@ struct SessionShared {
   PictureScale scale;
   // 0 while the video channel (re)connects, 1 after each message received on it.
   std::atomic<uint32_t> videoAlive{0};
+  // Video frames taken from the station over either transport, for the text statistics line.
+  std::atomic<uint64_t> videoFramesReceived{0};
 };
 
 // Client time minus station time in microseconds, from the latest ping reply. Process-wide: the

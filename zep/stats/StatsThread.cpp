@@ -73,6 +73,7 @@ int StatsThreadProc(StatsThreadParams params) {
       if (platform::WaitAny({params.stop}, params.periodMs) != platform::kWaitTimeout)
         throw InterruptQueueException(ZEP_SOURCE, __LINE__);
       SampleQueues(params);
+      if (params.afterRound) params.afterRound(*params.table);
       if (!StatsCsvEnabled() || !zlog::Enabled(kCsvLogger, zlog::Severity::Debug)) continue;
       zlog::Write(kCsvLogger, zlog::Severity::Debug, kThreadName, kCsvRecordLine, nullptr,
                   StatsCsvLine(*params.table));

@@ -3,6 +3,7 @@
 // per-second arrivals into cells 0..8 and, while CSV reporting is on, one line of key
 // cells to the statistics log (logger instance 1, "vektaclient.csv").
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Event.h"
@@ -46,6 +47,8 @@ struct StatsThreadParams {
   QueueGauge decodedAudio;   // audio frames before the resampler
   QueueGauge playableAudio;  // audio frames before the player
   int periodMs = 1000;
+  // Called after every sampling round, e.g. to log a line of figures the table does not hold.
+  std::function<void(const StatsTable&)> afterRound;
 };
 
 // One sampling round: cells 0..8 from the queues.

@@ -3,14 +3,19 @@
 // a key from the settings service, and answers to incoming requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
+#include "platform/HPCWrapper.h"
 #include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "tests/e2e/session/MediaChannels.h"
 #include "tests/integration/station/StationHarness.h"
 #include "tests/unit/http/BackendSim.h"
 #include "zep/channels/ChannelThreads.h"
@@ -52,8 +57,8 @@ TEST(ApiChannel, ClipboardStreamKeyAndIncomingDecisionsReachTheStationOnce) {
   address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
   address.token = "player-token";
   SessionShared shared;
-  SessionCells cells;
-  ChannelContext context{address, shared, cells};
+  StatsTable table;
+  ChannelContext context{address, shared, table};
   const std::u16string text = u"Grüße ✓ from the clipboard";
   shared.clipboard.Put(proto::MakeClipboardText(text, 1));
   std::thread api([&] { ApiNetworkThreadProc(context); });
@@ -107,6 +112,75 @@ TEST(ApiChannel, ClipboardStreamKeyAndIncomingDecisionsReachTheStationOnce) {
   shared.interrupt.Set();
   api.join();
   EXPECT_LT(MonotonicUs() - start, 2000000);
+}
+
+}  // namespace
+
+namespace {
+
+// The stamps of the frames the station sent on either transport, sorted. At a switch the station
+// may send one picture on both, so a stamp can appear twice.
+std::vector<int64_t> SentStamps(const StationProcess& station) {
+  std::vector<int64_t> out;
+  for (const std::string& l : station.Lines("\"event\":\"frame_sent\""))
+    out.push_back(StationProcess::NumberField(l, "stamp"));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrames) {
+  StationProcess station({"--size", "320x180"});
+  Config::Instance().Load("/nonexistent/client-config.cfg");  // the default KCP tuning
+  CRunTimeSettings& settings = RunTimeSettings();
+  CRunTimeSettings::Set(settings.networkTransportIndex, 0);
+  CRunTimeSettings::Set(settings.streamingEnabled, 0);
+
+  // The decoder's place: takes every frame and keeps its stamp.
+  std::mutex lock;
+  std::vector<int64_t> received;  // guarded by lock
+  std::atomic<int> audioFrames{0};
+  MediaChannels channels(
+      station,
+      [&](std::unique_ptr<RECTS_INFO> frame) {
+        std::lock_guard hold(lock);
+        received.push_back(frame->header.frameStamp);
+      },
+      [&](std::unique_ptr<AUDIO_FRAMES>) { ++audioFrames; });
+  StatsTable& table = channels.Table();
+  auto receivedCount = [&] {
+    std::lock_guard hold(lock);
+    return received.size();
+  };
+  auto waitForFrames = [&](const std::string& channel, std::size_t n) {
+    return station.WaitForCount("\"event\":\"frame_sent\",\"channel\":\"" + channel + "\"", n, 20000) >= n;
+  };
+
+  ASSERT_TRUE(waitForFrames("video", 30)) << station.Log();
+  const int tcpAudio = audioFrames;
+  // Over to KCP: the frame rate and the video bandwidth now come from the UDP channel.
+  CRunTimeSettings::Set(settings.networkTransportIndex, 1);
+  const int64_t switchedMs = HPCWrapper::NowMs();
+  ASSERT_TRUE(waitForFrames("udp-video", 60)) << station.Log();
+  ASSERT_FALSE(station.WaitForLine("\"event\":\"audio_sent\",\"channel\":\"udp-audio\"", 10000).empty());
+  ASSERT_TRUE(WaitUntil([&] { return table.Row(kStatFpsServer).changedMs > switchedMs + 1000; }, 5000));
+  EXPECT_GT(table.Value(kStatFpsServer).r, 10.0f);
+  EXPECT_GT(table.Value(kStatVideoMbpsRecv).r, 0.0f);
+  EXPECT_GT(audioFrames.load(), tcpAudio);
+  // And back to TCP.
+  const std::size_t tcpBefore = station.Lines("\"event\":\"frame_sent\",\"channel\":\"video\"").size();
+  CRunTimeSettings::Set(settings.networkTransportIndex, 0);
+  ASSERT_TRUE(waitForFrames("video", tcpBefore + 30)) << station.Log();
+
+  // Every frame the station sent, on either transport, reached the queue, and only those.
+  const std::vector<int64_t> sent = SentStamps(station);
+  ASSERT_TRUE(WaitUntil([&] { return receivedCount() >= sent.size(); }, 5000));
+  channels.Stop();
+  std::sort(received.begin(), received.end());
+  EXPECT_TRUE(std::includes(received.begin(), received.end(), sent.begin(), sent.end()))
+      << received.size() << " frames received of " << sent.size() << " sent";
+  const std::vector<int64_t> sentInAll = SentStamps(station);
+  EXPECT_TRUE(std::includes(sentInAll.begin(), sentInAll.end(), received.begin(), received.end()));
+  EXPECT_EQ(channels.Shared().videoFramesReceived.load(), received.size());
 }
 
 }  // namespace
