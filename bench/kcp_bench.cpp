@@ -112,7 +112,7 @@ struct Sink {
 class BenchReceiver : public KCPTransportBase {
  public:
   BenchReceiver(uint16_t port, const proto::UDP_CHANNEL_PARAMS& p, Sink& sink)
-      : KCPTransportBase(Loopback(), port, p), sink_(sink) {}
+      : KCPTransportBase(Loopback(), port, p, nullptr), sink_(sink) {}
   void StepOnce() {
     if (Step()) {
       sink_.Message(head_, size_);

@@ -3,8 +3,6 @@
 // Every object exposes a descriptor that poll reports readable while the object is
 // signalled, so objects can share one wait with sockets, FIFOs and pidfds. The
 // descriptor is only for polling: the signal itself is taken with TryAcquire.
-#include <poll.h>
-
 #include <cstddef>
 #include <initializer_list>
 #include <span>
@@ -50,8 +48,12 @@ inline bool WaitAll(std::initializer_list<Waitable*> objects, int timeoutMs) {
   return WaitAll(std::span<Waitable* const>(objects.begin(), objects.size()), timeoutMs);
 }
 
-// A descriptor and the poll events that make it ready (POLLIN, POLLOUT, ...).
-// POLLERR, POLLHUP and POLLNVAL always count as ready, so the caller's next
+// The readiness a descriptor is waited for; the values are poll's, so the Linux wait passes them on.
+constexpr short kWaitReadable = 0x001;
+constexpr short kWaitWritable = 0x004;
+
+// A descriptor and the events that make it ready (kWaitReadable, kWaitWritable).
+// Errors and hang-ups always count as ready, so the caller's next
 // read or write sees the failure.
 struct PollFd {
   int fd;

@@ -9,6 +9,8 @@
 #include "platform/Waitable.h"
 #include "sov/base/BaseException.h"
 
+static_assert(platform::kWaitReadable == POLLIN && platform::kWaitWritable == POLLOUT);
+
 namespace platform {
 
 Waitable::~Waitable() = default;

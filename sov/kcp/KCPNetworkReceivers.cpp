@@ -15,8 +15,10 @@ std::unique_ptr<T> PopFront(std::deque<std::unique_ptr<T>>& queue) {
 }  // namespace
 
 KCPVideoNetworkReceiver::KCPVideoNetworkReceiver(uint32_t stationAddr, uint16_t port,
-                                                 const proto::UDP_CHANNEL_PARAMS& params)
-    : KCPTransportBase(stationAddr, port, params), parser_(proto::kUdpChannel, [this](proto::RawMessage&& m) {
+                                                 const proto::UDP_CHANNEL_PARAMS& params,
+                                                 platform::Event* interrupt)
+    : KCPTransportBase(stationAddr, port, params, interrupt),
+      parser_(proto::kUdpChannel, [this](proto::RawMessage&& m) {
         if (m.type == proto::kVideoFrame)
           videoFrames_.push_back(std::make_unique<RECTS_INFO>(proto::ToVideoFrame(std::move(m))));
         else if (m.type == proto::kAudioFrame)
@@ -37,8 +39,10 @@ std::unique_ptr<AUDIO_FRAMES> KCPVideoNetworkReceiver::TakeAudioFrame() {
 }
 
 KCPAudioNetworkReceiver::KCPAudioNetworkReceiver(uint32_t stationAddr, uint16_t port,
-                                                 const proto::UDP_CHANNEL_PARAMS& params)
-    : KCPTransportBase(stationAddr, port, params), parser_(proto::kUdpChannel, [this](proto::RawMessage&& m) {
+                                                 const proto::UDP_CHANNEL_PARAMS& params,
+                                                 platform::Event* interrupt)
+    : KCPTransportBase(stationAddr, port, params, interrupt),
+      parser_(proto::kUdpChannel, [this](proto::RawMessage&& m) {
         if (m.type == proto::kAudioFrame)
           audioFrames_.push_back(std::make_unique<AUDIO_FRAMES>(proto::ToAudioFrame(std::move(m))));
       }) {}

@@ -9,7 +9,8 @@
 
 class KCPVideoNetworkReceiver : public KCPTransportBase {
  public:
-  KCPVideoNetworkReceiver(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params);
+  KCPVideoNetworkReceiver(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params,
+                          platform::Event* interrupt);
 
   // The oldest completed record, or null when none waits.
   std::unique_ptr<RECTS_INFO> TakeVideoFrame();
@@ -29,7 +30,8 @@ class KCPVideoNetworkReceiver : public KCPTransportBase {
 
 class KCPAudioNetworkReceiver : public KCPTransportBase {
  public:
-  KCPAudioNetworkReceiver(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params);
+  KCPAudioNetworkReceiver(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params,
+                          platform::Event* interrupt);
 
   std::unique_ptr<AUDIO_FRAMES> TakeAudioFrame();
   std::size_t PendingAudioFrames() const { return audioFrames_.size(); }

@@ -1,18 +1,13 @@
 #include "sov/kcp/KCPTransport.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/Event.h"
+#include "platform/HPCWrapper.h"
+#include "platform/Socket.h"
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
-#include "platform/HPCWrapper.h"
 
 namespace {
 
@@ -25,45 +20,20 @@ int64_t NowMs() {
 }
 
 [[noreturn]] void ThrowTransport(int err, int line) {
+  if (err == platform::kSocketInterrupted) throw InterruptException(ZEP_SOURCE, line);
   throw TransportException(err, ZEP_SOURCE, line);
 }
 
 }  // namespace
 
 KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port,
-                                   const proto::UDP_CHANNEL_PARAMS& params)
-    : params_(params) {
-  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  if (fd_ < 0) ThrowTransport(errno, __LINE__);
-  try {
-    // Connected: plain sends go to the station and only its datagrams are received.
-    sockaddr_in station{};
-    station.sin_family = AF_INET;
-    station.sin_port = htons(port);
-    station.sin_addr.s_addr = stationAddr;
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&station), sizeof station) != 0)
-      ThrowTransport(errno, __LINE__);
-
-    int flags = 1;
-    if (::ioctl(fd_, FIONBIO, &flags) != 0) ThrowTransport(errno, __LINE__);
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) ThrowTransport(errno, __LINE__);
-    localPort_ = ntohs(local.sin_port);
-
-    // Large buffers absorb bursts of big video frames. The kernel caps plain requests at its
-    // maximum; the forcing variant needs privileges, so it is only tried.
-    int size = kKcpSocketBufferSize;
-    for (int opt : {SO_SNDBUF, SO_RCVBUF}) {
-      int force = opt == SO_SNDBUF ? SO_SNDBUFFORCE : SO_RCVBUFFORCE;
-      if (::setsockopt(fd_, SOL_SOCKET, force, &size, sizeof size) != 0 &&
-          ::setsockopt(fd_, SOL_SOCKET, opt, &size, sizeof size) != 0)
-        ThrowTransport(errno, __LINE__);
-    }
-  } catch (...) {
-    ::close(fd_);
-    throw;
-  }
+                                   const proto::UDP_CHANNEL_PARAMS& params, platform::Event* interrupt)
+    : params_(params), interrupt_(interrupt) {
+  // Connected: plain sends go to the station and only its datagrams are received. Large
+  // buffers absorb bursts of big video frames.
+  if (int e = platform::OpenConnectedUdp({stationAddr, port}, kKcpSocketBufferSize, socket_))
+    ThrowTransport(e, __LINE__);
+  if (int e = platform::LocalPort(socket_.Get(), localPort_)) ThrowTransport(e, __LINE__);
 
   uint32_t conv = params_.conv;  // the record is packed: no references into it
   kcp_ = std::make_unique<kcp::KcpProtocol>(conv, [this](std::span<const kcp::Datagram> b) { Output(b); });
@@ -93,9 +63,7 @@ KCPTransportBase::KCPTransportBase(uint32_t stationAddr, uint16_t port,
   lastActivityMs_.store(now, std::memory_order_relaxed);
 }
 
-KCPTransportBase::~KCPTransportBase() {
-  if (fd_ >= 0) ::close(fd_);
-}
+KCPTransportBase::~KCPTransportBase() = default;
 
 void KCPTransportBase::Send(const uint8_t* data, std::size_t size) {
   do {
@@ -110,64 +78,25 @@ void KCPTransportBase::Send(const uint8_t* data, std::size_t size) {
 
 void KCPTransportBase::Output(std::span<const kcp::Datagram> batch) {
   lastActivityMs_.store(NowMs(), std::memory_order_relaxed);
-  mmsghdr msgs[kcp::kMaxBatch]{};
-  iovec iov[kcp::kMaxBatch]{};
-  std::size_t n = std::min(batch.size(), kcp::kMaxBatch);
-  for (std::size_t i = 0; i < n; ++i) {
-    iov[i].iov_base = const_cast<uint8_t*>(batch[i].data());
-    iov[i].iov_len = batch[i].size();
-    msgs[i].msg_hdr.msg_iov = &iov[i];
-    msgs[i].msg_hdr.msg_iovlen = 1;
-    rates_.CountSent(batch[i].size());
-  }
+  for (const kcp::Datagram& d : batch) rates_.CountSent(d.size());
   // The whole batch leaves before we return; a full socket buffer is waited out.
-  std::size_t done = 0;
-  while (done < n) {
-    int r = ::sendmmsg(fd_, msgs + done, static_cast<unsigned>(n - done), 0);
-    if (r > 0) {
-      done += static_cast<std::size_t>(r);
-      continue;
-    }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{fd_, POLLOUT, 0};
-      ::poll(&p, 1, -1);
-      continue;
-    }
-    ThrowTransport(errno, __LINE__);
-  }
+  if (int e = platform::SendDatagrams(socket_.Get(), batch, interrupt_)) ThrowTransport(e, __LINE__);
 }
 
 void KCPTransportBase::Receive(int waitMs) {
-  pollfd p{fd_, POLLIN, 0};
-  int r = ::poll(&p, 1, waitMs);
-  if (r < 0) {
-    if (errno == EINTR) return;
-    ThrowTransport(errno, __LINE__);
-  }
-  if (r == 0) return;
-
-  mmsghdr msgs[kRecvSlots]{};
-  iovec iov[kRecvSlots]{};
-  for (std::size_t i = 0; i < kRecvSlots; ++i) {
-    iov[i].iov_base = recvBuf_.data() + i * kRecvSlotSize;
-    iov[i].iov_len = kRecvSlotSize;
-    msgs[i].msg_hdr.msg_iov = &iov[i];
-    msgs[i].msg_hdr.msg_iovlen = 1;
-  }
-  int n = ::recvmmsg(fd_, msgs, kRecvSlots, MSG_DONTWAIT, nullptr);
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    // Includes ECONNREFUSED: nothing listens on the station's port.
-    ThrowTransport(errno, __LINE__);
-  }
-  for (int i = 0; i < n; ++i) {
-    if (msgs[i].msg_hdr.msg_flags != 0) ThrowTransport(EMSGSIZE, __LINE__);
-    std::size_t len = msgs[i].msg_len;
-    rates_.CountReceived(len);
+  std::array<std::span<uint8_t>, kRecvSlots> slots;
+  for (std::size_t i = 0; i < kRecvSlots; ++i)
+    slots[i] = {recvBuf_.data() + i * kRecvSlotSize, kRecvSlotSize};
+  std::array<std::size_t, kRecvSlots> lengths{};
+  std::size_t count = 0;
+  // Includes ECONNREFUSED: nothing listens on the station's port.
+  int e = platform::ReceiveDatagrams(socket_.Get(), slots, lengths, waitMs, interrupt_, count);
+  for (std::size_t i = 0; i < count; ++i) {
+    rates_.CountReceived(lengths[i]);
     // A foreign or malformed datagram is simply ignored.
-    kcp_->Input(recvBuf_.data() + static_cast<std::size_t>(i) * kRecvSlotSize, len);
+    kcp_->Input(slots[i].data(), lengths[i]);
   }
+  if (e != 0) ThrowTransport(e, __LINE__);
 }
 
 bool KcpByteRates::Tick(int64_t nowMs) {

@@ -8,8 +8,13 @@
 #include <memory>
 #include <vector>
 
+#include "platform/UniqueFd.h"
 #include "sov/kcp/KcpProtocol.h"
 #include "sov/protocol/Messages.h"
+
+namespace platform {
+class Event;
+}
 
 // The slice size used when the parameters record gives none.
 constexpr uint32_t kKcpDefaultSliceSize = 32768;
@@ -58,8 +63,10 @@ class KcpByteRates {
 class KCPTransportBase {
  public:
   // stationAddr is an IPv4 address in network byte order. Throws TransportException when the
-  // socket cannot be set up.
-  KCPTransportBase(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params);
+  // socket cannot be set up. A step waiting for datagrams, or a send on a full socket buffer,
+  // ends with InterruptException once the interrupt (may be null) is set.
+  KCPTransportBase(uint32_t stationAddr, uint16_t port, const proto::UDP_CHANNEL_PARAMS& params,
+                   platform::Event* interrupt);
   virtual ~KCPTransportBase();
   KCPTransportBase(const KCPTransportBase&) = delete;
   KCPTransportBase& operator=(const KCPTransportBase&) = delete;
@@ -92,13 +99,14 @@ class KCPTransportBase {
   void Output(std::span<const kcp::Datagram> batch);
   void Receive(int waitMs);
 
-  int fd_ = -1;
+  platform::UniqueFd socket_;
   uint16_t localPort_ = 0;
   proto::UDP_CHANNEL_PARAMS params_;
+  platform::Event* interrupt_;  // not owned
   std::size_t sliceSize_ = kKcpDefaultSliceSize;
   std::unique_ptr<kcp::KcpProtocol> kcp_;
 
-  // Receive slots for recvmmsg: each large enough for any UDP datagram.
+  // Receive slots for batched receives: each large enough for any UDP datagram.
   std::vector<uint8_t> recvBuf_;
 
   std::atomic<int64_t> lastActivityMs_{0};

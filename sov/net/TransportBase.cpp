@@ -1,18 +1,14 @@
 #include "sov/net/TransportBase.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <vector>
 
+#include "platform/Event.h"
+#include "platform/Socket.h"
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
-#include "sov/net/Socket.h"
 
 namespace {
 
@@ -32,78 +28,61 @@ void Drain(int fd) {
   while (total < kDrainMaxBytes) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return;
-    pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return;
-    ssize_t n = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    if (n <= 1) return;
-    total += static_cast<std::size_t>(n);
+    std::size_t got = 0;
+    if (platform::ReceiveSome(fd, buffer, sizeof(buffer), nullptr, static_cast<int>(left), got) != 0 ||
+        got <= 1)
+      return;
+    total += got;
   }
 }
 
 }  // namespace
 
-TransportBase::TransportBase(uint32_t count, bool noDelay)
+TransportBase::TransportBase(uint32_t count, bool noDelay, platform::Event* interrupt)
     : slots_(std::make_unique<Slot[]>(count == 0 ? 1 : count)),
       count_(count == 0 ? 1 : count),
-      noDelay_(noDelay) {}
+      noDelay_(noDelay),
+      interrupt_(interrupt) {}
 
 TransportBase::~TransportBase() {
-  for (uint32_t i = 0; i < count_; ++i) {
-    CloseSocket(i, kForcedClose);
-    if (slots_[i].owned >= 0) ::close(slots_[i].owned);
-  }
+  for (uint32_t i = 0; i < count_; ++i) CloseSocket(i, kForcedClose);
+}
+
+void TransportBase::ThrowSocketError(int error, int line) {
+  if (error == platform::kSocketInterrupted) throw InterruptException(ZEP_SOURCE, line);
+  throw TransportException(error, ZEP_SOURCE, line);
 }
 
 int TransportBase::Socket(uint32_t slot) const {
   return slot < count_ ? slots_[slot].fd.load() : -1;
 }
 
-void TransportBase::AdoptSocket(uint32_t slot, int fd) {
+void TransportBase::AdoptSocket(uint32_t slot, platform::UniqueFd socket) {
   Slot& s = slots_[slot];
-  if (s.owned >= 0 && s.owned != fd) {
-    CloseSocket(slot, kForcedClose);
-    ::close(s.owned);
-  }
-  s.owned = fd;
-  s.fd.store(fd);
-}
-
-long TransportBase::ReceiveAll(int fd, void* destination, std::size_t length, int& error) {
-  auto* p = static_cast<uint8_t*>(destination);
-  std::size_t got = 0;
-  while (got < length) {
-    ssize_t r = ::recv(fd, p + got, length - got, MSG_WAITALL);
-    if (r > 0) {
-      got += static_cast<std::size_t>(r);
-    } else if (r == 0) {
-      error = kEndOfStream;
-      return 0;
-    } else if (errno != EINTR) {
-      error = errno;
-      return -1;
-    }
-  }
-  return static_cast<long>(length);
+  if (s.owned.Valid() && s.owned.Get() != socket.Get()) CloseSocket(slot, kForcedClose);
+  s.fd.store(socket.Get());
+  s.owned = std::move(socket);
+  s.receiveTimeoutMs = -1;
 }
 
 void TransportBase::ReceiveExact(uint32_t slot, void* destination, std::size_t length) {
   if (length == 0) return;
   int fd = Socket(slot);
   if (fd < 0) throw ReceiveException(ENOTCONN, ZEP_SOURCE, __LINE__);
-  int error = 0;
-  long r = ReceiveAll(fd, destination, length, error);
-  if (r == static_cast<long>(length)) return;
-  CloseSocket(slot, static_cast<int>(r));
-  throw ReceiveException(error, ZEP_SOURCE, __LINE__);
+  std::size_t done = 0;
+  int error =
+      platform::ReceiveExact(fd, destination, length, interrupt_, slots_[slot].receiveTimeoutMs, done);
+  if (error == 0) return;
+  if (error == platform::kSocketInterrupted) throw InterruptException(ZEP_SOURCE, __LINE__);
+  bool ended = error == platform::kSocketEndOfStream;
+  CloseSocket(slot, ended ? 0 : kForcedClose);
+  throw ReceiveException(ended ? kEndOfStream : error, ZEP_SOURCE, __LINE__);
 }
 
 uint8_t TransportBase::ReceiveMessageType() {
   if (count_ > 1) WaitForReadableSlot();
   uint8_t type = 0;
-  ReceiveExact(current_, &type, 1);
+  ReceiveExact(Current(), &type, 1);
   return type;
 }
 
@@ -114,58 +93,34 @@ uint8_t TransportBase::ReceiveByte(uint32_t slot) {
 }
 
 void* TransportBase::ReceiveBuffer(void* destination, std::size_t length) {
-  ReceiveExact(current_, destination, length);
+  ReceiveExact(Current(), destination, length);
   return destination;
 }
 
 void TransportBase::WaitForReadableSlot() {
-  std::vector<pollfd> set(count_);
+  std::vector<int> fds;
+  std::vector<uint32_t> slotOf;
+  std::vector<platform::Waitable*> objects;
+  if (interrupt_ != nullptr) objects.push_back(interrupt_);
   for (;;) {
-    bool anyOpen = false;
+    fds.clear();
+    slotOf.clear();
     for (uint32_t i = 0; i < count_; ++i) {
-      set[i] = pollfd{Socket(i), POLLIN, 0};
-      anyOpen = anyOpen || set[i].fd >= 0;
-    }
-    // Every slot closed (a forced close from another thread): nothing can ever arrive.
-    if (!anyOpen) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
-    int r = ::poll(set.data(), set.size(), 1000);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw TransportException(errno, ZEP_SOURCE, __LINE__);
-    }
-    if (r == 0) continue;
-    bool readable = false;
-    bool closed = false;
-    for (uint32_t i = 0; i < count_; ++i) {
-      if (set[i].revents & POLLIN) {
-        current_ = i;
-        readable = true;
-      } else if (set[i].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-        // A readable socket keeps its pending bytes; its read reports the end itself.
-        CloseSocket(i, kForcedClose);
-        closed = true;
+      if (int fd = Socket(i); fd >= 0) {
+        fds.push_back(fd);
+        slotOf.push_back(i);
       }
     }
-    if (readable) return;
-    if (!closed) throw TransportException(EIO, ZEP_SOURCE, __LINE__);
+    // Every slot closed (a forced close from another thread): nothing can ever arrive.
+    if (fds.empty()) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
+    // A readable slot, or one whose connection failed: its read reports the failure itself.
+    // The time-out only re-checks for slots closed meanwhile.
+    int r = platform::WaitAnyFd(fds, objects, 1000);
+    if (r == platform::kWaitTimeout) continue;
+    if (static_cast<std::size_t>(r) >= fds.size()) throw InterruptException(ZEP_SOURCE, __LINE__);
+    SetCurrent(slotOf[static_cast<std::size_t>(r)]);
+    return;
   }
-}
-
-bool TransportBase::SendAll(int fd, const void* source, std::size_t length, int& error) {
-  auto* p = static_cast<const uint8_t*>(source);
-  std::size_t sent = 0;
-  while (sent < length) {
-    ssize_t r = ::send(fd, p + sent, length - sent, MSG_NOSIGNAL);
-    if (r > 0) {
-      sent += static_cast<std::size_t>(r);
-    } else if (r < 0 && errno == EINTR) {
-      continue;
-    } else {
-      error = r == 0 ? EPIPE : errno;
-      return false;
-    }
-  }
-  return true;
 }
 
 void TransportBase::SendBuffer(const void* source, std::size_t length) {
@@ -173,31 +128,34 @@ void TransportBase::SendBuffer(const void* source, std::size_t length) {
   for (uint32_t i = 0; i < count_; ++i) {
     int fd = Socket(i);
     if (fd < 0) continue;
-    int error = 0;
-    if (SendAll(fd, source, length, error)) {
+    std::size_t done = 0;
+    int error = platform::SendExact(fd, source, length, interrupt_, done);
+    if (error == 0) {
       delivered = true;
       continue;
     }
+    if (error == platform::kSocketInterrupted) throw InterruptException(ZEP_SOURCE, __LINE__);
     CloseSocket(i, kForcedClose);
     TransportException e(error, ZEP_SOURCE, __LINE__);
     LOGE_(this) << "SendBuffer"
                 << ": unhandled exception: " << e.what();
   }
   if (delivered) return;
-  int fd = Socket(current_);
-  int error = ENOTCONN;
-  if (fd >= 0 && SendAll(fd, source, length, error)) return;
-  throw TransportException(error, ZEP_SOURCE, __LINE__);
+  int fd = Socket(Current());
+  if (fd < 0) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
+  std::size_t done = 0;
+  if (int error = platform::SendExact(fd, source, length, interrupt_, done))
+    ThrowSocketError(error, __LINE__);
 }
 
 void TransportBase::CloseSocket(uint32_t slot, int lastResult) {
   if (slot >= count_) return;
   int fd = slots_[slot].fd.exchange(-1);
   if (fd < 0) return;
-  if (lastResult != 0 && ::shutdown(fd, SHUT_WR) == 0) Drain(fd);
+  if (lastResult != 0 && platform::ShutdownSend(fd) == 0) Drain(fd);
   // Wakes a receive or send blocked on this socket in another thread. The descriptor stays
   // reserved until destruction so its number is not reused under that thread.
-  ::shutdown(fd, SHUT_RDWR);
+  platform::ShutdownBoth(fd);
 }
 
 void TransportBase::CloseAllSockets() {
@@ -205,24 +163,23 @@ void TransportBase::CloseAllSockets() {
 }
 
 void TransportBase::SetReceiveTimeout(uint32_t milliseconds) {
-  int fd = Socket(current_);
-  timeval tv{};
-  tv.tv_sec = milliseconds / 1000;
-  tv.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-  if (fd < 0) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
-  if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0)
-    throw TransportException(errno, ZEP_SOURCE, __LINE__);
+  uint32_t slot = Current();
+  if (Socket(slot) < 0) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
+  slots_[slot].receiveTimeoutMs =
+      milliseconds == 0 ? -1 : static_cast<int>(std::min<uint32_t>(milliseconds, INT32_MAX));
 }
 
 void TransportBase::Skip(std::size_t length) {
-  int fd = Socket(current_);
+  uint32_t slot = Current();
+  int fd = Socket(slot);
   if (fd < 0) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);
   uint8_t buffer[kDrainBufferSize];
   while (length > 0) {
     std::size_t n = length < sizeof(buffer) ? length : sizeof(buffer);
-    int error = 0;
-    if (ReceiveAll(fd, buffer, n, error) != static_cast<long>(n))
-      throw TransportException(error, ZEP_SOURCE, __LINE__);
+    std::size_t done = 0;
+    int error = platform::ReceiveExact(fd, buffer, n, interrupt_, slots_[slot].receiveTimeoutMs, done);
+    if (error == platform::kSocketEndOfStream) error = kEndOfStream;
+    if (error != 0) ThrowSocketError(error, __LINE__);
     length -= n;
   }
 }
@@ -230,6 +187,8 @@ void TransportBase::Skip(std::size_t length) {
 void TransportBase::SetBlocking(bool blocking) {
   for (uint32_t i = 0; i < count_; ++i) {
     int fd = Socket(i);
-    if (fd >= 0) net::SetNonBlocking(fd, !blocking);
+    if (fd < 0) continue;
+    if (int error = platform::SetNonBlocking(fd, !blocking))
+      throw TransportException(error, ZEP_SOURCE, __LINE__);
   }
 }

@@ -7,10 +7,19 @@
 // receive or send blocked in another thread. The descriptor itself is closed only by the
 // destructor (or when the owning thread puts a new socket into the slot), so its number
 // cannot be reused under a thread that is still inside recv().
+//
+// Stopping: every wait (receive, a send on a full socket buffer, connect) also ends when the
+// interrupt event given at construction is set, with InterruptException.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "platform/UniqueFd.h"
+
+namespace platform {
+class Event;
+}
 
 class TransportBase {
  public:
@@ -35,40 +44,44 @@ class TransportBase {
   // The forced close of every slot, used to tear a channel down from another thread.
   void CloseAllSockets();
 
-  // Service helpers: SO_RCVTIMEO on the current socket; discarding receive that leaves the
-  // socket open on failure (TransportException); switching back to blocking mode.
+  // Service helpers: a receive time-out on the current socket (a receive that waits longer
+  // fails with EAGAIN); discarding receive that leaves the socket open on failure
+  // (TransportException); switching back to blocking mode.
   void SetReceiveTimeout(uint32_t milliseconds);
   void Skip(std::size_t length);
   void SetBlocking(bool blocking);
 
   uint32_t Count() const { return count_; }
-  uint32_t Current() const { return current_; }
+  uint32_t Current() const { return current_.load(std::memory_order_relaxed); }
   bool IsOpen(uint32_t slot) const { return Socket(slot) >= 0; }
   // The slot's descriptor, or -1 when the slot is closed.
   int Socket(uint32_t slot) const;
 
  protected:
-  TransportBase(uint32_t count, bool noDelay);
+  TransportBase(uint32_t count, bool noDelay, platform::Event* interrupt);
 
   // Puts a connected or connecting socket into a slot, which owns it from then on.
-  void AdoptSocket(uint32_t slot, int fd);
-  void SetCurrent(uint32_t slot) { current_ = slot; }
+  void AdoptSocket(uint32_t slot, platform::UniqueFd socket);
+  void SetCurrent(uint32_t slot) { current_.store(slot, std::memory_order_relaxed); }
   bool NoDelay() const { return noDelay_; }
+  platform::Event* Interrupt() const { return interrupt_; }
+  // Throws InterruptException for kSocketInterrupted, else TransportException with the error.
+  [[noreturn]] static void ThrowSocketError(int error, int line);
 
  private:
   struct Slot {
-    std::atomic<int> fd{-1};  // what operations use; -1 once closed
-    int owned = -1;           // closed by the destructor or the next AdoptSocket
+    std::atomic<int> fd{-1};   // what operations use; -1 once closed
+    platform::UniqueFd owned;  // closed by the destructor or the next AdoptSocket
+    int receiveTimeoutMs = -1;
   };
 
-  // Receives exactly length bytes; returns the last recv() result when short (0 or -1).
-  static long ReceiveAll(int fd, void* destination, std::size_t length, int& error);
   void ReceiveExact(uint32_t slot, void* destination, std::size_t length);
-  bool SendAll(int fd, const void* source, std::size_t length, int& error);
   void WaitForReadableSlot();
 
   std::unique_ptr<Slot[]> slots_;
   uint32_t count_;
-  uint32_t current_ = 0;
+  // Written by the receiving thread, read by the sending one (its fallback slot).
+  std::atomic<uint32_t> current_{0};
   bool noDelay_;
+  platform::Event* interrupt_;  // not owned; null when nothing interrupts the waits
 };

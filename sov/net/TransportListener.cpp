@@ -1,41 +1,15 @@
 #include "sov/net/TransportListener.h"
 
-#include <netdb.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <cerrno>
+#include <vector>
 
+#include "platform/Event.h"
 #include "sov/base/BaseException.h"
-#include "sov/base/Log.h"
 
-TransportListener::TransportListener(const char* host, const char* service, uint32_t count)
-    : TransportBase(count, true) {
-  addrinfo hints{};
-  hints.ai_flags = AI_PASSIVE;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  int rc = ::getaddrinfo(host, service, &hints, &found);
-  if (rc != 0 || found == nullptr)
-    throw TransportException(rc == EAI_SYSTEM ? errno : EINVAL, ZEP_SOURCE, __LINE__);
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> info(found, &::freeaddrinfo);
-
-  listening_ = net::NewTcpSocket();
-  int fd = listening_.Get();
-  // Linux never lets a second socket listen on a bound port, so this only spares us the
-  // TIME_WAIT delay after a restart.
-  int one = 1;
-  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one)) != 0)
-    throw TransportException(errno, ZEP_SOURCE, __LINE__);
-  if (::bind(fd, info->ai_addr, info->ai_addrlen) != 0) throw TransportException(errno, ZEP_SOURCE, __LINE__);
-  if (::listen(fd, 32) != 0) throw TransportException(errno, ZEP_SOURCE, __LINE__);
-  if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0)
-    throw TransportException(errno, ZEP_SOURCE, __LINE__);
-  net::SetNonBlocking(fd, true);
-  net::MarkControlTraffic(fd);
+TransportListener::TransportListener(const char* host, const char* service, uint32_t count,
+                                     platform::Event* interrupt)
+    : TransportBase(count, true, interrupt) {
+  if (int e = platform::ListenTcp(host, service, 32, listening_)) ThrowSocketError(e, __LINE__);
 }
 
 TransportListener::~TransportListener() = default;
@@ -46,30 +20,29 @@ void TransportListener::StartAcceptConnections() {
   accepting_ = true;
 }
 
-bool TransportListener::WaitForConnection(int timeoutMs, int interruptFd) {
+bool TransportListener::WaitForConnection(int timeoutMs) {
   if (!accepting_) StartAcceptConnections();
   bool anyOpen = false;
   for (uint32_t i = 0; i < Count(); ++i) anyOpen = anyOpen || IsOpen(i);
   int wait = anyOpen ? 0 : timeoutMs;
+  std::vector<platform::Waitable*> objects;
+  if (Interrupt() != nullptr) objects.push_back(Interrupt());
+  const int fds[] = {listening_.Get()};
   for (;;) {
-    if (net::PollWithInterrupt(listening_.Get(), POLLIN, wait, interruptFd) == 0) break;
+    int r = platform::WaitAnyFd(fds, objects, wait);
+    if (r == platform::kWaitTimeout) break;
+    if (r != 0) throw InterruptException(ZEP_SOURCE, __LINE__);
     uint32_t slot = 0;
     while (slot < Count() && IsOpen(slot)) ++slot;
     if (slot == Count()) break;
-    sockaddr_in peer{};
-    socklen_t len = sizeof(peer);
-    int fd = ::accept4(listening_.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR) continue;
-      throw TransportException(errno, ZEP_SOURCE, __LINE__);
-    }
-    net::UniqueFd accepted(fd);
-    if (len != sizeof(sockaddr_in)) throw TransportException(EINVAL, ZEP_SOURCE, __LINE__);
-    int one = 1;
-    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0)
-      throw TransportException(errno, ZEP_SOURCE, __LINE__);
-    net::MarkControlTraffic(fd);
-    AdoptSocket(slot, accepted.Release());
+    platform::UniqueFd accepted;
+    platform::Ipv4Endpoint peer;
+    int e = platform::Accept(listening_.Get(), accepted, peer);
+    if (e == EAGAIN || e == EWOULDBLOCK || e == ECONNABORTED || e == EINTR) continue;
+    if (e != 0) ThrowSocketError(e, __LINE__);
+    if (int opt = platform::SetNoDelay(accepted.Get())) ThrowSocketError(opt, __LINE__);
+    platform::MarkControlTraffic(accepted.Get());
+    AdoptSocket(slot, std::move(accepted));
     SetCurrent(slot);
     peer_ = peer;
     return true;
@@ -78,9 +51,7 @@ bool TransportListener::WaitForConnection(int timeoutMs, int interruptFd) {
 }
 
 uint16_t TransportListener::LocalPort() const {
-  sockaddr_in addr{};
-  socklen_t len = sizeof(addr);
-  if (::getsockname(listening_.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-    throw TransportException(errno, ZEP_SOURCE, __LINE__);
-  return ntohs(addr.sin_port);
+  uint16_t port = 0;
+  if (int e = platform::LocalPort(listening_.Get(), port)) ThrowSocketError(e, __LINE__);
+  return port;
 }

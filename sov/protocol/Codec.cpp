@@ -4,7 +4,6 @@
 
 #include "ErrorHandling/ErrorHandling.h"
 #include "sov/base/BaseException.h"
-#include "sov/config/Config.h"
 
 namespace proto {
 namespace {
@@ -227,33 +226,14 @@ std::u16string ReadOpenLinkText(std::span<const uint8_t> textBytes) {
   return text;
 }
 
-UDP_CHANNEL_PARAMS MakeUdpChannelParams(const KcpChannelConfig& config, uint32_t conv,
-                                        uint32_t transportMode) {
-  UDP_CHANNEL_PARAMS p;
-  p.conv = conv;
-  p.transportMode = transportMode;
-  p.sliceSize = static_cast<uint32_t>(config.sliceSize);
-  p.packetSize = static_cast<uint32_t>(config.packetSize);
-  p.sendWnd = static_cast<uint32_t>(config.sendWnd);
-  p.recvWnd = static_cast<uint32_t>(config.recvWnd);
-  p.forceFlush = static_cast<uint32_t>(config.forceFlush);
-  p.contRecvBufLen = static_cast<uint32_t>(config.contRecvBufLen);
-  p.contSendBufLen = static_cast<uint32_t>(config.contSendBufLen);
-  return p;
-}
-
-UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannelConfig& audio,
+UDP_PARAMETERS MakeUdpParameters(UDP_CHANNEL_PARAMS video, UDP_CHANNEL_PARAMS audio,
                                  const platform::Guid& clientGuid, int32_t networkTransportIndex) {
   uint32_t mode = RunTimeMapping::TransportMode(static_cast<uint32_t>(networkTransportIndex));
-  UDP_PARAMETERS p;
-  p.video = MakeUdpChannelParams(video, clientGuid.data1, mode);
-  p.audio = MakeUdpChannelParams(audio, clientGuid.data1 + 1u, mode);
-  return p;
-}
-
-UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& clientGuid,
-                                 int32_t networkTransportIndex) {
-  return MakeUdpParameters(config.videoKcp, config.audioKcp, clientGuid, networkTransportIndex);
+  video.conv = clientGuid.data1;
+  video.transportMode = mode;
+  audio.conv = clientGuid.data1 + 1u;
+  audio.transportMode = mode;
+  return {video, audio};
 }
 
 RESOLUTION MakeResolution(const RunTimeMapping::ResolutionChoice& choice) {

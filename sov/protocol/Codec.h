@@ -19,9 +19,6 @@
 #include "sov/protocol/Messages.h"
 #include "sov/settings/SettingsMapping.h"
 
-struct KcpChannelConfig;
-class Config;
-
 namespace proto {
 
 using Bytes = std::vector<uint8_t>;
@@ -146,15 +143,10 @@ std::u16string ReadClipboardText(const CLIPBOARD_TEXT& payload);
 // The API channel's decoded payloads.
 std::u16string ReadOpenLinkText(std::span<const uint8_t> textBytes);  // a trailing odd byte is ignored
 
-// Type 26 from the configuration's two KCP blocks: conversation = guid Data1 for video, +1
-// (wrapping) for audio; mode from "NetworkTransportIndex" (0: 1 TCP, other: 2 KCP).
-UDP_CHANNEL_PARAMS MakeUdpChannelParams(const KcpChannelConfig& config, uint32_t conv,
-                                        uint32_t transportMode);
-UDP_PARAMETERS MakeUdpParameters(const KcpChannelConfig& video, const KcpChannelConfig& audio,
+// Type 26 from the two channels' KCP values: conversation = guid Data1 for video, +1 (wrapping)
+// for audio; mode from "NetworkTransportIndex" (0: 1 TCP, other: 2 KCP).
+UDP_PARAMETERS MakeUdpParameters(UDP_CHANNEL_PARAMS video, UDP_CHANNEL_PARAMS audio,
                                  const platform::Guid& clientGuid, int32_t networkTransportIndex);
-// The same from the configuration's "UDPVideo*" and "UDPAudio*" records.
-UDP_PARAMETERS MakeUdpParameters(const Config& config, const platform::Guid& clientGuid,
-                                 int32_t networkTransportIndex);
 
 // Records for what the runtime-setting indices mean (RunTimeMapping holds the tables).
 RESOLUTION MakeResolution(const RunTimeMapping::ResolutionChoice& choice);

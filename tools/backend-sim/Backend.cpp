@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "mord/json/Json.h"
+#include "sov/base/Text.h"
 
 namespace {
 
@@ -82,9 +83,7 @@ bool RuleMatches(const Rule& rule, const SimRequest& request) {
 
 std::string HeaderValue(const SimRequest& request, const std::string& name, bool* present = nullptr) {
   for (const auto& [key, value] : request.headers) {
-    if (key.size() == name.size() && std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-          return std::tolower(a) == std::tolower(b);
-        })) {
+    if (text::EqualsNoCase(key, name)) {
       if (present) *present = true;
       return value;
     }

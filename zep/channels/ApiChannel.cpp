@@ -12,9 +12,10 @@
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
+#include "sov/channel/ProtocolReceiver.h"
+#include "sov/channel/ProtocolSender.h"
+#include "sov/channel/UdpParameters.h"
 #include "sov/config/Config.h"
-#include "sov/net/ProtocolReceiver.h"
-#include "sov/net/ProtocolSender.h"
 #include "sov/net/TransportConnector.h"
 #include "sov/protocol/Codec.h"
 #include "sov/protocol/StreamParser.h"
@@ -246,9 +247,9 @@ int ApiNetworkThreadProc(ChannelContext& context) {
     for (;;) {
       std::unique_ptr<TransportConnector> connector;
       try {
-        connector =
-            std::make_unique<TransportConnector>(context.station.address.c_str(), context.station.apiPort,
-                                                 context.station.clientGuid, interrupt.fd());
+        connector = std::make_unique<TransportConnector>(
+            context.station.address.c_str(), context.station.apiPort,
+            proto::AsBytes(proto::MakeGreeting(context.station.clientGuid)), &interrupt);
       } catch (const TransportException& e) {
         LOGD << kName << ": " << e.what();
         PauseBeforeRetry(interrupt);

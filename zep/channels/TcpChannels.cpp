@@ -5,9 +5,10 @@
 #include "platform/Thread.h"
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
-#include "sov/net/ProtocolReceiver.h"
-#include "sov/net/ProtocolSender.h"
+#include "sov/channel/ProtocolReceiver.h"
+#include "sov/channel/ProtocolSender.h"
 #include "sov/net/TransportConnector.h"
+#include "sov/protocol/Codec.h"
 #include "sov/protocol/StreamParser.h"
 #include "zep/channels/ChannelThreads.h"
 
@@ -25,8 +26,9 @@ void ReceiveLoop(const char* name, ChannelContext& context, uint32_t port, const
   for (;;) {
     try {
       onLost();
-      TransportConnector connector(context.station.address.c_str(), port, context.station.clientGuid,
-                                   interrupt.fd());
+      TransportConnector connector(context.station.address.c_str(), port,
+                                   proto::AsBytes(proto::MakeGreeting(context.station.clientGuid)),
+                                   &interrupt);
       ProtocolReceiver receiver(&connector);
       LOGI << name << ": connected to " << context.station.address << ":" << port;
       for (;;) {
@@ -98,7 +100,8 @@ int KeyMouseGrabberThreadProc(ChannelContext& context) {
     for (;;) {
       try {
         TransportConnector connector(context.station.address.c_str(), context.station.humanControlPort,
-                                     context.station.clientGuid, interrupt.fd());
+                                     proto::AsBytes(proto::MakeGreeting(context.station.clientGuid)),
+                                     &interrupt);
         ProtocolSender sender(&connector);
         LOGI << kName << ": connected to " << context.station.address << ":"
              << context.station.humanControlPort;

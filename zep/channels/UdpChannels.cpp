@@ -52,7 +52,7 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
         transport.reset();  // a new conversation starts from scratch
       }
       if (!transport) {
-        transport = std::make_unique<Receiver>(stationAddr, static_cast<uint16_t>(port), params);
+        transport = std::make_unique<Receiver>(stationAddr, static_cast<uint16_t>(port), params, &interrupt);
         LOGD << name << ": KCP conversation " << params.conv << " towards port " << port;
         SendKeepAlive(*transport);
         lastKeepAliveMs = HPCWrapper::NowMs();

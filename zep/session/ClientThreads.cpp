@@ -4,6 +4,7 @@
 
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
+#include "sov/channel/UdpParameters.h"
 #include "sov/config/Config.h"
 #include "sov/protocol/Codec.h"
 #include "zep/channels/ChannelThreads.h"

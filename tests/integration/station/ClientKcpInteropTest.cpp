@@ -29,7 +29,7 @@ TEST(StationKcpInterop, ClientReceiverGetsEveryFrameThroughLoss) {
   api.Send(m);
   ASSERT_FALSE(station.WaitForLine("\"name\":\"udp-parameters\"", 5000).empty());
 
-  KCPVideoNetworkReceiver receiver(htonl(INADDR_LOOPBACK), static_cast<uint16_t>(station.Port(2)), video);
+  KCPVideoNetworkReceiver receiver(htonl(INADDR_LOOPBACK), static_cast<uint16_t>(station.Port(2)), video, nullptr);
   const uint8_t keepAlive = 11;
   receiver.Send(&keepAlive, 1);
   receiver.Protocol().Flush();

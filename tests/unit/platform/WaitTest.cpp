@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,49 +44,26 @@ struct SocketPair {
 
 }  // namespace
 
-TEST(EventTest, ManualResetStaysSetForEveryWaiterUntilReset) {
-  Event e(true);
-  EXPECT_FALSE(e.IsSet());
-  EXPECT_FALSE(Readable(e));
-  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
-  e.Set();
-  e.Set();  // setting twice changes nothing
-  EXPECT_TRUE(e.IsSet());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitAny({&e}, 0), 0);
-  EXPECT_TRUE(Readable(e));
-  e.Reset();
-  EXPECT_FALSE(e.IsSet());
-  EXPECT_FALSE(Readable(e));
-  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
-  Event initially(true, true);
-  EXPECT_TRUE(initially.IsSet());
-  EXPECT_TRUE(initially.ManualReset());
-}
+TEST(EventTest, ManualResetPassesEveryWaiterAutoResetOnePerSet) {
+  Event manual(true);
+  EXPECT_EQ(WaitAny({&manual}, 0), kWaitTimeout);
+  manual.Set();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitAny({&manual}, 0), 0);
+  EXPECT_TRUE(Readable(manual));
+  manual.Reset();
+  EXPECT_FALSE(Readable(manual));
+  EXPECT_EQ(WaitAny({&manual}, 0), kWaitTimeout);
 
-TEST(EventTest, AutoResetLetsOneWaiterPassPerSet) {
-  Event e(false, true);
-  EXPECT_FALSE(e.ManualReset());
-  EXPECT_TRUE(Readable(e));
-  EXPECT_EQ(WaitAny({&e}, 0), 0);
-  EXPECT_FALSE(e.IsSet());
-  EXPECT_FALSE(Readable(e));
-  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
-  e.Set();
-  e.Set();  // not counted: still one pass
-  EXPECT_EQ(WaitAny({&e}, 0), 0);
-  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
-  e.Set();
-  e.Reset();
-  EXPECT_EQ(WaitAny({&e}, 0), kWaitTimeout);
-}
-
-TEST(EventTest, SetWakesABlockedWaiter) {
-  Event e(false);
-  auto waiter = std::async(std::launch::async, [&] { return WaitAny({&e}, 20000); });
-  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
-  e.Set();
-  EXPECT_EQ(waiter.get(), 0);
-  EXPECT_FALSE(e.IsSet());
+  Event once(false, true);
+  EXPECT_EQ(WaitAny({&once}, 0), 0);
+  EXPECT_FALSE(Readable(once));
+  once.Set();
+  once.Set();  // not counted: still one pass
+  EXPECT_EQ(WaitAny({&once}, 0), 0);
+  EXPECT_EQ(WaitAny({&once}, 0), kWaitTimeout);
+  once.Set();
+  once.Reset();
+  EXPECT_EQ(WaitAny({&once}, 0), kWaitTimeout);
 }
 
 // Many threads race for signals of one auto-reset event: each Set lets exactly one through.
@@ -113,15 +91,10 @@ TEST(EventTest, AutoResetSignalsAreNeverSharedOrLost) {
 
 TEST(SemaphoreTest, CountsUpToItsMaximum) {
   Semaphore s(1, 3);
-  EXPECT_EQ(s.Count(), 1);
-  EXPECT_EQ(s.Maximum(), 3);
   EXPECT_TRUE(s.Release(2));
   EXPECT_FALSE(s.Release(1));  // would exceed the maximum: nothing added
-  EXPECT_EQ(s.Count(), 3);
   EXPECT_FALSE(s.Release(0));
-  EXPECT_FALSE(s.Release(-1));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitAny({&s}, 0), 0);
-  EXPECT_EQ(s.Count(), 0);
   EXPECT_FALSE(Readable(s));
   EXPECT_EQ(WaitAny({&s}, 0), kWaitTimeout);
   EXPECT_FALSE(s.Release(4));
@@ -130,86 +103,45 @@ TEST(SemaphoreTest, CountsUpToItsMaximum) {
 }
 
 TEST(SemaphoreTest, RejectsBadLimits) {
-  EXPECT_THROW(Semaphore(0, 0), ErrCodeException);
-  EXPECT_THROW(Semaphore(-1, 4), ErrCodeException);
-  try {
-    Semaphore s(5, 4);
-    FAIL() << "no exception";
-  } catch (const ErrCodeException& e) {
-    EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+  for (auto [initial, maximum] : {std::pair{0, 0}, {-1, 4}, {5, 4}}) {
+    try {
+      Semaphore s(initial, maximum);
+      ADD_FAILURE() << initial << "/" << maximum;
+    } catch (const ErrCodeException& e) {
+      EXPECT_EQ(e.Code(), ErrCode::InvalidArg);
+    }
   }
 }
 
-// Units released from one thread are taken exactly once by competing waiters.
-TEST(SemaphoreTest, CompetingWaitersTakeEachUnitOnce) {
-  Semaphore s(0, 1000);
-  Event done(true);
-  std::atomic<int> taken{0};
-  std::vector<std::thread> waiters;
-  for (int t = 0; t < 4; ++t)
-    waiters.emplace_back([&] {
-      for (;;) {
-        int r = WaitAny({&s, &done}, kInfinite);
-        if (r == 1) break;
-        taken.fetch_add(1);
-      }
-    });
-  constexpr int kUnits = 5000;
-  for (int i = 0; i < kUnits;) {
-    if (s.Release(1))
-      ++i;
-    else
-      std::this_thread::yield();
-  }
-  auto until = std::chrono::steady_clock::now() + 20s;
-  while (taken.load() < kUnits && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-  done.Set();
-  for (auto& t : waiters) t.join();
-  EXPECT_EQ(taken.load(), kUnits);
-  EXPECT_EQ(s.Count(), 0);
-}
-
-// A waiter woken by the descriptor must find something to take; otherwise it spins
-// until the releasing thread runs again. Only this thread takes, so readable must
-// always mean signalled.
-TEST(SemaphoreTest, DescriptorIsReadableOnlyWhileUnitsAreLeft) {
-  Semaphore s(0, 1);
+// A waiter woken by the descriptor must find something to take; otherwise it spins until the
+// signalling thread runs again. Only this thread takes, so readable must always mean signalled.
+template <class Signal, class IsSignalled>
+void ExpectReadableOnlyWhileSignalled(Waitable& w, Signal signal, IsSignalled isSignalled) {
   std::atomic<bool> stop{false};
-  std::thread releaser([&] {
-    while (!stop.load()) s.Release(1);
+  std::thread signaller([&] {
+    while (!stop.load()) signal();
   });
   int readable = 0, empty = 0;
   auto until = std::chrono::steady_clock::now() + 300ms;
   for (unsigned i = 0; (i % 256) != 0 || std::chrono::steady_clock::now() < until; ++i) {
-    if (!Readable(s)) continue;
+    if (!Readable(w)) continue;
     ++readable;
-    if (s.Count() == 0) ++empty;
-    s.TryAcquire();
+    if (!isSignalled()) ++empty;
+    w.TryAcquire();
   }
   stop.store(true);
-  releaser.join();
+  signaller.join();
   EXPECT_GT(readable, 0);
   EXPECT_EQ(empty, 0);
 }
 
-TEST(EventTest, DescriptorIsReadableOnlyWhileSet) {
+TEST(WaitableTest, DescriptorIsReadableOnlyWhileSignalled) {
+  Semaphore s(0, 1);
+  ExpectReadableOnlyWhileSignalled(
+      s, [&] { s.Release(1); }, [&] { return s.Count() > 0; });
   Event e(false);
-  std::atomic<bool> stop{false};
-  std::thread setter([&] {
-    while (!stop.load()) e.Set();
-  });
-  int readable = 0, clear = 0;
-  auto until = std::chrono::steady_clock::now() + 300ms;
-  for (unsigned i = 0; (i % 256) != 0 || std::chrono::steady_clock::now() < until; ++i) {
-    if (!Readable(e)) continue;
-    ++readable;
-    if (!e.IsSet()) ++clear;
-    e.TryAcquire();
-  }
-  stop.store(true);
-  setter.join();
-  EXPECT_GT(readable, 0);
-  EXPECT_EQ(clear, 0);
+  ExpectReadableOnlyWhileSignalled(
+      e, [&] { e.Set(); }, [&] { return e.IsSet(); });
 }
 
 TEST(WaitAnyTest, EarlierObjectsWinAndOnlyTheWinnerIsTaken) {
@@ -226,15 +158,6 @@ TEST(WaitAnyTest, EarlierObjectsWinAndOnlyTheWinnerIsTaken) {
   EXPECT_EQ(a.Count(), 1);
   std::array<Waitable*, 2> list{&b, &a};
   EXPECT_EQ(WaitAny(list, 0), 1);
-}
-
-TEST(WaitAnyTest, TimesOutAfterTheGivenTime) {
-  Event e(false);
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitAny({&e}, 200), kWaitTimeout);
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, 200ms);
-  EXPECT_LT(elapsed, 5s);
 }
 
 TEST(WaitAnyTest, RejectsNullAndTooManyObjects) {
@@ -282,10 +205,8 @@ TEST(WaitAnyFdTest, SocketAndEventShareOneWait) {
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), kWaitTimeout);
 
   // Data on the socket: index 0, and the data stays unread.
-  auto reader = std::async(std::launch::async, [&] { return platform::WaitAnyFd(fds, objects, 20000); });
-  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout);
   ASSERT_EQ(::write(sp.fds[1], "x", 1), 1);
-  EXPECT_EQ(reader.get(), 0);
+  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 0);
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 0);
 
   // The event wins over a socket that stays readable.
@@ -294,22 +215,4 @@ TEST(WaitAnyFdTest, SocketAndEventShareOneWait) {
   char c = 0;
   EXPECT_EQ(::read(sp.fds[0], &c, 1), 1);
   EXPECT_EQ(c, 'x');
-
-  // A blocked waiter is released by the event alone.
-  interrupt.Reset();
-  auto waiter = std::async(std::launch::async, [&] { return platform::WaitAnyFd(fds, objects, 20000); });
-  EXPECT_EQ(waiter.wait_for(100ms), std::future_status::timeout);
-  interrupt.Set();
-  EXPECT_EQ(waiter.get(), 1);
-}
-
-TEST(WaitAnyFdTest, WritableAndHangUpCountAsReady) {
-  SocketPair sp;
-  Event e(false);
-  std::array<Waitable*, 1> objects{&e};
-  std::array<platform::PollFd, 2> fds{{{sp.fds[0], POLLIN}, {sp.fds[0], POLLOUT}}};
-  EXPECT_EQ(platform::WaitAnyFd(fds, objects, 1000), 1);
-  ::shutdown(sp.fds[1], SHUT_RDWR);
-  std::array<platform::PollFd, 1> readOnly{{{sp.fds[0], POLLIN}}};
-  EXPECT_EQ(platform::WaitAnyFd(readOnly, objects, 1000), 0);
 }

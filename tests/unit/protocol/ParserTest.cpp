@@ -1,4 +1,4 @@
-// The incremental parser over arbitrary splits, and the exact-length TCP reader.
+// The incremental parser over arbitrary splits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,56 +59,30 @@ std::string ProtocolText(StreamParser& parser, const B& bytes) {
 
 }  // namespace
 
-TEST(StreamParser, VideoFrameSplitAtEveryByte) {
-  B wire = VideoFrameWire(4, 123456789, {1, 2}, {3}, {4, 5, 6, 7, 8});
-  for (std::size_t split = 0; split <= wire.size(); ++split) {
-    Collector c;
-    StreamParser parser(kUdpChannel, c.Handler());
-    parser.Feed(wire.data(), split);
-    EXPECT_EQ(c.messages.size(), split == wire.size() ? 1u : 0u) << split;
-    parser.Feed(wire.data() + split, wire.size() - split);
-    ASSERT_EQ(c.messages.size(), 1u) << split;
-    EXPECT_TRUE(parser.Idle());
-    RECTS_INFO f = ToVideoFrame(std::move(c.messages[0]));
+// Fed one byte at a time, every split point of every message is crossed.
+TEST(StreamParser, ByteByByteStreamOfMixedMessages) {
+  B wire = {kNoop, kKeepAlive};
+  B v = VideoFrameWire(4, 123456789, {1, 2}, {3}, {4, 5, 6, 7, 8});
+  B a = AudioFrameWire(480, {1, 2, 3});
+  for (const B* part : {&v, &a, &v}) wire.insert(wire.end(), part->begin(), part->end());
+  Collector c;
+  StreamParser parser(kUdpChannel, c.Handler());
+  for (uint8_t b : wire) parser.Feed(&b, 1);
+  ASSERT_EQ(c.messages.size(), 5u);
+  EXPECT_TRUE(parser.Idle());
+  EXPECT_EQ(c.messages[0].type, kNoop);
+  EXPECT_EQ(c.messages[1].type, kKeepAlive);
+  AUDIO_FRAMES audio = ToAudioFrame(std::move(c.messages[3]));
+  EXPECT_EQ(V(audio.header.frameCount), 480u);
+  EXPECT_EQ(audio.payload, (B{1, 2, 3}));
+  for (std::size_t i : {2u, 4u}) {
+    RECTS_INFO f = ToVideoFrame(std::move(c.messages[i]));
     EXPECT_EQ(V(f.header.codec), 4);
     EXPECT_EQ(V(f.header.frameStamp), 123456789);
     EXPECT_EQ(f.blockA, (B{1, 2}));
     EXPECT_EQ(f.blockB, (B{3}));
     EXPECT_EQ(f.picture, (B{4, 5, 6, 7, 8}));
   }
-}
-
-TEST(StreamParser, ByteByByteStreamOfMixedMessages) {
-  B wire = {kNoop, kKeepAlive};
-  B v = VideoFrameWire(0, -1, {}, {}, {9});
-  B a = AudioFrameWire(480, {1, 2, 3});
-  wire.insert(wire.end(), v.begin(), v.end());
-  wire.insert(wire.end(), a.begin(), a.end());
-  wire.insert(wire.end(), v.begin(), v.end());
-  Collector c;
-  StreamParser parser(kUdpChannel, c.Handler());
-  for (uint8_t b : wire) parser.Feed(&b, 1);
-  ASSERT_EQ(c.messages.size(), 5u);
-  EXPECT_EQ(c.messages[0].type, kNoop);
-  EXPECT_EQ(c.messages[1].type, kKeepAlive);
-  EXPECT_EQ(c.messages[2].type, kVideoFrame);
-  AUDIO_FRAMES audio = ToAudioFrame(std::move(c.messages[3]));
-  EXPECT_EQ(V(audio.header.frameCount), 480u);
-  EXPECT_EQ(audio.payload, (B{1, 2, 3}));
-  EXPECT_EQ(ToVideoFrame(std::move(c.messages[4])).picture, (B{9}));
-}
-
-TEST(StreamParser, BackToBackMessagesInOneDelivery) {
-  B one = VideoFrameWire(2, 1, {}, {}, {1, 2, 3});
-  B two = VideoFrameWire(2, 2, {}, {}, {4});
-  B wire = one;
-  wire.insert(wire.end(), two.begin(), two.end());
-  Collector c;
-  StreamParser parser(kUdpChannel, c.Handler());
-  parser.Feed(wire);
-  ASSERT_EQ(c.messages.size(), 2u);
-  EXPECT_EQ(V(ToVideoFrame(std::move(c.messages[0])).header.frameStamp), 1);
-  EXPECT_EQ(ToVideoFrame(std::move(c.messages[1])).picture, (B{4}));
 }
 
 TEST(StreamParser, AllZeroSizesCompleteWithTheHeader) {
@@ -178,148 +152,10 @@ TEST(StreamParser, OversizedBlocksFailBeforeAllocation) {
   std::memcpy(twoBlocks.data() + 5, &big, 4);
   StreamParser video(kUdpChannel, [](RawMessage&&) {});
   EXPECT_THROW(video.Feed(twoBlocks), ProtocolException);
-}
 
-TEST(StreamParser, ApiLimitsOnLinkText) {
   B link = {kOpenLink, 0, 0, 0, 0};
   uint32_t len = kMaxOpenLinkSize + 1;
   std::memcpy(link.data() + 1, &len, 4);
   StreamParser api(kApiChannel, [](RawMessage&&) {});
   EXPECT_THROW(api.Feed(link), ProtocolException);
-}
-
-namespace {
-
-// A byte source like the TCP transport: exact reads, counted.
-struct FakeSource {
-  B data;
-  std::size_t pos = 0;
-  int reads = 0;
-  uint8_t ReceiveMessageType() {
-    uint8_t t;
-    ReceiveBuffer(&t, 1);
-    return t;
-  }
-  void* ReceiveBuffer(void* dst, std::size_t n) {
-    if (pos + n > data.size()) throw ReceiveException(0, "test", 0);
-    std::memcpy(dst, data.data() + pos, n);
-    pos += n;
-    ++reads;
-    return dst;
-  }
-};
-
-}  // namespace
-
-TEST(TcpReader, ReadsHeaderThenEachPresentBlock) {
-  FakeSource s{VideoFrameWire(3, 5, {1}, {}, {2, 3})};
-  RawMessage m = ReadMessage(s, kVideoChannel);
-  EXPECT_EQ(s.pos, s.data.size());
-  EXPECT_EQ(s.reads, 4);  // type, header, block A, picture (block B is absent)
-  RECTS_INFO f = ToVideoFrame(std::move(m));
-  EXPECT_EQ(V(f.header.codec), 3);
-  EXPECT_EQ(f.picture, (B{2, 3}));
-}
-
-TEST(TcpReader, CursorVisibilityOnlyAndBadTypes) {
-  MOUSE_INFO cursor;
-  cursor.header.visible = 0;
-  Bytes wire;
-  AppendCursorShape(wire, cursor);
-  FakeSource s{wire};
-  MOUSE_INFO got = ToCursorShape(ReadMessage(s, kMousePointerChannel));
-  EXPECT_TRUE(got.shape.empty());
-  EXPECT_EQ(s.reads, 2);
-
-  FakeSource bad{{kCursorShape}};
-  try {
-    ReadMessage(bad, kVideoChannel);
-    FAIL();
-  } catch (const ProtocolException& e) {
-    EXPECT_STREQ(e.Message(), "Unexpected message header");
-  }
-  EXPECT_EQ(bad.reads, 1);  // nothing read after the type
-
-  B huge = {kCursorShape};
-  huge.resize(53);
-  std::memset(huge.data() + 1 + 36, 0xFF, 4);
-  FakeSource hostile{huge};
-  EXPECT_THROW(ReadMessage(hostile, kMousePointerChannel), ProtocolException);
-  EXPECT_EQ(hostile.reads, 2);
-}
-
-TEST(TcpReader, StationSideApiMessages) {
-  Bytes wire;
-  AppendMessage<uint32_t>(wire, kHeartbeat, 1);
-  AUDIO_FRAMES mic;
-  mic.capturePosition = 77;
-  mic.payload = {1, 2, 3, 4};
-  AppendMicrophoneFrame(wire, mic);
-  AppendMessage(wire, kClipboardText, MakeClipboardText(u"hi", 1));
-  FakeSource s{wire};
-  EXPECT_EQ(FixedAs<uint32_t>(ReadMessage(s, kStationApiChannel)), 1u);
-  AUDIO_FRAMES got = ToMicrophoneFrame(ReadMessage(s, kStationApiChannel));
-  EXPECT_EQ(got.capturePosition, 77u);
-  EXPECT_EQ(got.payload, (B{1, 2, 3, 4}));
-  CLIPBOARD_TEXT clip = FixedAs<CLIPBOARD_TEXT>(ReadMessage(s, kStationApiChannel));
-  EXPECT_EQ(ReadClipboardText(clip), u"hi");
-  EXPECT_EQ(V(clip.mode), 1u);
-  EXPECT_EQ(s.pos, s.data.size());
-}
-
-TEST(TcpReader, AllZeroSizesCompleteWithTheHeader) {
-  FakeSource video{VideoFrameWire(0, 7, {}, {}, {})};
-  RECTS_INFO f = ToVideoFrame(ReadMessage(video, kVideoChannel));
-  EXPECT_EQ(video.pos, 29u);
-  EXPECT_EQ(video.reads, 2);  // type and header, no block reads
-  EXPECT_TRUE(f.blockA.empty() && f.blockB.empty() && f.picture.empty());
-  EXPECT_EQ(V(f.header.frameStamp), 7);
-
-  FakeSource audio{AudioFrameWire(0, {})};
-  EXPECT_TRUE(ToAudioFrame(ReadMessage(audio, kAudioChannel)).payload.empty());
-  EXPECT_EQ(audio.pos, 53u);
-  EXPECT_EQ(audio.reads, 2);
-}
-
-TEST(TcpReader, ChannelTypeSets) {
-  // Every type byte against every TCP reader of the client: accepted types are read, any
-  // other raises the channel's text before another byte is read.
-  struct Case {
-    const ChannelSpec& channel;
-    std::vector<int> accepted;
-    const char* text;
-  } cases[] = {{kApiChannel, {0, 6, 12, 19, 25}, "General protocol failure"},
-               {kVideoChannel, {0, 2, 11}, "Unexpected message header"},
-               {kAudioChannel, {0, 3, 11}, "General protocol failure"},
-               {kMousePointerChannel, {0, 1, 11}, "General protocol failure"},
-               {kUdpChannel, {0, 2, 3, 11}, "General protocol failure: unknown message UID"}};
-  for (const Case& c : cases) {
-    for (int type = 0; type < 256; ++type) {
-      bool accepted = std::find(c.accepted.begin(), c.accepted.end(), type) != c.accepted.end();
-      EXPECT_EQ(c.channel.Accepts(static_cast<uint8_t>(type)), accepted) << c.text << " " << type;
-      if (accepted) continue;
-      FakeSource s{{static_cast<uint8_t>(type), 0, 0, 0, 0}};
-      try {
-        ReadMessage(s, c.channel);
-        ADD_FAILURE() << type;
-      } catch (const ProtocolException& e) {
-        EXPECT_STREQ(e.Message(), c.text);
-      }
-      EXPECT_EQ(s.pos, 1u);
-    }
-  }
-}
-
-TEST(TcpReader, LargeBlocksArriveInSteps) {
-  B picture(kReadStep * 2 + 5);
-  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 7);
-  FakeSource s{VideoFrameWire(0, 0, {}, {}, picture)};
-  RECTS_INFO f = ToVideoFrame(ReadMessage(s, kVideoChannel));
-  EXPECT_EQ(f.picture, picture);
-  EXPECT_EQ(s.reads, 2 + 3);
-
-  // A stream that ends inside a large block is a receive failure.
-  FakeSource cut{VideoFrameWire(0, 0, {}, {}, picture)};
-  cut.data.resize(cut.data.size() - kReadStep - 10);
-  EXPECT_THROW(ReadMessage(cut, kVideoChannel), ReceiveException);
 }

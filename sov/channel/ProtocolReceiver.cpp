@@ -1,4 +1,4 @@
-#include "sov/net/ProtocolReceiver.h"
+#include "sov/channel/ProtocolReceiver.h"
 
 #include "sov/net/TransportBase.h"
 

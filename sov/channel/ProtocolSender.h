@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "sov/net/ProtocolBase.h"
+#include "sov/channel/ProtocolBase.h"
 #include "sov/protocol/Messages.h"
 
 class ProtocolSender : public ProtocolBase {

@@ -1,5 +1,5 @@
 #pragma once
-#include "sov/net/ProtocolBase.h"
+#include "sov/channel/ProtocolBase.h"
 #include "sov/protocol/StreamParser.h"
 
 class ProtocolReceiver : public ProtocolBase {

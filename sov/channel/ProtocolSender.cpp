@@ -1,4 +1,4 @@
-#include "sov/net/ProtocolSender.h"
+#include "sov/channel/ProtocolSender.h"
 
 #include "ErrorHandling/ErrorHandling.h"
 #include "sov/base/BaseException.h"
