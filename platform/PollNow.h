@@ -8,7 +8,13 @@
 
 namespace platform {
 
-// revents of each descriptor, in order; POLLERR, POLLHUP and POLLNVAL are reported as poll does.
-std::vector<short> PollNow(std::span<const PollFd> fds);
+struct Readiness {
+  bool readable = false;
+  bool writable = false;
+  bool failed = false;  // an error or hang-up (the socket's own reads and writes tell which)
+};
+
+// The readiness of each descriptor, in order.
+std::vector<Readiness> PollNow(std::span<const PollFd> fds);
 
 }  // namespace platform

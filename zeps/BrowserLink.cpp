@@ -54,7 +54,7 @@ class HelloSource : public ByteSource {
     while (length > 0) {
       const int64_t left = deadline_ - NowMs();
       if (left <= 0) throw ReceiveStructException(ETIMEDOUT, ZEP_SOURCE, __LINE__);
-      const platform::PollFd fds[] = {{fd_, POLLIN}};
+      const platform::PollFd fds[] = {{fd_, platform::kWaitReadable}};
       platform::Waitable* objects[] = {&stop_};
       const int r = platform::WaitAnyFd(fds, objects, static_cast<int>(left));
       if (r == 1) throw InterruptException(ZEP_SOURCE, __LINE__);
@@ -181,9 +181,9 @@ void TlsListenThreadProc(uint16_t port, CommandHandlers& handlers, platform::Eve
   while (!stop.IsSet()) {
     try {
       // Only loopback: nothing else on the network may drive the service.
-      if (!listener) listener = std::make_unique<TransportListener>("127.0.0.1", service.c_str());
+      if (!listener) listener = std::make_unique<TransportListener>("127.0.0.1", service.c_str(), 1, &stop);
       listener->StartAcceptConnections();
-      if (!listener->WaitForConnection(-1, stop.fd())) continue;
+      if (!listener->WaitForConnection(-1)) continue;
     } catch (const InterruptException&) {
       return;
     } catch (const BaseException& e) {

@@ -107,8 +107,8 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
     try {
       e.connection = std::make_unique<TransportConnector>(e.endpoint.ip.c_str(),
                                                           static_cast<uint32_t>(e.endpoint.basePort),
-                                                          TransportConnector::NonBlocking{});
-      const platform::PollFd fds[] = {{e.connection->Socket(0), POLLOUT}};
+                                                          TransportConnector::NonBlocking{}, &c_.stop);
+      const platform::PollFd fds[] = {{e.connection->Socket(0), platform::kWaitWritable}};
       platform::Waitable* objects[] = {&c_.stop};
       const int r = platform::WaitAnyFd(fds, objects, kConnectWaitMs);
       if (r == 1) throw InterruptException(ZEP_SOURCE, __LINE__);
@@ -141,7 +141,7 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
       std::string hello = "s" + run.sessionId;
       hello.push_back(static_cast<char>(run.startFlag));
       e.connection->SendBuffer(hello.data(), hello.size());
-      const platform::PollFd fds[] = {{e.connection->Socket(0), POLLIN}};
+      const platform::PollFd fds[] = {{e.connection->Socket(0), platform::kWaitReadable}};
       platform::Waitable* objects[] = {&c_.stop};
       const int r = platform::WaitAnyFd(fds, objects, kHandshakeWaitMs);
       if (r == 1) throw InterruptException(ZEP_SOURCE, __LINE__);

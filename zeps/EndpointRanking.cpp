@@ -55,8 +55,9 @@ std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& end
     RankedEndpoint e;
     e.endpoint = endpoint;
     try {
-      e.connection = std::make_unique<TransportConnector>(
-          endpoint.ip.c_str(), static_cast<uint32_t>(endpoint.basePort), TransportConnector::NonBlocking{});
+      e.connection =
+          std::make_unique<TransportConnector>(endpoint.ip.c_str(), static_cast<uint32_t>(endpoint.basePort),
+                                               TransportConnector::NonBlocking{}, &stop);
     } catch (const TransportException& ex) {
       LOGE << "Endpoint " << endpoint.ip << " cannot be probed: " << ex.what();
       continue;
@@ -74,7 +75,8 @@ std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& end
     std::vector<platform::PollFd> fds;
     // Writable only until connected: a connected socket stays writable and would spin the loop.
     for (RankedEndpoint* e : polled)
-      fds.push_back({e->connection->Socket(0), static_cast<short>(e->connected ? POLLIN : POLLOUT)});
+      fds.push_back(
+          {e->connection->Socket(0), e->connected ? platform::kWaitReadable : platform::kWaitWritable});
     platform::Waitable* objects[] = {&stop};
     const int r = platform::WaitAnyFd(fds, objects, static_cast<int>(remainingMs));
     const int64_t polledUs = NowUs();
@@ -89,20 +91,20 @@ std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& end
       continue;
     }
     // WaitAnyFd names one ready socket; look at every socket that is ready now.
-    const std::vector<short> ready = platform::PollNow(fds);
+    const std::vector<platform::Readiness> ready = platform::PollNow(fds);
     std::vector<RankedEndpoint*> still;
     for (std::size_t i = 0; i < polled.size(); ++i) {
       RankedEndpoint& e = *polled[i];
-      const short ev = ready[i];
+      const platform::Readiness& ev = ready[i];
       bool keep = true;
       try {
-        if (ev & (POLLERR | POLLHUP | POLLNVAL)) {
+        if (ev.failed) {
           e.errored = true;
           keep = false;
-        } else if ((ev & POLLOUT) && !e.connected) {
+        } else if (ev.writable && !e.connected) {
           e.connected = true;
           Send(e);
-        } else if (ev & POLLIN) {
+        } else if (ev.readable) {
           keep = TakeAnswer(e, polledUs);
         }
       } catch (const TransportException& ex) {

@@ -8,15 +8,22 @@
 
 namespace platform {
 
-std::vector<short> PollNow(std::span<const PollFd> fds) {
+std::vector<Readiness> PollNow(std::span<const PollFd> fds) {
   std::vector<pollfd> set;
   set.reserve(fds.size());
-  for (const PollFd& f : fds) set.push_back({f.fd, f.events, 0});
+  for (const PollFd& f : fds) {
+    short events = 0;
+    if (f.events & kWaitReadable) events |= POLLIN;
+    if (f.events & kWaitWritable) events |= POLLOUT;
+    set.push_back({f.fd, events, 0});
+  }
   while (::poll(set.data(), set.size(), 0) < 0)
     if (errno != EINTR) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
-  std::vector<short> out;
+  std::vector<Readiness> out;
   out.reserve(set.size());
-  for (const pollfd& p : set) out.push_back(p.revents);
+  for (const pollfd& p : set)
+    out.push_back({(p.revents & POLLIN) != 0, (p.revents & POLLOUT) != 0,
+                   (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0});
   return out;
 }
 
