@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::size_t kTokenLength = 36;
 constexpr std::size_t kIdLength = 36;
-constexpr std::size_t kUrlMaxChars = kUrlMessageBytes / 2;
 constexpr std::size_t kSchemeChars = 6;
 constexpr int kHelloTimeMs = 1000;
 constexpr int64_t kRepeatWindowMs = 1000;
