@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 seconds=${1:-60}
 build=${BUILD_DIR:-build-fuzz}
-targets=(config_fuzz json_fuzz parser_fuzz kcp_fuzz)
+targets=(config_fuzz json_fuzz parser_fuzz kcp_fuzz tls_fuzz)
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEP_FUZZ=ON \
   -DZEP_TOOLS=OFF -DZEP_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"

@@ -1,9 +1,16 @@
 #include "platform/Process.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "sov/base/BaseException.h"
@@ -13,12 +20,54 @@ extern char** environ;
 
 namespace platform {
 
+namespace {
+
+#ifndef P_PIDFD
+constexpr idtype_t P_PIDFD = static_cast<idtype_t>(3);
+#endif
+
+int PidfdOpen(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+// Our environment with the given entries added or replaced.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& setEnv) {
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
+  for (const std::string& entry : setEnv) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(env, [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+    env.push_back(entry);
+  }
+  return env;
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (const std::string& s : strings) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// fork + exec for the switch of user, which posix_spawn cannot do. Only async-signal-safe
+// calls run in the child; everything it needs was prepared before the fork.
+pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* const* envp) {
+  std::vector<gid_t> groups(as.groups.begin(), as.groups.end());
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
+    ::_exit(127);
+  if (directory != nullptr && ::chdir(directory) != 0) ::_exit(127);
+  ::execve(argv[0], argv, envp);
+  ::_exit(127);
+}
+
+}  // namespace
+
 bool SpawnDetached(const std::vector<std::string>& argv) {
   if (argv.empty()) return false;
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> args = Pointers(argv);
   pid_t pid = -1;
   // posix_spawnp runs the program directly: no shell ever sees the arguments.
   const int r = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
@@ -33,6 +82,119 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
     }
   }).detach();
   return true;
+}
+
+ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
+  if (request.argv.empty()) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
+  const std::vector<std::string> env = MergedEnvironment(request.setEnv);
+  std::vector<char*> args = Pointers(request.argv);
+  std::vector<char*> envp = Pointers(env);
+  const char* directory = request.directory.empty() ? nullptr : request.directory.c_str();
+  pid_t pid = -1;
+  if (request.runAs) {
+    pid = ForkAs(*request.runAs, directory, args.data(), envp.data());
+    if (pid < 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  } else {
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    if (directory != nullptr) ::posix_spawn_file_actions_addchdir_np(&actions, directory);
+    // The child starts with default signal handling and an empty mask, whatever this thread blocks.
+    posix_spawnattr_t attr;
+    ::posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attr, &none);
+    ::posix_spawnattr_setsigdefault(&attr, &all);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int r = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
+    ::posix_spawnattr_destroy(&attr);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (r != 0) throw ErrCodeException(r, ZEP_SOURCE, __LINE__);
+  }
+  // The child is our unreaped child until we wait for it, so its id cannot be reused here.
+  UniqueFd pidfd(PidfdOpen(pid));
+  if (!pidfd.Valid()) {
+    const int err = errno;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    throw ErrCodeException(err, ZEP_SOURCE, __LINE__);
+  }
+  return ChildProcess(pid, std::move(pidfd));
+}
+
+ChildProcess::~ChildProcess() {
+  if (pidfd_.Valid() && !exitCode_) ExitCode();
+}
+
+bool ChildProcess::HasEnded() const {
+  if (exitCode_) return true;
+  if (!pidfd_.Valid()) return true;
+  pollfd p{pidfd_.Get(), POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+std::optional<int> ChildProcess::ExitCode() {
+  if (exitCode_ || !pidfd_.Valid()) return exitCode_;
+  siginfo_t info{};
+  if (::waitid(P_PIDFD, static_cast<id_t>(pidfd_.Get()), &info, WEXITED | WNOHANG) != 0) return std::nullopt;
+  if (info.si_pid == 0) return std::nullopt;  // still running
+  exitCode_ = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+  return exitCode_;
+}
+
+bool ChildProcess::Signal(int signal) {
+  if (exitCode_ || !pidfd_.Valid()) return false;
+  return ::syscall(SYS_pidfd_send_signal, pidfd_.Get(), signal, nullptr, 0) == 0;
+}
+
+bool ChildProcess::RequestClose() {
+  return Signal(SIGTERM);
+}
+
+bool ChildProcess::Kill() {
+  return Signal(SIGKILL);
+}
+
+std::string ExecutableDirectory() {
+  const std::string path = ExecutablePathOf(::getpid());
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string ExecutablePathOf(int pid) {
+  const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  char buffer[4096];
+  const ssize_t n = ::readlink(link.c_str(), buffer, sizeof buffer);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+int CurrentProcessId() {
+  return ::getpid();
+}
+
+bool RunningAsRoot() {
+  return ::geteuid() == 0;
+}
+
+void BlockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int WaitStopSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  int signal = 0;
+  while (::sigwait(&set, &signal) != 0) {
+  }
+  return signal;
 }
 
 }  // namespace platform

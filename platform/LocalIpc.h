@@ -1,0 +1,88 @@
+#pragma once
+// Per-user local IPC of the service: the single-instance lock, the message socket that
+// carries URLs to the running instance, the confirmation FIFO, and stream-socket clients
+// (the presence link). Everything lives in the user's runtime folder with mode 0600.
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "platform/UniqueFd.h"
+#include "platform/Waitable.h"
+
+namespace platform {
+
+// $XDG_RUNTIME_DIR when set and absolute, else /run/user/<uid> when it exists. Returns 0 or
+// an errno value (ENOENT when there is none).
+int RuntimeFolder(std::string& path);
+
+// An exclusive flock on a lock file; held until destruction (or the process ends).
+class InstanceLock {
+ public:
+  // Not held when another process holds it. ErrCodeException (errno) when the file cannot be
+  // opened.
+  static std::optional<InstanceLock> TryAcquire(const std::string& path);
+
+ private:
+  explicit InstanceLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;
+};
+
+// A SOCK_SEQPACKET listening socket: each connection delivers one message.
+class MessageServer {
+ public:
+  // Replaces a stale socket file (the caller holds the instance lock, so none is live) and
+  // binds with mode 0600. ErrCodeException (errno) on failure.
+  explicit MessageServer(const std::string& path);
+  ~MessageServer();
+  MessageServer(const MessageServer&) = delete;
+  MessageServer& operator=(const MessageServer&) = delete;
+
+  int fd() const { return listening_.Get(); }
+  // Call when fd() is readable: accepts one client and reads its message, waiting at most
+  // timeoutMs for it. Nothing when the client sent nothing in time, closed without a message,
+  // or sent more than maxBytes (the message is dropped whole). ErrCodeException when the
+  // listening socket itself fails.
+  std::optional<std::string> ReceiveOne(std::size_t maxBytes, int timeoutMs);
+
+ private:
+  std::string path_;
+  UniqueFd listening_;
+};
+
+// Sends one message to the server at path. False when no server listens there; other
+// failures throw ErrCodeException (errno).
+bool SendMessage(const std::string& path, const std::string& message);
+
+// The FIFO a child sets by writing a byte. It is waitable: signalled while bytes are
+// pending, and taking the signal drains them (one signal for however many bytes came, as an
+// auto-reset event). We hold a write end ourselves, so a writer closing its end never makes
+// the FIFO report a hang-up.
+class FifoSignal : public Waitable {
+ public:
+  // Replaces any file of that name with a new FIFO (mode 0600). ErrCodeException (errno).
+  explicit FifoSignal(const std::string& path);
+  ~FifoSignal() override;
+  FifoSignal(const FifoSignal&) = delete;
+  FifoSignal& operator=(const FifoSignal&) = delete;
+
+  int fd() const override { return read_.Get(); }
+  bool TryAcquire() override;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  UniqueFd read_;
+  UniqueFd write_;
+};
+
+// A connected AF_UNIX stream socket (non-blocking reads), or an invalid descriptor when
+// nothing listens at path.
+UniqueFd ConnectStream(const std::string& path);
+// Writes all bytes (waiting while the socket is full, at most timeoutMs in all). False on
+// failure or time-out.
+bool WriteAll(int fd, const void* data, std::size_t length, int timeoutMs);
+// Reads what is there, waiting at most timeoutMs for the first byte: the byte count, 0 at the
+// end of the stream or on time-out (then *ended tells which), -1 on error.
+long ReadSome(int fd, void* data, std::size_t length, int timeoutMs, bool* ended);
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+#include "zeps/Launcher.h"
+
+#include "platform/ActiveSession.h"
+#include "platform/Wait.h"
+#include "sov/base/BaseException.h"
+#include "sov/base/Log.h"
+#include "sov/base/Text.h"
+
+namespace {
+
+constexpr int kCloseGraceMs = 5000;
+const char* const kProtectedNames[] = {"FortniteClient-Win64-Shipping_EAC.exe", "dllhost.exe",
+                                       "TeamViewer.exe", "ShellExperienceHost.exe"};
+
+}  // namespace
+
+std::vector<std::string> ZepArguments(const LaunchRequest& r) {
+  std::vector<std::string> args = {r.address,   "--port",      std::to_string(r.basePort),
+                                   "--token",   r.proxyToken,  "--session",
+                                   r.sessionId, "--from-guid", r.sessionToken};
+  if (r.canTryNext) args.push_back("--canTryNext");
+  args.push_back("--city");
+  args.push_back(r.city);
+  return args;
+}
+
+std::string ZepCommandLine(const std::string& program, const LaunchRequest& r) {
+  std::string line = "\"" + program + "\"" + r.address;
+  line += " --port " + std::to_string(r.basePort);
+  line += " --token " + r.proxyToken;
+  line += " --session " + r.sessionId;
+  line += " --from-guid " + r.sessionToken;
+  if (r.canTryNext) line += " --canTryNext";
+  line += " --city " + r.city;
+  return line;
+}
+
+bool IsProtectedProcess(const std::string& path) {
+  for (const char* name : kProtectedNames) {
+    const std::string_view n(name);
+    if (path.size() >= n.size() &&
+        text::EqualsNoCase(std::string_view(path).substr(path.size() - n.size()), n))
+      return true;
+  }
+  return false;
+}
+
+platform::ChildProcess Launcher::Launch(const LaunchRequest& request) const {
+  platform::SpawnRequest spawn;
+  const std::string program = directory_ + "/zep";
+  spawn.argv.push_back(program);
+  for (std::string& a : ZepArguments(request)) spawn.argv.push_back(std::move(a));
+  spawn.directory = directory_;
+  if (gpu_) spawn.setEnv.push_back("DRI_PRIME=1");
+  if (platform::RunningAsRoot() && !sameUser_) {
+    auto session = platform::FindActiveDesktopSession();
+    if (!session) throw BaseException("No active session", ZEP_SOURCE, __LINE__);
+    spawn.runAs = session->user;
+    spawn.setEnv.insert(spawn.setEnv.end(), session->env.begin(), session->env.end());
+  }
+  LOGI << "Launching " << ZepCommandLine(program, request);
+  return platform::ChildProcess::Spawn(spawn);
+}
+
+void Launcher::Close(platform::ChildProcess& child, platform::Event& stop) {
+  if (child.HasEnded()) return;
+  if (child.Pid() == platform::CurrentProcessId() ||
+      IsProtectedProcess(platform::ExecutablePathOf(child.Pid()))) {
+    LOGW << "Process " << child.Pid() << " is protected and stays open";
+    return;
+  }
+  if (child.RequestClose() && platform::WaitAny({&child, &stop}, kCloseGraceMs) == 0) return;
+  LOGI << "zep did not close within " << kCloseGraceMs << " ms; killing it";
+  child.Kill();
+  // Reap it now, so no zombie outlives the attempt.
+  platform::WaitAny({&child}, 1000);
+  child.ExitCode();
+}
