@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "zep/audio/AudioThreads.h"
 #include "zep/channels/ChannelContext.h"
 #include "zep/session/SessionShared.h"
 #include "zep/stats/StatsTable.h"
@@ -66,6 +67,7 @@ class ClientThreads {
   RecordQueue<AUDIO_FRAMES> capturedMicrophone_;
   RecordQueue<AUDIO_FRAMES> microphoneToSend_;
   RecordQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
+  audio::PlaybackFormatBlock playbackFormat_;
 
   ChannelContext context_;
   std::vector<Worker> workers_;  // start order
