@@ -47,7 +47,7 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
       receivedAudio_(shared_.interrupt, kMediaQueueCapacity),
       decodedAudio_(shared_.interrupt, kMediaQueueCapacity),
       playableAudio_(shared_.interrupt, kMediaQueueCapacity),
-      capturedMicrophone_(shared_.interrupt, kCapturedMicrophoneCapacity),
+      capturedMicrophone_(shared_.interrupt, kMicrophoneQueueCapacity),
       microphoneToSend_(shared_.interrupt, kMediaQueueCapacity),
       controlEvents_(shared_.interrupt, kControlQueueCapacity),
       context_{station_, shared_, table_} {
