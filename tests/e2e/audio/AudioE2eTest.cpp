@@ -159,7 +159,8 @@ TEST_F(AudioSession, WithoutAudioTheVideoGoesOnAndThePlayerKeepsWaiting) {
   const std::vector<std::string> stats = LogLines("Statistics: frames received ");
   ASSERT_GE(stats.size(), 2u);
   const auto received = [](const std::string& l) { return std::stoll(l.substr(l.find("received ") + 9)); };
-  EXPECT_GT(received(stats.back()), received(stats.front()) + 30) << "video frames kept arriving";
+  // A loaded machine decodes fewer pictures a second; what matters is that they keep coming.
+  EXPECT_GT(received(stats.back()), received(stats.front()) + 10) << "video frames kept arriving";
 }
 
 }  // namespace
