@@ -56,7 +56,9 @@ int Presenter::WaitBudgetMs() const {
 void Presenter::RefreshClientArea() {
   int w = 0, h = 0;
   renderer_.OutputSize(w, h);
-  if (SDL_GetWindowFlags(SDL_RenderGetWindow(renderer_.Handle())) & SDL_WINDOW_MINIMIZED) w = h = 0;
+  if ((SDL_GetWindowFlags(SDL_RenderGetWindow(renderer_.Handle())) & SDL_WINDOW_MINIMIZED) ||
+      debug_.Minimized())
+    w = h = 0;
   p_.area->Set(w, h);
 }
 
@@ -87,8 +89,10 @@ void Presenter::Iterate() {
       renderer_.Upload(*picture);
       currentStamp_ = picture->stamp;
       ++pictures_;
+      if (debug_.OnPicture(pictures_, SDL_RenderGetWindow(renderer_.Handle()))) RefreshClientArea();
     }
   }
+  if (debug_.OnIteration(SDL_RenderGetWindow(renderer_.Handle()))) RefreshClientArea();
   const int64_t nowMs = HPCWrapper::NowMs();
   if (nowMs - lastReportMs_ > kReportPeriodMs) ReportOncePerSecond(nowMs);
 

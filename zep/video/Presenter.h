@@ -15,6 +15,7 @@
 
 #include "zep/stats/StatAgregator.h"
 #include "zep/video/ClientArea.h"
+#include "zep/video/DebugActions.h"
 #include "zep/video/IdleWindow.h"
 #include "zep/video/TripleBuffer.h"
 #include "zep/video/VideoFrameRenderer.h"
@@ -75,6 +76,7 @@ class Presenter : private TripleBuffer::Listener {
   IdleWindow idle_{200};
   RateAgregator fps_{30};
   std::string dumpPath_;
+  DebugActions debug_;
   uint64_t dumpAfter_ = 0;
 };
 
