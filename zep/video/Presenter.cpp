@@ -6,6 +6,7 @@
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "zep/stats/StatStorage.h"
 #include "zep/stats/StatsTable.h"
 
 namespace video {
@@ -82,12 +83,14 @@ void Presenter::Iterate() {
   const bool ready = p_.buffer->FrameReady().TryAcquire();
   if (!ready && waitEndUs - lastIterationEndUs_ < kIdleRedrawMs * 1000LL) return;  // woken by input only
   const double waitMs = (waitEndUs - lastIterationEndUs_) / 1000.0;
+  if (p_.storage) p_.storage->Begin(CStatStorage::kRenderLoop);
 
   renderer_.SetVSync(CRunTimeSettings::Get(RunTimeSettings().vSyncIndex) != 0);
   if (ready) {
     if (Picture* picture = p_.buffer->AcquireFront()) {
       renderer_.Upload(*picture);
       currentStamp_ = picture->stamp;
+      fullLatencyReady_.store(false, std::memory_order_relaxed);
       ++pictures_;
       if (debug_.OnPicture(pictures_, SDL_RenderGetWindow(renderer_.Handle()))) RefreshClientArea();
     }
@@ -108,6 +111,7 @@ void Presenter::Iterate() {
   if (p_.drawOverlay) p_.drawOverlay(renderer_.Handle());
   MaybeDump();
   renderer_.Present();
+  if (p_.storage) p_.storage->End(CStatStorage::kRenderLoop);
 
   // Each picture's latency is measured once, at the end of its first present.
   const int64_t offset = p_.clockOffsetUs ? p_.clockOffsetUs->load(std::memory_order_relaxed) : 0;
@@ -117,6 +121,7 @@ void Presenter::Iterate() {
       const uint32_t now = static_cast<uint32_t>(HPCWrapper::NowUs());
       const uint32_t latency = now - static_cast<uint32_t>(currentStamp_) - static_cast<uint32_t>(offset);
       p_.table->SetInt(kStatFullLatency, static_cast<int32_t>(latency));
+      fullLatencyReady_.store(true, std::memory_order_relaxed);
     }
     if (p_.onFirstPresent) p_.onFirstPresent(currentStamp_);
   }
@@ -131,11 +136,14 @@ void Presenter::ReportOncePerSecond(int64_t nowMs) {
   const float fps = static_cast<float>(fps_.Result());
   const float idle = static_cast<float>(idle_.Percent());
   const int32_t drops = p_.buffer->Drops();
+  std::array<double, CStatStorage::kAgregators> shares{};
+  if (p_.storage) shares = p_.storage->Snapshot();
   if (p_.table) {
     p_.table->SetInt(kStatFramesCount, static_cast<int32_t>(iterations_));
     p_.table->SetReal(kStatFpsRender, fps);
     p_.table->SetReal(kStatRenderIdle, idle);
     p_.table->SetInt(kStatRenderFrameDrops, drops);
+    if (p_.storage) p_.table->SetUInt64(kStatRenderLoop, PackBusyShares(shares));
     const StatValue network = p_.table->Value(kStatNetworkLatency);
     const bool slow = network.tag == VT_INT && network.i > kSlowConnectionUs;
     slowConnection_.store(slow, std::memory_order_relaxed);
@@ -144,7 +152,8 @@ void Presenter::ReportOncePerSecond(int64_t nowMs) {
   int w = 0, h = 0;
   p_.area->Get(w, h);
   LOGI << "Video: " << pictures_ << " pictures, frames count " << iterations_ << ", FPS (render) " << fps
-       << ", render idle " << idle << " %, render frame drops " << drops << ", full latency "
+       << ", render idle " << idle << " %, render loop busy " << shares[CStatStorage::kRenderLoop] * 100
+       << " %, render frame drops " << drops << ", full latency "
        << (p_.table ? p_.table->Format(kStatFullLatency) : "-") << " us, decoder "
        << (p_.table ? p_.table->Format(kStatDecoder) : "-") << ", decoder idle "
        << (p_.table ? p_.table->Format(kStatDecoderIdle) : "-") << " %, client area " << w << "x" << h;

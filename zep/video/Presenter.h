@@ -20,6 +20,7 @@
 #include "zep/video/TripleBuffer.h"
 #include "zep/video/VideoFrameRenderer.h"
 
+class CStatStorage;
 class StatsTable;
 
 namespace video {
@@ -28,6 +29,7 @@ struct PresenterParams {
   TripleBuffer* buffer = nullptr;
   ClientArea* area = nullptr;
   StatsTable* table = nullptr;                          // may be null
+  CStatStorage* storage = nullptr;                      // may be null; feeds its render-loop share
   const std::atomic<int64_t>* clockOffsetUs = nullptr;  // client minus station time; 0 = unknown
   std::function<void(QuadScale)> publishScale;          // for input mapping
   std::function<void(SDL_Renderer*)> drawOverlay;       // draws over the picture before present
@@ -52,6 +54,10 @@ class Presenter : private TripleBuffer::Listener {
   // The overlay's slow-connection warning: set while the network latency is above 300 ms.
   bool SlowConnection() const { return slowConnection_.load(std::memory_order_relaxed); }
   int SlowConnectionMs() const { return slowConnectionMs_.load(std::memory_order_relaxed); }
+  // True when "Full latency" holds the current picture's figure: false during the first
+  // iteration of a new picture (its latency is taken after the present) or while the clock
+  // offset is unknown.
+  bool FullLatencyReady() const { return fullLatencyReady_.load(std::memory_order_relaxed); }
 
  private:
   void OnPublish() override;
@@ -65,6 +71,7 @@ class Presenter : private TripleBuffer::Listener {
   std::atomic<bool> wakePending_{false};
   std::atomic<bool> slowConnection_{false};
   std::atomic<int> slowConnectionMs_{0};
+  std::atomic<bool> fullLatencyReady_{false};
 
   uint64_t currentStamp_ = 0;
   uint64_t measuredStamp_ = 0;
