@@ -171,58 +171,62 @@ int MemoryGrowth(int seconds) {
     return 1;
   }
   SDL_Window* window = SDL_CreateWindow("bench", 0, 0, 1920, 1080, SDL_WINDOW_SHOWN);
-  platform::Event interrupt{true};
-  video::FrameQueue queue{interrupt, 16};
-  video::TripleBuffer buffer;
-  video::ClientArea area;
-  std::atomic<uint64_t> presented{0};
-  video::PresenterParams p;
-  p.buffer = &buffer;
-  p.area = &area;
-  p.onFirstPresent = [&](uint64_t) { ++presented; };
-  video::Presenter presenter(window, std::move(p));
-  const video::DecodePath software;
-  std::thread decoder([&] {
-    video::VideoDecodeChain chain([&](int c) { return video::OpenVideoDecoder(c, software); }, buffer, area);
-    try {
-      video::RunDecoderLoop(queue, chain, nullptr);
-    } catch (const std::exception&) {
-    }
-  });
-  const int64_t start = HPCWrapper::NowUs();
-  const int64_t end = start + static_cast<int64_t>(seconds) * 1000000;
-  std::thread feeder([&] {
-    int64_t next = start;
-    for (std::size_t i = 0; HPCWrapper::NowUs() < end; ++i) {
-      while (HPCWrapper::NowUs() < next) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      next += 16667;
-      queue.push(Record(0, clip[i % clip.size()], HPCWrapper::NowUs()));
-    }
-    queue.push(Record(5, {}, 0));
-  });
-  long atOneMinute = -1;
-  int nextMinute = 1;
-  SDL_Event e;
-  while (HPCWrapper::NowUs() < end) {
-    if (SDL_WaitEventTimeout(&e, presenter.WaitBudgetMs()))
-      while (SDL_PollEvent(&e)) {
+  long atOneMinute = -1, last = -1;
+  {
+    platform::Event interrupt{true};
+    video::FrameQueue queue{interrupt, 16};
+    video::TripleBuffer buffer;
+    video::ClientArea area;
+    std::atomic<uint64_t> presented{0};
+    video::PresenterParams p;
+    p.buffer = &buffer;
+    p.area = &area;
+    p.onFirstPresent = [&](uint64_t) { ++presented; };
+    video::Presenter presenter(window, std::move(p));
+    const video::DecodePath software;
+    std::thread decoder([&] {
+      video::VideoDecodeChain chain([&](int c) { return video::OpenVideoDecoder(c, software); }, buffer,
+                                    area);
+      try {
+        video::RunDecoderLoop(queue, chain, nullptr);
+      } catch (const std::exception&) {
       }
-    presenter.Iterate();
-    if (HPCWrapper::NowUs() - start >= nextMinute * 60000000LL) {
-      const long kb = ResidentKb();
-      if (nextMinute == 1) atOneMinute = kb;
-      std::printf("minute %2d: RSS %ld kB, %llu pictures presented\n", nextMinute, kb,
-                  static_cast<unsigned long long>(presented.load()));
-      std::fflush(stdout);
-      ++nextMinute;
+    });
+    const int64_t start = HPCWrapper::NowUs();
+    const int64_t end = start + static_cast<int64_t>(seconds) * 1000000;
+    std::thread feeder([&] {
+      int64_t next = start;
+      for (std::size_t i = 0; HPCWrapper::NowUs() < end; ++i) {
+        while (HPCWrapper::NowUs() < next) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        next += 16667;
+        queue.push(Record(0, clip[i % clip.size()], HPCWrapper::NowUs()));
+      }
+      queue.push(Record(5, {}, 0));
+    });
+    int nextMinute = 1;
+    SDL_Event e;
+    while (HPCWrapper::NowUs() < end) {
+      if (SDL_WaitEventTimeout(&e, presenter.WaitBudgetMs()))
+        while (SDL_PollEvent(&e)) {
+        }
+      presenter.Iterate();
+      if (HPCWrapper::NowUs() - start >= nextMinute * 60000000LL) {
+        const long kb = ResidentKb();
+        if (nextMinute == 1) atOneMinute = kb;
+        std::printf("minute %2d: RSS %ld kB, %llu pictures presented\n", nextMinute, kb,
+                    static_cast<unsigned long long>(presented.load()));
+        std::fflush(stdout);
+        ++nextMinute;
+      }
     }
-  }
-  const long last = ResidentKb();
-  feeder.join();
-  decoder.join();
+    last = ResidentKb();
+    feeder.join();
+    decoder.join();
+  }  // the presenter goes before its window
   std::printf("\n| measure | after 1 min | after %d s | ratio |\n|---|---|---|---|\n", seconds);
   std::printf("| (d) H.264 1080p60 resident memory, kB | %ld | %ld | %.3f |\n", atOneMinute, last,
               atOneMinute > 0 ? static_cast<double>(last) / atOneMinute : 0.0);
+  std::fflush(stdout);
   SDL_DestroyWindow(window);
   SDL_Quit();
   return 0;
