@@ -2,12 +2,17 @@
 //  (a) per-frame cost of our decode-and-hand-off path (queue, decoder loop, triple buffer) against
 //      plain libavcodec decoding of the same 1080p60 H.264 frames with the same decoder settings;
 //  (b, c) received-to-presented latency (push into the frame queue -> end of the first present)
-//      at 1080p60 for H.264, HEVC and AV1 through the decoder thread and the SDL presenter.
+//      at 1080p60 for H.264, HEVC and AV1 through the decoder thread and the SDL presenter;
+//  (d) with `--memory [seconds]`: resident memory of the decode-and-present path fed a looping
+//      1080p60 H.264 clip at 60 frames a second, after 1 minute against after `seconds` (600).
 // Run headless with SDL_VIDEODRIVER=offscreen; SDL_RENDER_DRIVER picks the renderer.
 #include <SDL.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -150,9 +155,88 @@ Latency PresentLatency(SDL_Window* window, int codec, const std::vector<std::vec
   return l;
 }
 
+long ResidentKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+// Same pipeline as PresentLatency, but the clip loops for `seconds`; RSS is sampled every minute.
+int MemoryGrowth(int seconds) {
+  const auto clip = Encode(0);
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    std::printf("no SDL video: %s\n", SDL_GetError());
+    return 1;
+  }
+  SDL_Window* window = SDL_CreateWindow("bench", 0, 0, 1920, 1080, SDL_WINDOW_SHOWN);
+  long atOneMinute = -1, last = -1;
+  {
+    platform::Event interrupt{true};
+    video::FrameQueue queue{interrupt, 16};
+    video::TripleBuffer buffer;
+    video::ClientArea area;
+    std::atomic<uint64_t> presented{0};
+    video::PresenterParams p;
+    p.buffer = &buffer;
+    p.area = &area;
+    p.onFirstPresent = [&](uint64_t) { ++presented; };
+    video::Presenter presenter(window, std::move(p));
+    const video::DecodePath software;
+    std::thread decoder([&] {
+      video::VideoDecodeChain chain([&](int c) { return video::OpenVideoDecoder(c, software); }, buffer,
+                                    area);
+      try {
+        video::RunDecoderLoop(queue, chain, nullptr);
+      } catch (const std::exception&) {
+      }
+    });
+    const int64_t start = HPCWrapper::NowUs();
+    const int64_t end = start + static_cast<int64_t>(seconds) * 1000000;
+    std::thread feeder([&] {
+      int64_t next = start;
+      for (std::size_t i = 0; HPCWrapper::NowUs() < end; ++i) {
+        while (HPCWrapper::NowUs() < next) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        next += 16667;
+        queue.push(Record(0, clip[i % clip.size()], HPCWrapper::NowUs()));
+      }
+      queue.push(Record(5, {}, 0));
+    });
+    int nextMinute = 1;
+    SDL_Event e;
+    while (HPCWrapper::NowUs() < end) {
+      if (SDL_WaitEventTimeout(&e, presenter.WaitBudgetMs()))
+        while (SDL_PollEvent(&e)) {
+        }
+      presenter.Iterate();
+      if (HPCWrapper::NowUs() - start >= nextMinute * 60000000LL) {
+        const long kb = ResidentKb();
+        if (nextMinute == 1) atOneMinute = kb;
+        std::printf("minute %2d: RSS %ld kB, %llu pictures presented\n", nextMinute, kb,
+                    static_cast<unsigned long long>(presented.load()));
+        std::fflush(stdout);
+        ++nextMinute;
+      }
+    }
+    last = ResidentKb();
+    feeder.join();
+    decoder.join();
+  }  // the presenter goes before its window
+  std::printf("\n| measure | after 1 min | after %d s | ratio |\n|---|---|---|---|\n", seconds);
+  std::printf("| (d) H.264 1080p60 resident memory, kB | %ld | %ld | %.3f |\n", atOneMinute, last,
+              atOneMinute > 0 ? static_cast<double>(last) / atOneMinute : 0.0);
+  std::fflush(stdout);
+  SDL_DestroyWindow(window);
+  SDL_Quit();
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--memory")
+    return MemoryGrowth(argc > 2 ? std::atoi(argv[2]) : 600);
   std::printf("encoding %d frames of 1080p60 test pattern per codec...\n", kFrames);
   const auto h264 = Encode(0);
   double plain[3], ours[3];

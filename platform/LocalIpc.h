@@ -40,9 +40,9 @@ class MessageServer {
   int fd() const { return listening_.Get(); }
   // Call when fd() is readable: accepts one client and reads its message, waiting at most
   // timeoutMs for it. Nothing when the client sent nothing in time, closed without a message,
-  // or sent more than maxBytes (the message is dropped whole). ErrCodeException when the
-  // listening socket itself fails.
-  std::optional<std::string> ReceiveOne(std::size_t maxBytes, int timeoutMs);
+  // or sent more than maxBytes (the message is dropped whole), or `stop` was set while waiting.
+  // ErrCodeException when the listening socket itself fails.
+  std::optional<std::string> ReceiveOne(std::size_t maxBytes, int timeoutMs, Waitable* stop = nullptr);
 
  private:
   std::string path_;

@@ -4,6 +4,7 @@
 #include "sov/config/Config.h"
 #include "zep/MainWindow.h"
 #include "zep/session/ClientThreads.h"
+#include "zep/stats/StatStorage.h"
 #include "zep/video/Presenter.h"
 
 namespace {
@@ -16,6 +17,7 @@ class StreamingSession : public Session {
     p.buffer = &threads_.Pictures();
     p.area = &threads_.VideoArea();
     p.table = &threads_.Table();
+    p.storage = &storage_;
     p.clockOffsetUs = &ClockOffsetUs();
     p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
     presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
@@ -25,6 +27,7 @@ class StreamingSession : public Session {
 
  private:
   ClientThreads threads_;
+  CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<video::Presenter> presenter_;
 };
 

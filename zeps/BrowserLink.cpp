@@ -213,6 +213,7 @@ void IncomingMessagesThreadProc(const std::string& path, CommandHandlers& handle
     const int fds[] = {server.fd()};
     platform::Waitable* objects[] = {&stop};
     if (platform::WaitAnyFd(fds, objects, platform::kInfinite) != 0) return;
-    if (auto message = server.ReceiveOne(kUrlMessageBytes, kHelloTimeMs)) ProcessUrl(*message, handlers);
+    if (auto message = server.ReceiveOne(kUrlMessageBytes, kHelloTimeMs, &stop))
+      ProcessUrl(*message, handlers);
   }
 }

@@ -41,6 +41,16 @@ bool TakeAnswer(RankedEndpoint& e, int64_t polledUs) {
   return false;
 }
 
+void Probe(std::vector<RankedEndpoint>& entries, platform::Event& stop, RankingTimes times);
+
+// A probe's peer owes us nothing, so its connection is not drained: ranking ten endpoints must
+// not wait on each one's close.
+void Release(RankedEndpoint& e) {
+  if (!e.connection) return;
+  e.connection->AbandonAllSockets();
+  e.connection.reset();
+}
+
 }  // namespace
 
 std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& endpoints, platform::Event& stop,
@@ -65,6 +75,22 @@ std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& end
     entries.push_back(std::move(e));
   }
 
+  try {
+    Probe(entries, stop, times);
+  } catch (...) {
+    for (RankedEndpoint& e : entries) Release(e);
+    throw;
+  }
+  for (const RankedEndpoint& e : entries)
+    LOGD << "Endpoint " << e.endpoint.ip << " connected: " << (e.connected ? 1 : 0)
+         << ", errored: " << (e.errored ? 1 : 0) << ", 'h' count\\avg rtt(usecs): " << e.probeCount << "\\"
+         << e.averageUs;
+  return entries;
+}
+
+namespace {
+
+void Probe(std::vector<RankedEndpoint>& entries, platform::Event& stop, RankingTimes times) {
   std::vector<RankedEndpoint*> polled;
   for (RankedEndpoint& e : entries) polled.push_back(&e);
   int64_t deadlineUs = NowUs() + int64_t{times.firstMs} * 1000;
@@ -117,18 +143,19 @@ std::vector<RankedEndpoint> ProbeEndpoints(const std::vector<EndpointEntry>& end
     }
     polled.swap(still);
   }
-  for (const RankedEndpoint& e : entries)
-    LOGD << "Endpoint " << e.endpoint.ip << " connected: " << (e.connected ? 1 : 0)
-         << ", errored: " << (e.errored ? 1 : 0) << ", 'h' count\\avg rtt(usecs): " << e.probeCount << "\\"
-         << e.averageUs;
-  return entries;
 }
+
+}  // namespace
 
 std::vector<RankedEndpoint> KeepBest(std::vector<RankedEndpoint> probed) {
   std::vector<RankedEndpoint> kept;
-  for (RankedEndpoint& e : probed)
-    if (e.Complete()) kept.push_back(std::move(e));
+  for (RankedEndpoint& e : probed) {
+    if (e.Complete())
+      kept.push_back(std::move(e));
+    else
+      Release(e);
+  }
   std::sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.averageUs < b.averageUs; });
-  for (std::size_t i = 1; i < kept.size(); ++i) kept[i].connection.reset();
+  for (std::size_t i = 1; i < kept.size(); ++i) Release(kept[i]);
   return kept;
 }

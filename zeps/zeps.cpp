@@ -23,8 +23,9 @@ constexpr int kForwardTries = 40;  // 50 ms apart: a first instance that is stil
 const wchar_t* const kGpuKey = L"SOFTWARE\\Microsoft\\DirectX\\UserGpuPreferences";
 const wchar_t* const kGpuPreference = L"GpuPreference=1;";
 
+// The same folder zep logs to, so a player sends one folder with a problem report.
 void OpenLog(const Config& config) {
-  const std::string folder = WideToUtf8(config.serviceLogFolder);
+  const std::string folder = WideToUtf8(config.applicationLogFolder);
   try {
     EnsureDirectoryExistsRecursively(folder);
   } catch (const std::exception& e) {

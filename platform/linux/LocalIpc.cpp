@@ -86,14 +86,20 @@ MessageServer::~MessageServer() {
   ::unlink(path_.c_str());
 }
 
-std::optional<std::string> MessageServer::ReceiveOne(std::size_t maxBytes, int timeoutMs) {
+std::optional<std::string> MessageServer::ReceiveOne(std::size_t maxBytes, int timeoutMs, Waitable* stop) {
   UniqueFd client(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!client.Valid()) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
       return std::nullopt;
     throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
   }
-  if (PollOne(client.Get(), POLLIN, timeoutMs) <= 0) return std::nullopt;
+  if (stop != nullptr) {
+    const int fds[] = {client.Get()};
+    Waitable* objects[] = {stop};
+    if (WaitAnyFd(fds, objects, timeoutMs) != 0) return std::nullopt;
+  } else if (PollOne(client.Get(), POLLIN, timeoutMs) <= 0) {
+    return std::nullopt;
+  }
   std::string message(maxBytes, '\0');
   // MSG_TRUNC reports the whole message's length, so a longer one is recognised and dropped.
   const ssize_t n = ::recv(client.Get(), message.data(), maxBytes, MSG_TRUNC);

@@ -162,6 +162,13 @@ void TransportBase::CloseAllSockets() {
   for (uint32_t i = 0; i < count_; ++i) CloseSocket(i, kForcedClose);
 }
 
+void TransportBase::AbandonAllSockets() {
+  for (uint32_t i = 0; i < count_; ++i) {
+    const int fd = slots_[i].fd.exchange(-1);
+    if (fd >= 0) platform::ShutdownBoth(fd);
+  }
+}
+
 void TransportBase::SetReceiveTimeout(uint32_t milliseconds) {
   uint32_t slot = Current();
   if (Socket(slot) < 0) throw TransportException(ENOTCONN, ZEP_SOURCE, __LINE__);

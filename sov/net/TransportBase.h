@@ -43,6 +43,9 @@ class TransportBase {
   void CloseSocket(uint32_t slot, int lastResult);
   // The forced close of every slot, used to tear a channel down from another thread.
   void CloseAllSockets();
+  // Shuts every slot down at once without waiting for the peer: for a connection whose peer
+  // owes us nothing more, such as a finished probe.
+  void AbandonAllSockets();
 
   // Service helpers: a receive time-out on the current socket (a receive that waits longer
   // fails with EAGAIN); discarding receive that leaves the socket open on failure

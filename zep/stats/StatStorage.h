@@ -15,6 +15,7 @@ class CStatStorage {
  public:
   static constexpr std::size_t kAgregators = 6;
   static constexpr std::size_t kWindow = 120;
+  static constexpr std::size_t kRenderLoop = 4;  // the presentation loop's busy share
 
   CStatStorage();
 
@@ -55,3 +56,19 @@ class CStatStorage {
   const int64_t startUs_;  // HPCWrapper::NowUs() at construction: the clock's origin
   std::array<Slot, kAgregators> slots_;
 };
+
+// The "Render loop" cell's value: the shares' parts of their total in whole percent, seven bits
+// each, share i in bits 7i..7i+6, at most eight shares. All zero while nothing was busy.
+template <std::size_t N>
+uint64_t PackBusyShares(const std::array<double, N>& shares) {
+  static_assert(N <= 8);
+  double sum = 0;
+  for (double s : shares) sum += s < 0 ? -s : s;
+  uint64_t packed = 0;
+  if (!(sum > 0)) return packed;
+  for (std::size_t i = 0; i < N; ++i) {
+    const double part = (shares[i] < 0 ? -shares[i] : shares[i]) / sum * 100;
+    packed |= (static_cast<uint64_t>(part) & 0x7f) << (7 * i);
+  }
+  return packed;
+}

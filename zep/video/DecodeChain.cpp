@@ -46,8 +46,13 @@ bool VideoDecodeChain::DrainOutput(uint64_t stamp) {
       source, clientW, clientH, CRunTimeSettings::Get(RunTimeSettings().preserveAspectRatioIndex) != 0);
   if (dest.Empty() || source.Empty()) {
     av_frame_unref(decoded_.get());
+    if (droppedInARow_++ == 0) LOGI << "Video pictures dropped: the window has no area";
     ++dropped_;
     return true;
+  }
+  if (droppedInARow_ != 0) {
+    LOGI << "Video pictures shown again after " << droppedInARow_ << " dropped";
+    droppedInARow_ = 0;
   }
   Picture& back = buffer_.Back();
   av_frame_unref(back.frame.get());

@@ -44,6 +44,7 @@ class VideoDecodeChain {
   std::unique_ptr<IVideoDecoder> decoder_;
   media::FramePtr decoded_;
   uint64_t dropped_ = 0;
+  uint64_t droppedInARow_ = 0;  // since the last published picture
 };
 
 // The decoder loop: pops frames, rebinds on a codec change, feeds and drains, keeps a refused

@@ -6,6 +6,7 @@
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "zep/stats/StatStorage.h"
 #include "zep/stats/StatsTable.h"
 
 namespace video {
@@ -56,7 +57,9 @@ int Presenter::WaitBudgetMs() const {
 void Presenter::RefreshClientArea() {
   int w = 0, h = 0;
   renderer_.OutputSize(w, h);
-  if (SDL_GetWindowFlags(SDL_RenderGetWindow(renderer_.Handle())) & SDL_WINDOW_MINIMIZED) w = h = 0;
+  if ((SDL_GetWindowFlags(SDL_RenderGetWindow(renderer_.Handle())) & SDL_WINDOW_MINIMIZED) ||
+      debug_.Minimized())
+    w = h = 0;
   p_.area->Set(w, h);
 }
 
@@ -80,15 +83,19 @@ void Presenter::Iterate() {
   const bool ready = p_.buffer->FrameReady().TryAcquire();
   if (!ready && waitEndUs - lastIterationEndUs_ < kIdleRedrawMs * 1000LL) return;  // woken by input only
   const double waitMs = (waitEndUs - lastIterationEndUs_) / 1000.0;
+  if (p_.storage) p_.storage->Begin(CStatStorage::kRenderLoop);
 
   renderer_.SetVSync(CRunTimeSettings::Get(RunTimeSettings().vSyncIndex) != 0);
   if (ready) {
     if (Picture* picture = p_.buffer->AcquireFront()) {
       renderer_.Upload(*picture);
       currentStamp_ = picture->stamp;
+      fullLatencyReady_.store(false, std::memory_order_relaxed);
       ++pictures_;
+      if (debug_.OnPicture(pictures_, SDL_RenderGetWindow(renderer_.Handle()))) RefreshClientArea();
     }
   }
+  if (debug_.OnIteration(SDL_RenderGetWindow(renderer_.Handle()))) RefreshClientArea();
   const int64_t nowMs = HPCWrapper::NowMs();
   if (nowMs - lastReportMs_ > kReportPeriodMs) ReportOncePerSecond(nowMs);
 
@@ -104,6 +111,7 @@ void Presenter::Iterate() {
   if (p_.drawOverlay) p_.drawOverlay(renderer_.Handle());
   MaybeDump();
   renderer_.Present();
+  if (p_.storage) p_.storage->End(CStatStorage::kRenderLoop);
 
   // Each picture's latency is measured once, at the end of its first present.
   const int64_t offset = p_.clockOffsetUs ? p_.clockOffsetUs->load(std::memory_order_relaxed) : 0;
@@ -113,6 +121,7 @@ void Presenter::Iterate() {
       const uint32_t now = static_cast<uint32_t>(HPCWrapper::NowUs());
       const uint32_t latency = now - static_cast<uint32_t>(currentStamp_) - static_cast<uint32_t>(offset);
       p_.table->SetInt(kStatFullLatency, static_cast<int32_t>(latency));
+      fullLatencyReady_.store(true, std::memory_order_relaxed);
     }
     if (p_.onFirstPresent) p_.onFirstPresent(currentStamp_);
   }
@@ -127,11 +136,14 @@ void Presenter::ReportOncePerSecond(int64_t nowMs) {
   const float fps = static_cast<float>(fps_.Result());
   const float idle = static_cast<float>(idle_.Percent());
   const int32_t drops = p_.buffer->Drops();
+  std::array<double, CStatStorage::kAgregators> shares{};
+  if (p_.storage) shares = p_.storage->Snapshot();
   if (p_.table) {
     p_.table->SetInt(kStatFramesCount, static_cast<int32_t>(iterations_));
     p_.table->SetReal(kStatFpsRender, fps);
     p_.table->SetReal(kStatRenderIdle, idle);
     p_.table->SetInt(kStatRenderFrameDrops, drops);
+    if (p_.storage) p_.table->SetUInt64(kStatRenderLoop, PackBusyShares(shares));
     const StatValue network = p_.table->Value(kStatNetworkLatency);
     const bool slow = network.tag == VT_INT && network.i > kSlowConnectionUs;
     slowConnection_.store(slow, std::memory_order_relaxed);
@@ -140,7 +152,8 @@ void Presenter::ReportOncePerSecond(int64_t nowMs) {
   int w = 0, h = 0;
   p_.area->Get(w, h);
   LOGI << "Video: " << pictures_ << " pictures, frames count " << iterations_ << ", FPS (render) " << fps
-       << ", render idle " << idle << " %, render frame drops " << drops << ", full latency "
+       << ", render idle " << idle << " %, render loop busy " << shares[CStatStorage::kRenderLoop] * 100
+       << " %, render frame drops " << drops << ", full latency "
        << (p_.table ? p_.table->Format(kStatFullLatency) : "-") << " us, decoder "
        << (p_.table ? p_.table->Format(kStatDecoder) : "-") << ", decoder idle "
        << (p_.table ? p_.table->Format(kStatDecoderIdle) : "-") << " %, client area " << w << "x" << h;

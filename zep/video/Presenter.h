@@ -15,10 +15,12 @@
 
 #include "zep/stats/StatAgregator.h"
 #include "zep/video/ClientArea.h"
+#include "zep/video/DebugActions.h"
 #include "zep/video/IdleWindow.h"
 #include "zep/video/TripleBuffer.h"
 #include "zep/video/VideoFrameRenderer.h"
 
+class CStatStorage;
 class StatsTable;
 
 namespace video {
@@ -27,6 +29,7 @@ struct PresenterParams {
   TripleBuffer* buffer = nullptr;
   ClientArea* area = nullptr;
   StatsTable* table = nullptr;                          // may be null
+  CStatStorage* storage = nullptr;                      // may be null; feeds its render-loop share
   const std::atomic<int64_t>* clockOffsetUs = nullptr;  // client minus station time; 0 = unknown
   std::function<void(QuadScale)> publishScale;          // for input mapping
   std::function<void(SDL_Renderer*)> drawOverlay;       // draws over the picture before present
@@ -51,6 +54,10 @@ class Presenter : private TripleBuffer::Listener {
   // The overlay's slow-connection warning: set while the network latency is above 300 ms.
   bool SlowConnection() const { return slowConnection_.load(std::memory_order_relaxed); }
   int SlowConnectionMs() const { return slowConnectionMs_.load(std::memory_order_relaxed); }
+  // True when "Full latency" holds the current picture's figure: false during the first
+  // iteration of a new picture (its latency is taken after the present) or while the clock
+  // offset is unknown.
+  bool FullLatencyReady() const { return fullLatencyReady_.load(std::memory_order_relaxed); }
 
  private:
   void OnPublish() override;
@@ -64,6 +71,7 @@ class Presenter : private TripleBuffer::Listener {
   std::atomic<bool> wakePending_{false};
   std::atomic<bool> slowConnection_{false};
   std::atomic<int> slowConnectionMs_{0};
+  std::atomic<bool> fullLatencyReady_{false};
 
   uint64_t currentStamp_ = 0;
   uint64_t measuredStamp_ = 0;
@@ -75,6 +83,7 @@ class Presenter : private TripleBuffer::Listener {
   IdleWindow idle_{200};
   RateAgregator fps_{30};
   std::string dumpPath_;
+  DebugActions debug_;
   uint64_t dumpAfter_ = 0;
 };
 

@@ -127,7 +127,7 @@ class ZepVideo : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  void Start(int port, int codec) {
+  void Start(int port, int codec, std::vector<std::string> env = {}) {
     Stop();
     fs::remove(dir_ / "logs" / "vektaclient.log");
     fs::remove(dir_ / "shown.ppm");
@@ -135,16 +135,14 @@ class ZepVideo : public ::testing::Test {
         << "logger.applicationlog = " << (dir_ / "logs").string() << "\n";
     fs::create_directories(dir_ / "config" / "Ulmek" / "Zep");
     std::ofstream(dir_ / "config" / "Ulmek" / "Zep" / "Runtime") << "CodecIndex=dword:" << codec << "\n";
-    std::vector<std::string> env = {"SDL_VIDEODRIVER=offscreen",
-                                    "SDL_AUDIODRIVER=dummy",
-                                    "SDL_RENDER_DRIVER=software",
-                                    "HOME=" + dir_.string(),
-                                    "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                                    "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
-                                    "XDG_RUNTIME_DIR=" + dir_.string(),
-                                    "PATH=/usr/bin:/bin",
-                                    "ZEP_DUMP_FRAME=" + (dir_ / "shown.ppm").string(),
-                                    "ZEP_DUMP_AFTER=15"};
+    env.insert(env.end(),
+               {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+                "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
+                "XDG_CONFIG_HOME=" + (dir_ / "config").string(), "XDG_RUNTIME_DIR=" + dir_.string(),
+                "PATH=/usr/bin:/bin", "ZEP_DUMP_FRAME=" + (dir_ / "shown.ppm").string()});
+    if (std::none_of(env.begin(), env.end(),
+                     [](const std::string& e) { return e.rfind("ZEP_DUMP_AFTER=", 0) == 0; }))
+      env.push_back("ZEP_DUMP_AFTER=15");
     std::vector<std::string> argv = {ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)};
     std::vector<char*> envp, argvp;
     for (auto& e : env) envp.push_back(e.data());
@@ -188,6 +186,32 @@ class ZepVideo : public ::testing::Test {
     return at == std::string::npos ? 0 : std::stoll(line.substr(at + 9));
   }
 
+  // The dumped picture is the station's pattern for the frame number its counter shows; returns
+  // that number.
+  int64_t ExpectStationPattern() const {
+    const Image shown = ReadPpm(dir_ / "shown.ppm");
+    EXPECT_GT(shown.w, 0);
+    if (shown.w == 0) return -1;
+    const int64_t counter = ReadCounter(shown);
+    EXPECT_GE(counter, 0) << "no frame counter on screen";
+    if (counter < 0) return -1;
+    const Image reference = StationPicture(static_cast<uint64_t>(counter));
+    // Bars below the counter band, away from colour edges (scaling blurs them).
+    int compared = 0, matched = 0;
+    for (int y = 60; y < kHeight; y += 23)
+      for (int x = 4; x < kWidth - 4; x += 7) {
+        const Rgb want = reference.At(x, y);
+        if (!Near(reference.At(x - 4, y), want, 0) || !Near(reference.At(x + 4, y), want, 0)) continue;
+        ++compared;
+        matched += Near(Shown(shown, x + 0.5, y + 0.5), want, 48);
+      }
+    EXPECT_GT(compared, 300);
+    EXPECT_GE(matched, compared * 95 / 100) << "counter " << counter;
+    return counter;
+  }
+  // Position of the first log line with the needle; npos when none.
+  std::size_t LogPos(const std::string& needle) const { return Log().find(needle); }
+
   fs::path dir_;
   pid_t pid_ = -1;
 };
@@ -201,23 +225,58 @@ TEST_F(ZepVideo, EveryCodecShowsTheStationsPattern) {
     ASSERT_FALSE(WaitForLog("written to", 60000).empty()) << Log();
     Stop();
     EXPECT_NE(Log().find(std::string(" for ") + names[codec]), std::string::npos);
-    const Image shown = ReadPpm(dir_ / "shown.ppm");
-    ASSERT_GT(shown.w, 0);
-    const int64_t counter = ReadCounter(shown);
-    ASSERT_GE(counter, 0) << "no frame counter on screen";
-    const Image reference = StationPicture(static_cast<uint64_t>(counter));
-    // Bars below the counter band, away from colour edges (scaling blurs them).
-    int compared = 0, matched = 0;
-    for (int y = 60; y < kHeight; y += 23)
-      for (int x = 4; x < kWidth - 4; x += 7) {
-        const Rgb want = reference.At(x, y);
-        if (!Near(reference.At(x - 4, y), want, 0) || !Near(reference.At(x + 4, y), want, 0)) continue;
-        ++compared;
-        matched += Near(Shown(shown, x + 0.5, y + 0.5), want, 48);
-      }
-    EXPECT_GT(compared, 300);
-    EXPECT_GE(matched, compared * 95 / 100) << "counter " << counter;
+    ExpectStationPattern();
   }
+}
+
+// The codec setting changed during the session (as the settings pane does) reaches the station,
+// which switches its encoder; the decoder follows and the new codec's pictures are shown.
+TEST_F(ZepVideo, CodecSwitchMidStreamShowsTheNewCodecsPictures) {
+  StationProcess station({"--size", "640x360"});
+  Start(station.Port(), 0, {"ZEP_DUMP_AFTER=150", "ZEP_DEBUG_CODEC=30:4"});
+  ASSERT_FALSE(WaitForLog("Video decoder", 30000).empty()) << Log();
+  ASSERT_FALSE(WaitForLog(" for VP90", 30000).empty()) << Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  const int64_t atSwitch = PicturesShown();
+  ASSERT_FALSE(WaitForLog("written to", 60000).empty()) << Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  const int64_t later = PicturesShown();
+  Stop();
+  EXPECT_GT(later, atSwitch + 30) << "pictures stopped after the switch";
+  EXPECT_NE(LogPos(" for H264"), std::string::npos);
+  EXPECT_LT(LogPos("Debug action: codec setting 4"), LogPos(" for VP90"));
+  EXPECT_LT(LogPos(" for VP90"), LogPos("written to")) << "the dumped picture predates the switch";
+  EXPECT_EQ(LogPos("RebindDecoder: unhandled"), std::string::npos) << Log();
+  EXPECT_GE(ExpectStationPattern(), 0);
+}
+
+// While the window is minimised the decoder goes on decoding and drops every picture; the
+// picture comes back when the window is restored. (SDL's offscreen driver cannot minimise, so
+// the debug action also marks the window minimised itself.)
+TEST_F(ZepVideo, MinimisedWindowDropsPicturesWhileDecodingGoesOn) {
+  StationProcess station({"--size", "640x360"});
+  Start(station.Port(), 0, {"ZEP_DUMP_AFTER=1000000", "ZEP_DEBUG_MINIMIZE=30:3000"});
+  ASSERT_FALSE(WaitForLog("Debug action: window minimised", 30000).empty()) << Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  const int64_t minimised = PicturesShown();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(PicturesShown(), minimised) << "pictures presented while minimised";
+  EXPECT_NE(WaitForLog("client area 0x0", 0), "");
+  // The last "shown again" line, once it follows the minimise (the first pictures, decoded before
+  // the window existed, were dropped too).
+  std::string back;
+  for (const int64_t end = MonotonicUs() + 10000000; back.empty() && MonotonicUs() < end;) {
+    const std::string log = Log();
+    const std::size_t at = log.rfind("Video pictures shown again after ");
+    if (at != std::string::npos && at > log.find("Debug action: window minimised")) back = log.substr(at);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(back.empty()) << Log();
+  const int64_t dropped = std::stoll(back.substr(33));
+  EXPECT_GE(dropped, 45) << Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  EXPECT_GT(PicturesShown(), minimised + 20);
+  EXPECT_EQ(Log().find("DecoderThreadProc: "), std::string::npos) << Log();
 }
 
 // Corrupt frames inside well-formed messages (bit errors, a cut frame) cost pictures only until

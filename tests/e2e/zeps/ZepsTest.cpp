@@ -110,8 +110,8 @@ class ServiceFolder {
     for (const char* service : {"SessionManager", "ServerManager", "TokenVerifier", "Settings"})
       cfg << service << "Host = 127.0.0.1\n" << service << "Port = " << backend.Port() << "\n";
     cfg << "HttpsCaFile = " << backend.CaFile() << "\nBrowserLinkPort = " << port_
-        << "\nLaunchAsServiceUser = true\nServiceHeartbeatMs = 300\nlogger.servicelog = "
-        << (dir_ / "logs").string() << "\n";
+        << "\nLaunchAsServiceUser = true\nServiceHeartbeatMs = 300\nlogger.applicationlog = "
+        << (dir_ / "logs").string() << "\nlogger.servicelog = " << (dir_ / "service-logs").string() << "\n";
     for (char** e = environ; *e != nullptr; ++e) {
       std::string v = *e;
       if (v.rfind("XDG_RUNTIME_DIR=", 0) != 0 && v.rfind("XDG_CONFIG_HOME=", 0) != 0) env_.push_back(v);
@@ -283,7 +283,9 @@ TEST(Zeps, WholeRunRanksHandshakesLaunchesAndMovesOn) {
 
   kill(zeps, SIGTERM);
   EXPECT_EQ(WaitExit(zeps, 5000), 0);
+  // The log sits beside zep's, in the application log folder, not in the service log folder.
   EXPECT_NE(folder.Log().find("Client Service stopped"), std::string::npos);
+  EXPECT_FALSE(fs::exists(folder.Dir() / "service-logs" / "vektaclientservice.log"));
   EXPECT_FALSE(fs::exists(folder.Dir() / "run" / "ConfirmSessionEvent"));
 }
 

@@ -69,6 +69,18 @@ TEST(StatStorage, EachAgregatorKeepsItsOwnSamples) {
   EXPECT_EQ(s.Snapshot(), (std::array<double, 6>{0, 0, 0, 0, 0.5, 0}));
 }
 
+TEST(BusyShares, PackedAsWholePercentOfTheirSumInSevenBitFields) {
+  // 0.1 : 0.3 : 0.6 of a sum of 1 -> 10, 30 and 60 in fields 0, 1 and 4.
+  EXPECT_EQ(PackBusyShares(std::array<double, 6>{0.1, 0.3, 0, 0, 0.6, 0}),
+            10u + (30u << 7) + (uint64_t{60} << 28));
+  // Only magnitudes count; a lone share is 100 %.
+  EXPECT_EQ(PackBusyShares(std::array<double, 6>{0, -0.2, 0, 0, 0, 0}), 100u << 7);
+  // 1/3 each of three: truncated to 33.
+  EXPECT_EQ(PackBusyShares(std::array<double, 3>{0.5, 0.5, 0.5}), 33u + (33u << 7) + (33u << 14));
+  // Nothing busy: zero, not a division by zero.
+  EXPECT_EQ(PackBusyShares(std::array<double, 6>{}), 0u);
+}
+
 TEST(NetworkLatency, CellsKeepRawMicrosecondsAndWindowDeviation) {
   StatsTable t;
   NetworkLatencyMeter m;

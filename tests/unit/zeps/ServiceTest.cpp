@@ -1,6 +1,8 @@
 // Command positions, URL messages, closing a launched process, and presence over a fake
 // Discord IPC server.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -10,12 +12,16 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
+#include "mord/services/WordPressClient.h"
 #include "platform/Event.h"
 #include "sov/base/BaseException.h"
 #include "zeps/BrowserLink.h"
 #include "zeps/DiscordIpc.h"
+#include "zeps/EndpointRanking.h"
 #include "zeps/Launcher.h"
+#include "zeps/ServiceState.h"
 
 namespace {
 
@@ -163,4 +169,143 @@ TEST(DiscordIpc, HandshakePresenceJoinRequestAndClearAgainstAFakeServer) {
   close(conn);
   close(server);
   std::filesystem::remove_all(dir);
+}
+
+namespace {
+
+// Accepts every connection on a loopback port, answers 'h' with 'h' while `answer` is set, and
+// never closes a connection itself: a peer that ignores our close, as a busy station may.
+class StubbornStation {
+ public:
+  explicit StubbornStation(bool answer) : answer_(answer) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    EXPECT_EQ(listen(listener_, 64), 0);
+    socklen_t len = sizeof sa;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~StubbornStation() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : conns_) close(fd);
+    close(listener_);
+  }
+  int Port() const { return port_; }
+  int Closed() const { return closed_; }
+
+ private:
+  void Run() {
+    std::vector<bool> gone;
+    while (!stop_) {
+      std::vector<pollfd> set = {{listener_, POLLIN, 0}};
+      for (int fd : conns_) set.push_back({fd, POLLIN, 0});
+      if (poll(set.data(), set.size(), 20) <= 0) continue;
+      if (set[0].revents & POLLIN) {
+        conns_.push_back(accept(listener_, nullptr, nullptr));
+        gone.push_back(false);
+      }
+      for (std::size_t i = 1; i < set.size(); ++i) {
+        if (gone[i - 1] || !(set[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        char b = 0;
+        if (recv(set[i].fd, &b, 1, 0) == 1) {
+          if (answer_) send(set[i].fd, &b, 1, MSG_NOSIGNAL);
+        } else {  // seen, but left open
+          gone[i - 1] = true;
+          ++closed_;
+        }
+      }
+    }
+  }
+  const bool answer_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> conns_;
+  std::atomic<int> closed_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::vector<EndpointEntry> TenEndpoints(int port) {
+  std::vector<EndpointEntry> endpoints(10);
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    endpoints[i].ip = "127.0.0.1";
+    endpoints[i].basePort = port;
+    endpoints[i].serverId = "s" + std::to_string(i);
+  }
+  return endpoints;
+}
+
+int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+      .count();
+}
+
+}  // namespace
+
+// Waiting up to 250 ms for each of nine losers that never answer our close would take over two
+// seconds; losers are closed without that wait.
+TEST(EndpointRanking, LosersAndAnInterruptedRankingCloseWithoutWaitingForPeers) {
+  {
+    StubbornStation station(true);
+    platform::Event stop(true);
+    std::vector<RankedEndpoint> probed = ProbeEndpoints(TenEndpoints(station.Port()), stop);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<RankedEndpoint> ranked = KeepBest(std::move(probed));
+    EXPECT_LT(ElapsedMs(start), 1000);
+    ASSERT_EQ(ranked.size(), 10u);
+    EXPECT_TRUE(ranked[0].connection);
+    for (std::size_t i = 1; i < ranked.size(); ++i) EXPECT_FALSE(ranked[i].connection);
+    for (int i = 0; i < 100 && station.Closed() < 9; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(station.Closed(), 9) << "the losers' stations saw them closed";
+  }
+  {
+    // Stations that accept but never answer: the stop ends the ranking at once.
+    StubbornStation silent(false);
+    platform::Event stop(true);
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      stop.Set();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(ProbeEndpoints(TenEndpoints(silent.Port()), stop), InterruptException);
+    EXPECT_LT(ElapsedMs(start), 1000);
+    stopper.join();
+  }
+}
+
+// A client that connects to the URL socket and says nothing holds the thread at most until the
+// service stops, not for its whole second.
+TEST(BrowserLink, UrlThreadLeavesASilentClientWhenStopped) {
+  const std::string path = std::filesystem::temp_directory_path() / ("zeps-url-" + std::to_string(getpid()));
+  WordPressClient settings(ServiceAddress{});
+  StartRequests starts;
+  CommandHandlers handlers(settings, starts);
+  platform::Event stop(true);
+  std::thread thread([&] { IncomingMessagesThreadProc(path, handlers, stop); });
+  int client = -1;
+  for (int i = 0; i < 100 && client < 0; ++i) {
+    client = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(client);
+      client = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ASSERT_GE(client, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));  // accepted; now waiting for the message
+  const auto start = std::chrono::steady_clock::now();
+  stop.Set();
+  thread.join();
+  EXPECT_LT(ElapsedMs(start), 500);
+  close(client);
+  std::filesystem::remove(path);
 }
