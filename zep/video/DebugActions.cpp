@@ -25,6 +25,18 @@ bool ReadPair(const char* name, uint64_t& after, int& value) {
 DebugActions::DebugActions() {
   ReadPair("ZEP_DEBUG_CODEC", codecAfter_, codec_);
   if (!ReadPair("ZEP_DEBUG_MINIMIZE", minimizeAfter_, minimizeMs_)) minimizeAfter_ = 0;
+  startMs_ = HPCWrapper::NowMs();
+  if (const char* steps = std::getenv("ZEP_DEBUG_MIC")) {
+    long long at = 0;
+    int value = 0, used = 0;
+    while (std::sscanf(steps, "%lld:%d%n", &at, &value, &used) == 2 && at >= 0 &&
+           (value == 0 || value == 1)) {
+      microphoneSteps_.emplace_back(at, value);
+      steps += used;
+      if (*steps != ',') break;
+      ++steps;
+    }
+  }
 }
 
 bool DebugActions::OnPicture(uint64_t pictures, SDL_Window* window) {
@@ -45,6 +57,14 @@ bool DebugActions::OnPicture(uint64_t pictures, SDL_Window* window) {
 }
 
 bool DebugActions::OnIteration(SDL_Window* window) {
+  const int64_t sinceStartMs = HPCWrapper::NowMs() - startMs_;
+  while (!microphoneSteps_.empty() && microphoneSteps_.front().first <= sinceStartMs) {
+    LOGI << "Debug action: microphone setting " << microphoneSteps_.front().second << " after "
+         << sinceStartMs << " ms";
+    CRunTimeSettings::Set(RunTimeSettings().enableMicIndex,
+                          static_cast<uint32_t>(microphoneSteps_.front().second));
+    microphoneSteps_.erase(microphoneSteps_.begin());
+  }
   if (!minimized_ || HPCWrapper::NowMs() < restoreAtMs_) return false;
   LOGI << "Debug action: window restored";
   SDL_RestoreWindow(window);

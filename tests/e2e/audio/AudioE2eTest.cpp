@@ -37,7 +37,8 @@ class AudioSession : public ::testing::Test {
   }
 
   // Runs zep for `seconds` against the station with the given audio driver and microphone setting.
-  void Run(const StationProcess& station, const std::string& driver, bool microphone, int seconds) {
+  void Run(const StationProcess& station, const std::string& driver, bool microphone, int seconds,
+           const std::string& extraEnv = "") {
     std::ofstream(dir_ / "config" / "Ulmek" / "Zep" / "Runtime")
         << "EnableMicIndex=dword:" << microphone << "\n";
     std::vector<std::string> env = {"SDL_VIDEODRIVER=offscreen",
@@ -48,6 +49,7 @@ class AudioSession : public ::testing::Test {
                                     "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
                                     "XDG_STATE_HOME=" + (dir_ / "state").string(),
                                     "XDG_RUNTIME_DIR=" + dir_.string()};
+    if (!extraEnv.empty()) env.push_back(extraEnv);
     std::vector<std::string> argv = {
         ZEP_BINARY_DIR "/bin/zep",      "127.0.0.1",   "--port",
         std::to_string(station.Port()), "--from-guid", "ffffffff-0123-4567-89ab-cdef01234567"};
@@ -143,9 +145,19 @@ TEST_F(AudioSession, TonePlaysAndTheMicrophoneReachesTheStationOnlyWhenAllowed) 
   }
   EXPECT_GT(tone, static_cast<int>(frames.size()) * 8 / 10) << "frames at the recorded tone's level";
 
+  // Off at the start, on after 1.5 s, off again after 3.5 s: the frames follow the setting within
+  // one session, and playback goes on throughout.
   const std::size_t before = frames.size();
-  Run(station, "disk", false, 4);
-  EXPECT_EQ(station.Lines("\"name\":\"microphone\"").size(), before) << "frames sent while switched off";
+  Run(station, "disk", false, 6, "ZEP_DEBUG_MIC=1500:1,3500:0");
+  const std::vector<std::string> all = station.Lines("\"name\":\"microphone\"");
+  ASSERT_GT(all.size(), before + 20) << "frames while switched on";
+  const double connectedUs =
+      Field(station.Lines("\"event\":\"greeting\",\"channel\":\"api\"").back(), "t_us");
+  const double closedUs =
+      Field(station.Lines("\"event\":\"disconnected\",\"channel\":\"api\"").back(), "t_us");
+  EXPECT_GT(Field(all[before], "t_us") - connectedUs, 500000)
+      << "a frame before the microphone was switched on";
+  EXPECT_GT(closedUs - Field(all.back(), "t_us"), 1000000) << "frames after the microphone was switched off";
   EXPECT_GT(Samples(dir_ / "played.raw").size(), 2u * 48000 * 2) << "playback went on";
 }
 
