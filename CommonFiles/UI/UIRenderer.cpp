@@ -123,9 +123,8 @@ void CCairoRenderer::DrawText(const UIRect& r, const std::string& text, const UI
   pango_layout_set_text(layout_, text.c_str(), static_cast<int>(text.size()));
   int textW = 0, textH = 0;
   pango_layout_get_pixel_size(layout_, &textW, &textH);
-  // One line is centred vertically in its box; a longer text starts at the top.
-  const int y =
-      textH < r.h && text.find('\n') == std::string::npos && textH * 2 > r.h ? r.y + (r.h - textH) / 2 : r.y;
+  // Centred text is centred both ways (labels of buttons and switches); the rest starts at the top.
+  const int y = align == TextAlign::kCentre && textH < r.h ? r.y + (r.h - textH) / 2 : r.y;
   cairo_save(cr_.get());
   cairo_rectangle(cr_.get(), r.x, r.y, r.w, r.h);
   cairo_clip(cr_.get());

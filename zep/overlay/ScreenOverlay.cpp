@@ -139,6 +139,7 @@ ScreenOverlay::ScreenOverlay(OverlayLinks links, StatsTable* table, CRunTimeSett
   for (int i = 0; i < kEmbeddedImageCount; ++i)
     images_[kEmbeddedImages[i].id] = CUIBitmap::FromPng(kEmbeddedImages[i].data, kEmbeddedImages[i].size);
   createdMs_ = clockMs_();
+  LOGI << "Overlay language: " << (language == Language::kRussian ? "Russian" : "English");
   BuildConnecting();
   BuildSlowConnection();
   BuildFullscreen();
