@@ -16,7 +16,8 @@ constexpr int kFullscreenHintMs = 10000;
 constexpr int kIncomingPollMs = 100;
 
 // z order of the panes: the leave question above everything, the settings above the rest.
-enum : int32_t { kZStatistics = 1, kZSession = 2, kZSettings = 5, kZLeave = 9 };
+// An incoming request must be answerable while the settings are open.
+enum : int32_t { kZStatistics = 1, kZSession = 2, kZSettings = 5, kZIncoming = 6, kZLeave = 9 };
 
 UIStyle PanelStyle() {
   UIStyle s;
@@ -258,7 +259,7 @@ void ScreenOverlay::BuildIncoming() {
   CScreenOverlayPanel* raw = nullptr;
   auto cached = Cached(std::move(panel), host_, &raw);
   LaySized(*cached, kFromEnd, 380, kFromEnd, 150, 360, 130);
-  parts_.incoming = host_.Root().Add(std::move(cached), kZSession);
+  parts_.incoming = host_.Root().Add(std::move(cached), kZIncoming);
 }
 
 void ScreenOverlay::BuildLeave() {
@@ -292,7 +293,7 @@ void ScreenOverlay::BuildLeave() {
 }
 
 void ScreenOverlay::BuildSettings() {
-  constexpr int kColumnWidth = 580, kRowHeight = 110, kTop = 50, kRowsPerColumn = 7;
+  constexpr int kColumnWidth = 580, kRowHeight = 95, kTop = 50, kRowsPerColumn = 7;
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return SettingsVisible(); });
   auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings), TextStyle(26), TextAlign::kLeft);
@@ -300,9 +301,10 @@ void ScreenOverlay::BuildSettings() {
   panel->Add(std::move(heading));
   auto close = std::make_unique<CCloseButton>(
       [this](CBaseButton&, UIPoint, uint32_t) { CRunTimeSettings::Set(settings_.overlayVisible, 0); });
-  LaySized(*close, kFromEnd, 45, kFromStart, 8, 35, 35);
   CCloseButton* closeRaw = nullptr;
-  panel->Add(Cached(std::move(close), host_, &closeRaw), 3);
+  auto closeCached = Cached(std::move(close), host_, &closeRaw);
+  LaySized(*closeCached, kFromEnd, 45, kFromStart, 8, 35, 35);
+  panel->Add(std::move(closeCached), 3);
   parts_.settingsClose = closeRaw;
 
   for (int i = 0; i < kSettingsRows; ++i) {
@@ -340,7 +342,7 @@ void ScreenOverlay::BuildSettings() {
   }
   CScreenOverlayPanel* raw = nullptr;
   auto cached = Cached(std::move(panel), host_, &raw);
-  LayCentred(*cached, 20 + 2 * kColumnWidth, kTop + kRowsPerColumn * kRowHeight + 10);
+  LayCentred(*cached, 20 + 2 * kColumnWidth, kTop + kRowsPerColumn * kRowHeight + 5);
   parts_.settingsPanel = host_.Root().Add(std::move(cached), kZSettings);
 }
 

@@ -192,6 +192,19 @@ class OverlayOnXvfb : public ::testing::Test {
     return s;
   }
 
+  // Screenshots until `ok` holds for one (at most timeoutMs): the software renderer under Xvfb
+  // may take a few frames to show a change.
+  template <class Ok>
+  Shot WaitShot(Ok ok, int timeoutMs = 5000) {
+    const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
+    Shot s = Screenshot();
+    while (!ok(s) && MonotonicUs() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      s = Screenshot();
+    }
+    return s;
+  }
+
   fs::path dir_;
   std::string display_;
   Display* x_ = nullptr;
@@ -199,6 +212,10 @@ class OverlayOnXvfb : public ::testing::Test {
   pid_t zep_ = -1;
   int w_ = 0, h_ = 0, ox_ = 0, oy_ = 0;
 };
+
+std::ostream& operator<<(std::ostream& o, const Rgb& c) {
+  return o << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
+}
 
 bool Near(Rgb a, Rgb want, int tolerance) {
   return std::abs(a.r - want.r) <= tolerance && std::abs(a.g - want.g) <= tolerance &&
@@ -218,13 +235,13 @@ int TextWidth(const auto& shot, int x0, int y0, int w, int h) {
 }
 
 // Layout of the 1536 x 864 window: confirmation pane 420 x 170 centred 40 px above the bottom; settings
-// panel 1180 x 830 centred, rows 110 apart in two columns of seven, controls 270 px right of a row's start.
+// panel 1180 x 720 centred, rows 95 apart in two columns of seven, controls 270 px right of a row's start.
 constexpr int kConfirmX = 768 - 210, kConfirmY = 864 - 210;
 constexpr int kPlayX = kConfirmX + 60, kPlayY = kConfirmY + 80, kSecondX = kConfirmX + 230;
-constexpr int kPanelX = 768 - 590, kPanelY = 432 - 415;
+constexpr int kPanelX = 768 - 590, kPanelY = 432 - 360;
 constexpr int kColumn1 = kPanelX + 20 + 580 + 270;
 constexpr int RowY(int row) {
-  return kPanelY + 50 + row * 110;
+  return kPanelY + 50 + row * 95;
 }
 
 TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
@@ -245,21 +262,22 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_GT(englishWidth, 40);
 
   Keys("ctrl+alt+r");  // the statistics table, top left, 520 wide
-  shot = Screenshot();
+  shot = WaitShot([](const Shot& s) { return DarkGrey(s.At(535, 30)) && DarkGrey(s.At(535, 600)); });
   for (int y : {30, 200, 400, 600}) EXPECT_TRUE(DarkGrey(shot.At(535, y))) << y;
 
   Keys("ctrl+alt+d");
-  shot = Screenshot("/tmp/zep-overlay-settings.ppm");
+  const int gx = kColumn1, gy = RowY(3);
+  shot = WaitShot([&](const Shot& s) { return Near(s.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16); });
+  Screenshot("/tmp/zep-overlay-settings.ppm");
   // "Server FPS" (row 8, column 1) shows its stored index 3 chosen: the fourth of nine 30-px cells is blue.
   EXPECT_TRUE(Near(shot.At(kColumn1 + 3 * 30 + 4, RowY(1) + 4), {0x2F, 0x6F, 0xD0}, 16));
   EXPECT_TRUE(DarkGrey(shot.At(kColumn1 + 2 * 30 + 4, RowY(1) + 4)));
   // "Allow gamepad" (row 10, column 1, row 3) is off: the knob sits in the left half.
-  const int gx = kColumn1, gy = RowY(3);
-  EXPECT_TRUE(Near(shot.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16));
-  EXPECT_TRUE(DarkGrey(shot.At(gx + 52, gy + 15)));
+  EXPECT_TRUE(Near(shot.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16)) << shot.At(gx + 12, gy + 15);
+  EXPECT_TRUE(DarkGrey(shot.At(gx + 52, gy + 15))) << shot.At(gx + 52, gy + 15);
 
   Click(gx + 50, gy + 15);
-  shot = Screenshot();
+  shot = WaitShot([&](const Shot& s) { return Near(s.At(gx + 52, gy + 15), {0x2E, 0x9E, 0x5B}, 16); });
   EXPECT_TRUE(Near(shot.At(gx + 52, gy + 15), {0x2E, 0x9E, 0x5B}, 16)) << "knob did not move";
   EXPECT_TRUE(DarkGrey(shot.At(gx + 12, gy + 15)));
   const std::string stored = ReadFile(dir_ / "config" / "Ulmek" / "Zep" / "Runtime");
@@ -288,7 +306,7 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_GT(TextWidth(shot, kPlayX + 4, kPlayY + 4, 122, 62), englishWidth + 15);
   Click(kSecondX + 65, kPlayY + 35);
   // The leave pane, 400 x 170 in the centre: "No" is its second button.
-  shot = Screenshot();
+  shot = WaitShot([](const Shot& s) { return DarkGrey(s.At(568 + 220 + 8, 347 + 90 + 8)); });
   EXPECT_TRUE(DarkGrey(shot.At(568 + 220 + 8, 347 + 90 + 8)));
   Click(568 + 220 + 65, 347 + 90 + 30);
   EXPECT_EQ(WaitExit(10000), 1);
