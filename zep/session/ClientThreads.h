@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "sov/queue/MediaQueues.h"
+#include "zep/audio/AudioThreads.h"
 #include "zep/channels/ChannelContext.h"
 #include "zep/session/SessionShared.h"
 #include "zep/stats/StatsTable.h"
@@ -13,10 +15,6 @@
 #include "zep/video/TripleBuffer.h"
 #include "zep/video/VideoDecoder.h"
 
-// Queue capacities: small media queues give back-pressure between stages.
-constexpr int kMediaQueueCapacity = 16;
-constexpr int kControlQueueCapacity = 1024;
-constexpr int kCapturedMicrophoneCapacity = 2048;
 // The most the media threads are given, all together, to leave at shutdown.
 constexpr int kMediaThreadsGraceMs = 1000;
 
@@ -66,6 +64,7 @@ class ClientThreads {
   RecordQueue<AUDIO_FRAMES> capturedMicrophone_;
   RecordQueue<AUDIO_FRAMES> microphoneToSend_;
   RecordQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
+  audio::PlaybackFormatBlock playbackFormat_;
 
   ChannelContext context_;
   std::vector<Worker> workers_;  // start order
