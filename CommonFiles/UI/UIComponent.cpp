@@ -56,7 +56,8 @@ void IUIVisualComponent::SetAbsolute(int x, int y, int width, int height) {
 bool IUIVisualComponent::Corners(int& x0, int& y0, int& x1, int& y1) const {
   const int W = GetParent() ? GetParent()->Width() : 0;
   const int H = GetParent() ? GetParent()->Height() : 0;
-  auto first = [](int32_t kind, int32_t offset, int size, int& out) {
+  // `start` is the first corner's coordinate, or null for the first corner, which cannot be a size.
+  auto coordinate = [](int32_t kind, int32_t offset, int size, const int* start, int& out) {
     switch (kind) {
       case kFromStart:
         out = offset;
@@ -66,32 +67,19 @@ bool IUIVisualComponent::Corners(int& x0, int& y0, int& x1, int& y1) const {
         return true;
       case kFromCentre:
         out = size / 2 + offset;
-        return true;
-      default:
-        return false;  // a size needs a corner to start from
-    }
-  };
-  auto second = [](int32_t kind, int32_t offset, int size, int start, int& out) {
-    switch (kind) {
-      case kFromStart:
-        out = offset;
-        return true;
-      case kFromEnd:
-        out = size - offset;
         return true;
       case kSize:
-        out = start + offset;
-        return true;
-      case kFromCentre:
-        out = size / 2 + offset;
+        if (!start) return false;
+        out = *start + offset;
         return true;
       default:
         return false;
     }
   };
-  return first(first_.hKind, first_.hOffset, W, x0) && first(first_.vKind, first_.vOffset, H, y0) &&
-         second(second_.hKind, second_.hOffset, W, x0, x1) &&
-         second(second_.vKind, second_.vOffset, H, y0, y1);
+  return coordinate(first_.hKind, first_.hOffset, W, nullptr, x0) &&
+         coordinate(first_.vKind, first_.vOffset, H, nullptr, y0) &&
+         coordinate(second_.hKind, second_.hOffset, W, &x0, x1) &&
+         coordinate(second_.vKind, second_.vOffset, H, &y0, y1);
 }
 
 UIPoint IUIVisualComponent::Position() const {
