@@ -9,7 +9,7 @@ PACKAGES=(
   libsdl2-dev xvfb xauth
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
-  libcairo2-dev libpango1.0-dev
+  libcairo2-dev libpango1.0-dev fonts-liberation2 fonts-dejavu-core xdotool
   libcurl4-openssl-dev libssl-dev openssl ca-certificates libcpp-httplib-dev
   libsystemd-dev
   python3

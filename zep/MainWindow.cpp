@@ -1,6 +1,8 @@
 #include "zep/MainWindow.h"
 
 #include "sov/base/Log.h"
+#include "zep/overlay/ScreenOverlay.h"
+#include "zep/stats/StatsThread.h"
 #include "zep/video/Presenter.h"
 
 namespace {
@@ -26,6 +28,8 @@ MainWindow::~MainWindow() {
 }
 
 bool MainWindow::Create(const std::string& title) {
+  // Closing the window asks the overlay's leave question; only a signal quits directly.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     LOGE << "SDL video initialisation failed: " << SDL_GetError();
     return false;
@@ -68,6 +72,7 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
     }
     for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
       if (e.type == quitType) return e.user.code;
+      if (overlay_ && RouteToOverlay(e)) continue;
       switch (e.type) {
         case SDL_QUIT:
           // Window closed or SIGINT/SIGTERM: the player chose to stop.
@@ -85,5 +90,39 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
       }
     }
     if (presenter) presenter->Iterate();
+  }
+}
+
+bool MainWindow::RouteToOverlay(const SDL_Event& e) {
+  using overlay::MouseAction;
+  switch (e.type) {
+    case SDL_MOUSEMOTION:
+      return overlay_->HandleMouse(e.motion.x, e.motion.y, MouseAction::kMove);
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (e.button.button != SDL_BUTTON_LEFT) return overlay_->OwnsMouse();
+      return overlay_->HandleMouse(e.button.x, e.button.y,
+                                   e.type == SDL_MOUSEBUTTONDOWN ? MouseAction::kDown : MouseAction::kUp);
+    case SDL_KEYDOWN: {
+      const Uint16 mod = e.key.keysym.mod;
+      if (e.key.repeat || !(mod & KMOD_CTRL) || !(mod & KMOD_ALT)) return false;
+      if (e.key.keysym.sym == SDLK_d) {
+        overlay_->ToggleSettings();
+        return true;
+      }
+      if (e.key.keysym.sym == SDLK_r) {
+        overlay_->ToggleStatistics();
+        ToggleStatsCsv();
+        return true;
+      }
+      return false;
+    }
+    case SDL_WINDOWEVENT:
+      if (e.window.event != SDL_WINDOWEVENT_CLOSE) return false;
+      LOGI << "Main window close requested";
+      overlay_->RequestClose();
+      return true;
+    default:
+      return false;
   }
 }

@@ -24,6 +24,9 @@ WindowPlacement InitialPlacement(int screenWidth, int screenHeight);
 namespace video {
 class Presenter;
 }
+namespace overlay {
+class ScreenOverlay;
+}
 
 class MainWindow {
  public:
@@ -43,7 +46,15 @@ class MainWindow {
   // Ends the event loop with `exitCode`; callable from any thread.
   static void PostQuit(int exitCode);
 
+  // Overlay hook: pointer events, Ctrl+Alt+D (settings), Ctrl+Alt+R (statistics) and the window's
+  // close request go to the overlay first; closing then asks the leave question instead.
+  void SetOverlay(overlay::ScreenOverlay* overlay) { overlay_ = overlay; }
+
  private:
+  // True when the overlay took the event.
+  bool RouteToOverlay(const SDL_Event& e);
+
+  overlay::ScreenOverlay* overlay_ = nullptr;
   bool sdlStarted_ = false;
   SdlWindowPtr window_;
 };

@@ -1,18 +1,52 @@
 #include "zep/Session.h"
 
+#include "platform/HPCWrapper.h"
+#include "platform/LocalIpc.h"
+#include "platform/Process.h"
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
+#include "sov/settings/RunTimeSettings.h"
 #include "zep/MainWindow.h"
+#include "zep/overlay/ScreenOverlay.h"
+#include "zep/overlay/SdlOverlayLayer.h"
 #include "zep/session/ClientThreads.h"
 #include "zep/stats/StatStorage.h"
 #include "zep/video/Presenter.h"
 
 namespace {
 
+overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& station,
+                               SessionShared& shared, SDL_Window* window) {
+  overlay::OverlayLinks l;
+  l.canTryNext = params.canTryNext;
+  l.stationText = WideToUtf8(params.city);
+  l.connectingText = station.address;
+  // The web front-end (the settings host) serves the feedback page.
+  l.feedbackUrl = "https://" + WideToUtf8(Config::Instance().settingsHost) + "/feedback/" + params.session +
+                  "/" + params.token;
+  std::string runtime;
+  if (platform::RuntimeFolder(runtime) == 0) l.confirmFifoPath = runtime + "/ConfirmSessionEvent";
+  l.videoStreaming = [&shared] { return shared.videoAlive.load(std::memory_order_relaxed) != 0; };
+  l.pendingIncoming = [&shared] { return shared.incoming.Pending(); };
+  l.decideIncoming = [&shared](const overlay::IncomingId& id, bool accept) {
+    shared.incoming.Decide(id, accept);
+  };
+  l.endSession = [](int exitCode) { MainWindow::PostQuit(exitCode); };
+  l.openUrl = [](const std::string& url) { platform::SpawnDetached({"xdg-open", url}); };
+  l.toggleFullscreen = [window] {
+    const bool full = SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN;
+    SDL_SetWindowFullscreen(window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+  };
+  return l;
+}
+
 class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
-      : threads_(std::move(station), params.forceSoftwareDecode) {
+      : threads_(station, params.forceSoftwareDecode) {
+    overlay_ = std::make_unique<overlay::ScreenOverlay>(
+        LinksFor(params, station, threads_.Shared(), window.Handle()), &threads_.Table(), RunTimeSettings(),
+        overlay::LanguageFromEnvironment(), [] { return HPCWrapper::NowMs(); });
     video::PresenterParams p;
     p.buffer = &threads_.Pictures();
     p.area = &threads_.VideoArea();
@@ -20,15 +54,22 @@ class StreamingSession : public Session {
     p.storage = &storage_;
     p.clockOffsetUs = &ClockOffsetUs();
     p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
+    p.drawOverlay = [this](SDL_Renderer* r) {
+      overlay_->Update();
+      overlayLayer_.Draw(r, overlay_->Host());
+    };
     presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
   }
   void Interrupt() override { threads_.Interrupt(); }
   video::Presenter* Presentation() override { return presenter_.get(); }
+  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
 
  private:
   ClientThreads threads_;
   CStatStorage storage_;  // the busy shares behind "Render loop"
+  std::unique_ptr<overlay::ScreenOverlay> overlay_;
   std::unique_ptr<video::Presenter> presenter_;
+  overlay::SdlOverlayLayer overlayLayer_;  // its texture belongs to the presenter's renderer
 };
 
 StationAddress StationFromConfig(const Config& config, const StartParams& params) {

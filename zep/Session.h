@@ -8,6 +8,9 @@ class MainWindow;
 namespace video {
 class Presenter;
 }
+namespace overlay {
+class ScreenOverlay;
+}
 
 class Session {
  public:
@@ -17,6 +20,8 @@ class Session {
   virtual void Interrupt() = 0;
   // The presentation loop the window's event loop drives; null when there is none.
   virtual video::Presenter* Presentation() { return nullptr; }
+  // The overlay the window routes pointer input and accelerators to; null when there is none.
+  virtual overlay::ScreenOverlay* Overlay() { return nullptr; }
 };
 
 // Builds the session for the window; its constructor starts every session thread. Throws when

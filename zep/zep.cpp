@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     StartupError("Instance initialization failed");
     return 0;
   }
+  if (session) window.SetOverlay(session->Overlay());
   int exitCode = 0;
   try {
     exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr);

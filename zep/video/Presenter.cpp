@@ -28,7 +28,7 @@ Presenter::Presenter(SDL_Window* window, PresenterParams params)
   lastIterationEndUs_ = HPCWrapper::NowUs();
   RefreshClientArea();
   p_.buffer->SetListener(this);
-  // A debugging and test aid: the presented window's pixels after the n-th picture.
+  // A debugging and test aid: the presented picture's pixels (without the overlay) after the n-th picture.
   if (const char* path = std::getenv("ZEP_DUMP_FRAME")) {
     dumpPath_ = path;
     const char* after = std::getenv("ZEP_DUMP_AFTER");
@@ -108,8 +108,8 @@ void Presenter::Iterate() {
   }
   if (p_.publishScale) p_.publishScale(scale);
   ++iterations_;
+  MaybeDump();  // the picture alone: the overlay's panes would hide parts of it
   if (p_.drawOverlay) p_.drawOverlay(renderer_.Handle());
-  MaybeDump();
   renderer_.Present();
   if (p_.storage) p_.storage->End(CStatStorage::kRenderLoop);
 

@@ -1,0 +1,138 @@
+#pragma once
+// The overlay over the game picture: the settings panel, the statistics table and the panes of
+// a session's moments (connecting, slow connection, fullscreen hint, station confirmation,
+// incoming request, leave confirmation). Everything here runs on the window's thread: the event
+// loop feeds the pointer in and the presentation draws it (see zep/video/Presenter.h).
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CommonFiles/UI/UIButtons.h"
+#include "CommonFiles/UI/UICaching.h"
+#include "CommonFiles/UI/UIHost.h"
+#include "zep/overlay/OverlayRules.h"
+#include "zep/overlay/OverlayStrings.h"
+
+class CRunTimeSettings;
+class StatsTable;
+
+namespace overlay {
+
+using IncomingId = std::array<uint8_t, 16>;
+
+// What the overlay needs from the session and the window.
+struct OverlayLinks {
+  bool canTryNext = false;
+  std::string stationText;      // the confirmation pane's title
+  std::string connectingText;   // under the spinner
+  std::string feedbackUrl;      // opened by "Yes" on the leave pane
+  std::string confirmFifoPath;  // the "ConfirmSessionEvent" FIFO
+  std::function<bool()> videoStreaming;
+  std::function<std::vector<IncomingId>()> pendingIncoming;
+  std::function<void(const IncomingId&, bool accept)> decideIncoming;
+  std::function<void(int exitCode)> endSession;
+  std::function<void(const std::string& url)> openUrl;
+  std::function<void()> toggleFullscreen;
+};
+
+enum class MouseAction { kMove, kDown, kUp };
+
+class ScreenOverlay {
+ public:
+  static constexpr int kSettingsRows = 13;
+
+  ScreenOverlay(OverlayLinks links, StatsTable* table, CRunTimeSettings& settings, Language language,
+                std::function<int64_t()> clockMs);
+  ~ScreenOverlay();
+
+  // Per-frame decisions (connecting, slow connection, countdown, spinner, incoming requests).
+  void Update();
+  void Resize(int width, int height) { host_.Resize(width, height); }
+
+  // Pointer input from the window; true when the overlay took it (the game must not see it).
+  bool HandleMouse(int x, int y, MouseAction action);
+  // The pointer should be visible: it is over an overlay component, or the settings are open.
+  bool OwnsMouse() const;
+  void ToggleSettings();
+  void ToggleStatistics() { statisticsVisible_ = !statisticsVisible_; }
+  // The window's close request: show the leave confirmation instead of closing.
+  void RequestClose();
+
+  bool SettingsVisible() const;
+  bool StatisticsVisible() const { return statisticsVisible_; }
+  VektaUI::CUIHost& Host() { return host_; }
+
+  // The components by role, for the window layer and for tests.
+  struct Parts {
+    VektaUI::IUIVisualComponent* connecting = nullptr;
+    VektaUI::CSpinner* spinner = nullptr;
+    VektaUI::IUIVisualComponent* slowConnection = nullptr;
+    VektaUI::CTextTitle* slowText = nullptr;
+    VektaUI::CBaseButton* fullscreen = nullptr;
+    VektaUI::IUIVisualComponent* confirmSession = nullptr;
+    VektaUI::CFunctorButton* playHere = nullptr;
+    VektaUI::CFunctorButton* tryNext = nullptr;  // "Try next" or "Stop trying"
+    VektaUI::IUIVisualComponent* incoming = nullptr;
+    VektaUI::CFunctorButton* incomingYes = nullptr;
+    VektaUI::CFunctorButton* incomingNo = nullptr;
+    VektaUI::IUIVisualComponent* leave = nullptr;
+    VektaUI::CFunctorButton* leaveYes = nullptr;
+    VektaUI::CFunctorButton* leaveNo = nullptr;
+    VektaUI::CCloseButton* leaveClose = nullptr;
+    VektaUI::CCachingUIVisualComponent* settingsPanel = nullptr;
+    VektaUI::CCloseButton* settingsClose = nullptr;
+    std::array<VektaUI::CBaseButton*, kSettingsRows> controls{};
+    std::array<VektaUI::CCachingUIVisualComponent*, kSettingsRows> controlCaches{};
+    VektaUI::CCachingUIVisualComponent* statistics = nullptr;
+  };
+  const Parts& Components() const { return parts_; }
+  int LeaveOutcome() const { return leaveOutcome_; }
+  bool StationConfirmed() const { return confirmDone_.load(); }
+
+ private:
+  void BuildConnecting();
+  void BuildSlowConnection();
+  void BuildFullscreen();
+  void BuildConfirmSession();
+  void BuildIncoming();
+  void BuildLeave();
+  void BuildSettings();
+  void BuildStatistics();
+  void SyncSettingsControls();
+  void ConfirmStation();
+  void EndSession();
+  const VektaUI::CUIBitmap* Image(int id) const;
+
+  OverlayLinks links_;
+  StatsTable* table_;
+  CRunTimeSettings& settings_;
+  COverlayStrings strings_;
+  std::function<int64_t()> clockMs_;
+  VektaUI::CUIHost host_;
+  std::map<int, std::unique_ptr<VektaUI::CUIBitmap>> images_;
+  Parts parts_;
+
+  // Pane flags: written and read on the window's thread only.
+  bool connectingVisible_ = true;
+  std::optional<int> slowMs_;
+  int64_t fullscreenHintUntilMs_ = 0;
+  bool confirmVisible_ = true;
+  bool leaveVisible_ = false;
+  bool statisticsVisible_ = false;
+  bool settingsWereVisible_ = false;
+  std::vector<IncomingId> incoming_;
+  int64_t lastIncomingPollMs_ = -1000;
+
+  ConnectingRule connectingRule_;
+  int64_t createdMs_;
+  int secondsLeft_ = 150;
+  std::atomic<bool> confirmDone_{false};
+  int leaveOutcome_ = 0;
+};
+
+}  // namespace overlay
