@@ -26,6 +26,8 @@ MainWindow::~MainWindow() {
 }
 
 bool MainWindow::Create(const std::string& title) {
+  // Closing the window asks first (the overlay's leave pane); only our loop decides to quit.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     LOGE << "SDL video initialisation failed: " << SDL_GetError();
     return false;
@@ -56,7 +58,7 @@ void MainWindow::PostQuit(int exitCode) {
   SDL_PushEvent(&e);
 }
 
-int MainWindow::RunEventLoop(video::Presenter* presenter) {
+int MainWindow::RunEventLoop(video::Presenter* presenter, IWindowEventHandler* handler) {
   const Uint32 quitType = QuitEventType();
   SDL_Event e;
   for (;;) {
@@ -68,6 +70,7 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
     }
     for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
       if (e.type == quitType) return e.user.code;
+      if (handler && handler->OnEvent(e)) continue;
       switch (e.type) {
         case SDL_QUIT:
           // Window closed or SIGINT/SIGTERM: the player chose to stop.
@@ -75,6 +78,7 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
           return 0;
         case SDL_WINDOWEVENT:
           if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+            if (handler && handler->OnCloseRequested()) break;
             LOGI << "Main window closed";
             return 0;
           }

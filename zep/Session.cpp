@@ -3,6 +3,7 @@
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
 #include "zep/MainWindow.h"
+#include "zep/WindowInput.h"
 #include "zep/session/ClientThreads.h"
 #include "zep/video/Presenter.h"
 
@@ -19,13 +20,16 @@ class StreamingSession : public Session {
     p.clockOffsetUs = &ClockOffsetUs();
     p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
     presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
+    input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
   }
   void Interrupt() override { threads_.Interrupt(); }
   video::Presenter* Presentation() override { return presenter_.get(); }
+  IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
  private:
   ClientThreads threads_;
   std::unique_ptr<video::Presenter> presenter_;
+  std::unique_ptr<WindowInput> input_;
 };
 
 StationAddress StationFromConfig(const Config& config, const StartParams& params) {

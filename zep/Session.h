@@ -5,6 +5,7 @@
 #include "zep/StartParams.h"
 
 class MainWindow;
+class IWindowEventHandler;
 namespace video {
 class Presenter;
 }
@@ -17,6 +18,8 @@ class Session {
   virtual void Interrupt() = 0;
   // The presentation loop the window's event loop drives; null when there is none.
   virtual video::Presenter* Presentation() { return nullptr; }
+  // Input routing for the window's events; null when there is none.
+  virtual IWindowEventHandler* WindowEvents() { return nullptr; }
 };
 
 // Builds the session for the window; its constructor starts every session thread. Throws when
