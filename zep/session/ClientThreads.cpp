@@ -51,10 +51,9 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
       microphoneToSend_(shared_.interrupt, kMediaQueueCapacity),
       controlEvents_(shared_.interrupt, kControlQueueCapacity),
       context_{station_, shared_, table_} {
-  // Audio playback is not part of this build: its queue has no consumer yet, so the receivers
-  // free what they get instead of filling it.
   decodePath_ = video::ChooseDecodePath(forceSoftwareDecode);
   context_.videoFrames = &videoFrames_;
+  context_.receivedAudio = &receivedAudio_;
   // The KCP channels start on conversation 0 over TCP mode with the configured tuning, until the
   // API sender announces the real parameters.
   proto::UDP_PARAMETERS initial = proto::MakeUdpParameters(Config::Instance(), station_.clientGuid, 0);
@@ -86,6 +85,17 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   Start("MouseNetworkThreadProc", false, [this] { return MouseNetworkThreadProc(context_); });
   Start("AudioNetworkThreadProc", false, [this] { return AudioNetworkThreadProc(context_); });
   Start("AudioNetworkUdpThreadProc", false, [this] { return AudioNetworkUdpThreadProc(context_); });
+  const audio::PlaybackQueues playback{&receivedAudio_,  &decodedAudio_,          &playableAudio_,
+                                       &playbackFormat_, &shared_.playbackFormat, &shared_.interrupt,
+                                       nullptr};
+  const audio::MicrophoneQueues microphone{&shared_.interrupt, &shared_.microphone, &capturedMicrophone_,
+                                           &microphoneToSend_};
+  Start("DecodeAudioThreadProc", true, [playback] { return audio::DecodeAudioThreadProc(playback); });
+  Start("ResampleAudioThreadProc", true, [playback] { return audio::ResampleAudioThreadProc(playback); });
+  Start("PlayAudioThreadProc", true, [playback] { return audio::PlayAudioThreadProc(playback); });
+  Start("AudioCaptureThreadProc", true, [microphone] { return audio::AudioCaptureThreadProc(microphone); });
+  Start("ResampleCapturedAudioThreadProc", true,
+        [microphone] { return audio::ResampleCapturedAudioThreadProc(microphone); });
   Start("KeyMouseGrabberThreadProc", false, [this] { return KeyMouseGrabberThreadProc(context_); });
   // Joined at shutdown like a media thread: it uses the controllers this object owns.
   if (gamepads)

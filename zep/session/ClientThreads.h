@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "zep/audio/AudioThreads.h"
 #include "zep/channels/ChannelContext.h"
 #include "zep/cursor/RemoteCursor.h"
 #include "zep/input/Gamepad.h"
@@ -72,6 +73,7 @@ class ClientThreads {
   RecordQueue<AUDIO_FRAMES> capturedMicrophone_;
   RecordQueue<AUDIO_FRAMES> microphoneToSend_;
   BlockingQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
+  audio::PlaybackFormatBlock playbackFormat_;
   cursor::CursorHandOver cursor_;
   input::GamepadHub gamepads_;
 

@@ -143,7 +143,7 @@ TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrame
       station,
       [&](std::unique_ptr<RECTS_INFO> frame) {
         std::lock_guard hold(lock);
-        received.push_back(frame->header.frameStamp);
+        received.push_back(int64_t{frame->header.frameStamp});  // a copy: the field is packed
       },
       [&](std::unique_ptr<AUDIO_FRAMES>) { ++audioFrames; });
   StatsTable& table = channels.Table();

@@ -317,7 +317,8 @@ TEST_F(ZepSession, ChangedSettingsAndDelayedPingsAcrossAnApiReconnect) {
                  {"VideoResolutionIndex", 0},
                  {"AllowIncomingIndex", 1},
                  {"AllowGamepadIndex", 1},
-                 {"NetworkTransportIndex", 1}});
+                 {"NetworkTransportIndex", 1},
+                 {"EnableMicIndex", 0}});  // microphone frames would join the rounds compared below
   // The API connection drops after two ping replies, each of them 200 ms late.
   StationProcess station({"--ping-delay-ms", "200", "--drop-after", "api:2", "--video-frames", "5"});
   Start(station.Port(), true);

@@ -84,7 +84,12 @@ TEST(StationLoad, UnreadVideoStreamsShareOneEncoderAndGiveTheirMemoryBack) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const int64_t afterKib = station.RssKib();
   std::printf("station RSS after they left: %lld KiB\n", static_cast<long long>(afterKib));
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in its quarantine, so the fall is only seen in normal builds.
+  (void)afterKib;
+#else
   EXPECT_LT(afterKib, idleKib + 20 * 1024);
+#endif
 }
 
 // One datagram from another source, well-formed or not, cannot take a live conversation; a client
