@@ -1,7 +1,6 @@
 // Clipboard text cut to the block: never in the middle of a character.
 #include <gtest/gtest.h>
 
-#include "sov/protocol/Codec.h"
 #include "zep/input/Clipboard.h"
 
 namespace input {
@@ -27,19 +26,6 @@ TEST(Clipboard, LongTextIsCutAtACharacterBoundary) {
   EXPECT_EQ(ClipboardUnits("x\xE2\x82"
                            "y\x80\xC0\xAF"),
             u"x\uFFFD\uFFFDy\uFFFD\uFFFD");
-}
-
-TEST(Clipboard, TheStationReadsTheCutTextBack) {
-  std::string text = "h\xC3\xA9llo ";
-  for (int i = 0; i < 41; ++i) text += "\xE6\xBC\xA2\xF0\x9F\x98\x80";  // three units a round
-  const std::u16string units = ClipboardUnits(text);
-  // 6 units, then 40 rounds of three (126), then the han character of the next round (127).
-  ASSERT_EQ(units.size(), kClipboardUnits);
-  EXPECT_EQ(units[126], 0x6F22);
-  EXPECT_EQ(units[125], 0xDE00);
-  const proto::CLIPBOARD_TEXT block = proto::MakeClipboardText(units, 1);
-  EXPECT_EQ(proto::ReadClipboardText(block), units);
-  EXPECT_EQ(block.mode, 1u);
 }
 
 }  // namespace

@@ -76,26 +76,6 @@ TEST_F(Capture, AbsolutePositionsLandOnTheLetterboxedPicture) {
   EXPECT_EQ(m[1].flags, 0u);
 }
 
-TEST_F(Capture, ButtonsAndWheelCarryRawFlags) {
-  Enter();
-  capture_.OnButton(SDL_BUTTON_LEFT, true, 250, 125);
-  capture_.OnButton(SDL_BUTTON_RIGHT, false, 250, 125);
-  capture_.OnButton(SDL_BUTTON_X2, true, 250, 125);
-  capture_.OnWheel(0, -2);
-  capture_.OnWheel(1, 0);
-  const auto m = Mice();
-  ASSERT_EQ(m.size(), 5u);
-  EXPECT_EQ(m[0].buttonFlags, 0x0001u);
-  EXPECT_EQ(m[0].x, 0.25);
-  EXPECT_EQ(m[0].y, 0.25);
-  EXPECT_EQ(m[1].buttonFlags, 0x0008u);
-  EXPECT_EQ(m[2].buttonFlags, 0x0100u);
-  EXPECT_EQ(m[3].buttonFlags, 0x0400u);
-  EXPECT_EQ(static_cast<int16_t>(m[3].buttonData), -240);
-  EXPECT_EQ(m[4].buttonFlags, 0x0800u);
-  EXPECT_EQ(m[4].buttonData, 120u);
-}
-
 TEST_F(Capture, NothingLeavesWithoutFocusAndPointerAndTheOverlayKeepsOnlyTheMouse) {
   capture_.SetActive(true);  // the pointer is not inside yet
   ASSERT_EQ(sent_.size(), 1u);
