@@ -60,7 +60,7 @@ void MainWindow::PostQuit(int exitCode) {
   SDL_PushEvent(&e);
 }
 
-int MainWindow::RunEventLoop(video::Presenter* presenter) {
+int MainWindow::RunEventLoop(video::Presenter* presenter, IWindowEventHandler* handler) {
   const Uint32 quitType = QuitEventType();
   SDL_Event e;
   for (;;) {
@@ -72,7 +72,10 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
     }
     for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
       if (e.type == quitType) return e.user.code;
+      // The overlay sees pointer events, its accelerators and the close request first; the rest
+      // goes to the station through the input handler.
       if (overlay_ && RouteToOverlay(e)) continue;
+      if (handler && handler->OnEvent(e)) continue;
       switch (e.type) {
         case SDL_QUIT:
           // Window closed or SIGINT/SIGTERM: the player chose to stop.
@@ -80,6 +83,7 @@ int MainWindow::RunEventLoop(video::Presenter* presenter) {
           return 0;
         case SDL_WINDOWEVENT:
           if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+            if (handler && handler->OnCloseRequested()) break;
             LOGI << "Main window closed";
             return 0;
           }

@@ -28,6 +28,16 @@ namespace overlay {
 class ScreenOverlay;
 }
 
+// Gets every event before the window does (input routing, the overlay's hook).
+class IWindowEventHandler {
+ public:
+  virtual ~IWindowEventHandler() = default;
+  // True when the event was used up.
+  virtual bool OnEvent(const SDL_Event& e) = 0;
+  // The window's close button: true when someone asks for confirmation instead of closing.
+  virtual bool OnCloseRequested() = 0;
+};
+
 class MainWindow {
  public:
   MainWindow() = default;
@@ -40,7 +50,7 @@ class MainWindow {
   // Runs the event loop until the window is closed or the process is asked to quit; returns the
   // exit code of the session. With a presenter the loop also draws: it waits for events at most
   // until the next picture is due (see Presenter.h for why drawing lives on this thread).
-  int RunEventLoop(video::Presenter* presenter = nullptr);
+  int RunEventLoop(video::Presenter* presenter = nullptr, IWindowEventHandler* handler = nullptr);
 
   SDL_Window* Handle() const { return window_.get(); }
   // Ends the event loop with `exitCode`; callable from any thread.

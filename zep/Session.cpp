@@ -7,6 +7,7 @@
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/MainWindow.h"
+#include "zep/WindowInput.h"
 #include "zep/overlay/ScreenOverlay.h"
 #include "zep/overlay/SdlOverlayLayer.h"
 #include "zep/session/ClientThreads.h"
@@ -14,6 +15,20 @@
 #include "zep/video/Presenter.h"
 
 namespace {
+
+// The window gives pointer events, the overlay's accelerators and the close request to the overlay
+// first; the input handler only has to know when the overlay holds the mouse, so that nothing the
+// player does in a pane reaches the station.
+class OverlayMouseHold : public input::IInputSink {
+ public:
+  explicit OverlayMouseHold(const overlay::ScreenOverlay& overlay) : overlay_(overlay) {}
+  bool OnMouseEvent(const SDL_Event&) override { return false; }
+  bool OwnsMouse() const override { return overlay_.OwnsMouse(); }
+  bool PointerOverComponent() const override { return overlay_.OwnsMouse(); }
+
+ private:
+  const overlay::ScreenOverlay& overlay_;
+};
 
 overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& station,
                                SessionShared& shared, SDL_Window* window) {
@@ -59,17 +74,23 @@ class StreamingSession : public Session {
       overlayLayer_.Draw(r, overlay_->Host());
     };
     presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
+    input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
+    overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
+    input_->SetInputSink(overlayHold_.get());
   }
   void Interrupt() override { threads_.Interrupt(); }
   video::Presenter* Presentation() override { return presenter_.get(); }
   overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
+  IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
  private:
   ClientThreads threads_;
   CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<overlay::ScreenOverlay> overlay_;
   std::unique_ptr<video::Presenter> presenter_;
-  overlay::SdlOverlayLayer overlayLayer_;  // its texture belongs to the presenter's renderer
+  overlay::SdlOverlayLayer overlayLayer_;          // its texture belongs to the presenter's renderer
+  std::unique_ptr<OverlayMouseHold> overlayHold_;  // outlives input_, which holds a pointer to it
+  std::unique_ptr<WindowInput> input_;
 };
 
 StationAddress StationFromConfig(const Config& config, const StartParams& params) {

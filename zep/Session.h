@@ -5,6 +5,7 @@
 #include "zep/StartParams.h"
 
 class MainWindow;
+class IWindowEventHandler;
 namespace video {
 class Presenter;
 }
@@ -22,6 +23,8 @@ class Session {
   virtual video::Presenter* Presentation() { return nullptr; }
   // The overlay the window routes pointer input and accelerators to; null when there is none.
   virtual overlay::ScreenOverlay* Overlay() { return nullptr; }
+  // Input routing for the window's events; null when there is none.
+  virtual IWindowEventHandler* WindowEvents() { return nullptr; }
 };
 
 // Builds the session for the window; its constructor starts every session thread. Throws when

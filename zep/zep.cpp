@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
   if (session) window.SetOverlay(session->Overlay());
   int exitCode = 0;
   try {
-    exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr);
+    exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr,
+                                   session ? session->WindowEvents() : nullptr);
   } catch (const std::exception& e) {
     // A renderer that fails mid-stream cannot be recovered on this thread: end like a failed thread.
     LOGE << "DrawThreadProc"

@@ -43,7 +43,8 @@ struct ChannelContext {
   RecordQueue<AUDIO_FRAMES>* receivedAudio = nullptr;
   RecordQueue<MOUSE_INFO>* cursorShapes = nullptr;
   RecordQueue<AUDIO_FRAMES>* microphoneToSend = nullptr;  // drained by the API sender
-  RecordQueue<HUMAN_CONTROL_EVENT_PACKET>* controlEvents = nullptr;
+  // Control events travel by value: the window thread's input path never allocates.
+  BlockingQueue<HUMAN_CONTROL_EVENT_PACKET>* controlEvents = nullptr;
   IGamepadFeedback* gamepad = nullptr;  // null: vibration requests are dropped
 };
 

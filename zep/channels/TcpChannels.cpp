@@ -125,14 +125,14 @@ int KeyMouseGrabberThreadProc(ChannelContext& context) {
         LOGI << kName << ": connected to " << context.station.address << ":"
              << context.station.humanControlPort;
         for (;;) {
-          std::optional<std::unique_ptr<HUMAN_CONTROL_EVENT_PACKET>> event;
+          std::optional<HUMAN_CONTROL_EVENT_PACKET> event;
           if (context.controlEvents != nullptr) {
             event = context.controlEvents->pop(kControlKeepAliveMs);
           } else if (platform::WaitAny({&interrupt}, kControlKeepAliveMs) == 0) {
             throw InterruptException(ZEP_SOURCE, __LINE__);
           }
-          if (event && *event)
-            sender.SendHumanControlEvent(**event);
+          if (event)
+            sender.SendHumanControlEvent(*event);
           else
             sender.SendType(proto::kKeepAlive);
         }

@@ -51,8 +51,6 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
       microphoneToSend_(shared_.interrupt, kMediaQueueCapacity),
       controlEvents_(shared_.interrupt, kControlQueueCapacity),
       context_{station_, shared_, table_} {
-  // The cursor is not part of this build: its queue has no consumer yet, so the receiver frees
-  // what it gets instead of filling it.
   decodePath_ = video::ChooseDecodePath(forceSoftwareDecode);
   context_.videoFrames = &videoFrames_;
   context_.receivedAudio = &receivedAudio_;
@@ -63,6 +61,9 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   shared_.udp.Reset(initial);
   context_.microphoneToSend = &microphoneToSend_;
   context_.controlEvents = &controlEvents_;
+  context_.cursorShapes = &cursorShapes_;
+  const bool gamepads = input::InitGamepadSupport();
+  if (gamepads) context_.gamepad = &gamepads_;
   // Until the hot key exists, the statistics CSV is switched on from the environment.
   if (const char* csv = std::getenv("ZEP_STATS_CSV"); csv != nullptr && std::string_view(csv) == "1")
     SetStatsCsvEnabled(true);
@@ -77,7 +78,7 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   stats.playableAudio = QueueGauge(playableAudio_);
   stats.afterRound = [this](const StatsTable& table) { LogStatisticsLine(table, shared_); };
 
-  workers_.reserve(8);
+  workers_.reserve(11);
   Start("VideoNetworkThreadProc", false, [this] { return VideoNetworkThreadProc(context_); });
   Start("VideoNetworkUdpThreadProc", false, [this] { return VideoNetworkUdpThreadProc(context_); });
   Start("ApiNetworkThreadProc", false, [this] { return ApiNetworkThreadProc(context_); });
@@ -96,10 +97,15 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   Start("ResampleCapturedAudioThreadProc", true,
         [microphone] { return audio::ResampleCapturedAudioThreadProc(microphone); });
   Start("KeyMouseGrabberThreadProc", false, [this] { return KeyMouseGrabberThreadProc(context_); });
+  // Joined at shutdown like a media thread: it uses the controllers this object owns.
+  if (gamepads)
+    Start("XInputGrabberThreadProc", true,
+          [this] { return input::XInputGrabberThreadProc(gamepads_, controlEvents_, shared_.interrupt); });
   Start("DecoderThreadProc", true, [this] {
     return video::DecoderThreadProc({&videoFrames_, &table_, &pictures_, &decodePath_, &videoArea_});
   });
   Start("StatsThreadProc", true, [stats] { return StatsThreadProc(stats); });
+  Start("DrawMouseThreadProc", true, [this] { return cursor::DrawMouseThreadProc(cursorShapes_, cursor_); });
 }
 
 template <class Proc>

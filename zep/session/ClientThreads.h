@@ -9,6 +9,8 @@
 #include "sov/queue/MediaQueues.h"
 #include "zep/audio/AudioThreads.h"
 #include "zep/channels/ChannelContext.h"
+#include "zep/cursor/RemoteCursor.h"
+#include "zep/input/Gamepad.h"
 #include "zep/session/SessionShared.h"
 #include "zep/stats/StatsTable.h"
 #include "zep/video/ClientArea.h"
@@ -36,6 +38,10 @@ class ClientThreads {
   StatsTable& Table() { return table_; }
   video::TripleBuffer& Pictures() { return pictures_; }
   video::ClientArea& VideoArea() { return videoArea_; }
+  // Where the window thread puts control events (never blocking: a full queue drops them).
+  BlockingQueue<HUMAN_CONTROL_EVENT_PACKET>& ControlEvents() { return controlEvents_; }
+  cursor::CursorHandOver& Cursor() { return cursor_; }
+  input::GamepadHub& Gamepads() { return gamepads_; }
 
  private:
   struct Worker {
@@ -63,8 +69,10 @@ class ClientThreads {
   RecordQueue<AUDIO_FRAMES> playableAudio_;
   RecordQueue<AUDIO_FRAMES> capturedMicrophone_;
   RecordQueue<AUDIO_FRAMES> microphoneToSend_;
-  RecordQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
+  BlockingQueue<HUMAN_CONTROL_EVENT_PACKET> controlEvents_;
   audio::PlaybackFormatBlock playbackFormat_;
+  cursor::CursorHandOver cursor_;
+  input::GamepadHub gamepads_;
 
   ChannelContext context_;
   std::vector<Worker> workers_;  // start order

@@ -283,6 +283,9 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   const std::string stored = ReadFile(dir_ / "config" / "Ulmek" / "Zep" / "Runtime");
   EXPECT_NE(stored.find("AllowGamepadIndex=dword:1"), std::string::npos) << stored;
   EXPECT_FALSE(station.WaitForLine("\"allow-gamepad\"", 10000, "\"value\":4").empty()) << station.Log();
+  // Clicks on the overlay stay with it: no mouse button reached the station.
+  for (const std::string& l : station.Lines("\"name\":\"mouse\""))
+    EXPECT_NE(l.find("\"button_flags\":0,"), std::string::npos) << l;
 
   Keys("ctrl+alt+d");  // settings away, then confirm the station
   char byte = 0;

@@ -1,0 +1,345 @@
+// The real zep under Xvfb against the reference station: keys, clicks, wheel, motion and the
+// clipboard driven with xdotool and xclip arrive at the station with their exact values, and the
+// station's cursor shapes become the X pointer. A virtual SDL game controller drives gamepad
+// events through the real control sender and feels the station's vibration.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/input/XPointer.h"
+#include "tests/integration/station/StationHarness.h"
+#include "tools/station-sim/CursorShapes.h"
+#include "zep/channels/ChannelThreads.h"
+#include "zep/input/Gamepad.h"
+
+namespace fs = std::filesystem;
+using stationtest::MonotonicUs;
+using stationtest::StationProcess;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
+  while (!done()) {
+    if (MonotonicUs() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            const fs::path& dir = {}) {
+  std::vector<std::string> a = args, e = env;
+  std::vector<char*> argv, envp;
+  for (auto& s : a) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  for (auto& s : e) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+void Kill(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
+// An X server of our own, its display number chosen by the server.
+class Xvfb {
+ public:
+  Xvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = Spawn(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        {"PATH=/usr/bin:/bin"});
+    close(fds[1]);
+    // The server writes its display number and a newline once it accepts clients.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+    close(fds[0]);
+    if (!number.empty()) display_ = ":" + number;
+  }
+  ~Xvfb() { Kill(pid_); }
+  const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+class ZepUnderX : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"xdotool", "xclip", "Xvfb"})
+      if (system((std::string("command -v ") + tool + " >/dev/null").c_str()) != 0)
+        GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh)";
+    ASSERT_FALSE(x_.Display().empty()) << "Xvfb did not start";
+    dir_ = fs::temp_directory_path() / ("zep-input-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "logs");
+    std::ofstream(dir_ / "client-config.cfg")
+        << "logger.applicationlog = " << (dir_ / "logs").string() << "\n";
+  }
+  void TearDown() override {
+    Kill(zep_);
+    fs::remove_all(dir_);
+  }
+  void StartZep(int port) {
+    zep_ = Spawn({ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)},
+                 {"DISPLAY=" + x_.Display(), "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+                  "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
+                  "XDG_CONFIG_HOME=" + (dir_ / "config").string(), "XDG_RUNTIME_DIR=" + dir_.string(),
+                  "PATH=/usr/bin:/bin"},
+                 dir_);
+    ASSERT_GT(zep_, 0);
+    // SDL may replace its first window when the renderer starts: take the one that stays.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          window_ =
+              Sh("for w in $(xdotool search --name '^zep$'); do "
+                 "xdotool getwindowgeometry $w >/dev/null 2>&1 && echo $w; done | tail -1");
+          return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
+        },
+        10000))
+        << "no zep window";
+  }
+  // Runs a shell command on our display; its standard output without the final newline.
+  std::string Sh(const std::string& command) {
+    const std::string full = "export DISPLAY=" + x_.Display() + "; " + command;
+    std::string out;
+    if (FILE* f = popen(full.c_str(), "r")) {
+      char buf[256];
+      while (fgets(buf, sizeof buf, f)) out += buf;
+      pclose(f);
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+  std::string ZepLog() const {
+    std::ifstream in(dir_ / "logs" / "vektaclient.log");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  Xvfb x_;
+  fs::path dir_;
+  pid_t zep_ = -1;
+  std::string window_;
+};
+
+std::vector<std::string> Controls(const StationProcess& station, const std::string& name) {
+  return station.Lines("\"name\":\"" + name + "\"");
+}
+
+TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
+  StationProcess station({"--size", "640x360", "--cursor-interval-ms", "60000"});
+  StartZep(station.Port());
+  ASSERT_FALSE(station.WaitForLine("\"channel\":\"control\"", 10000, "greeting").empty());
+  // The window is 80 % of the screen (1024 x 640); the picture is stretched over it.
+  EXPECT_EQ(Sh("xdotool getwindowgeometry " + window_ + " | grep Geometry"), "  Geometry: 1024x640");
+  Sh("xdotool windowfocus --sync " + window_);
+  Sh("xdotool mousemove --window " + window_ + " 100 100");
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"released\"", 5000).empty());
+  // Away from the overlay's panes (the station confirmation sits at the bottom centre): where the
+  // overlay holds the mouse, nothing reaches the station.
+  Sh("xdotool mousemove --window " + window_ + " 256 160");
+  ASSERT_FALSE(station.WaitForLine("\"x\":0.25,", 5000, "\"y\":0.25,").empty()) << station.Log();
+  const std::string move = station.WaitForLine("\"x\":0.25,", 0, "\"y\":0.25,");
+  EXPECT_NE(move.find("\"flags\":0,\"button_flags\":0,\"button_data\":0,\"raw_buttons\":0"),
+            std::string::npos);
+  EXPECT_NE(move.find("\"absolute\":1,\"extra\":0"), std::string::npos);
+
+  Sh("xdotool key a key Pause key Print key KP_Enter click 1 click 3 click 4 click 5 click 7");
+  const std::size_t keyCount = 2 + 4 + 2 + 2;
+  ASSERT_GE(station.WaitForCount("\"name\":\"keyboard\"", keyCount, 5000), keyCount) << station.Log();
+  ASSERT_GE(station.WaitForCount("\"button_flags\":2048", 1, 5000), 1u) << station.Log();
+  // scan code, flags, virtual key, message.
+  const std::vector<std::array<int, 4>> wantKeys = {
+      {0x1E, 0, 0x41, 0x100}, {0x1E, 1, 0x41, 0x101}, {0x1D, 4, 0x13, 0x100}, {0x45, 0, 0xFF, 0x100},
+      {0x1D, 5, 0x13, 0x101}, {0x45, 1, 0xFF, 0x101}, {0x37, 2, 0x2C, 0x100}, {0x37, 3, 0x2C, 0x101},
+      {0x1C, 2, 0x0D, 0x100}, {0x1C, 3, 0x0D, 0x101}};
+  const auto keys = Controls(station, "keyboard");
+  ASSERT_EQ(keys.size(), wantKeys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    SCOPED_TRACE(keys[i]);
+    EXPECT_EQ(StationProcess::NumberField(keys[i], "scan_code"), wantKeys[i][0]);
+    EXPECT_EQ(StationProcess::NumberField(keys[i], "flags"), wantKeys[i][1]);
+    EXPECT_EQ(StationProcess::NumberField(keys[i], "vkey"), wantKeys[i][2]);
+    EXPECT_EQ(StationProcess::NumberField(keys[i], "message"), wantKeys[i][3]);
+  }
+  // Left down/up, right down/up, wheel up and down, wheel right; all at the pointer.
+  std::vector<std::pair<int, int>> wantButtons = {{1, 0},      {2, 0},       {4, 0},     {8, 0},
+                                                  {1024, 120}, {1024, -120}, {2048, 120}};
+  std::vector<std::pair<int, int>> buttons;
+  for (const auto& l : Controls(station, "mouse")) {
+    if (StationProcess::NumberField(l, "button_flags") == 0) continue;
+    buttons.push_back({static_cast<int>(StationProcess::NumberField(l, "button_flags")),
+                       static_cast<int>(StationProcess::NumberField(l, "button_data"))});
+    EXPECT_NE(l.find("\"x\":0.25,\"y\":0.25"), std::string::npos) << l;
+  }
+  EXPECT_EQ(buttons, wantButtons);
+
+  // The clipboard hot key: the text arrives descrambled, cut to whole characters (6 units and 60
+  // pairs; half of the 61st pair would fit but is not sent); Ctrl and V still reach the station.
+  std::string text = "Grüße ";
+  for (int i = 0; i < 100; ++i) text += "😀";
+  Sh("printf '%s' '" + text + "' | xclip -selection clipboard >/dev/null 2>&1");
+  Sh("xdotool key ctrl+v");
+  const std::string clip = station.WaitForLine("\"name\":\"clipboard\"", 5000);
+  ASSERT_FALSE(clip.empty()) << ZepLog();
+  std::string want = "Grüße ";
+  for (int i = 0; i < 60; ++i) want += "😀";
+  EXPECT_EQ(StationProcess::StringField(clip, "text"), want);
+  EXPECT_EQ(StationProcess::NumberField(clip, "mode"), 0);
+  EXPECT_GE(station.WaitForCount("\"vkey\":86", 2, 2000), 2u);
+
+  // Leaving the window releases everything; keys typed outside it are not sent.
+  const std::size_t releases = Controls(station, "released").size();
+  Sh("xdotool mousemove 5 5");
+  EXPECT_GE(station.WaitForCount("\"name\":\"released\"", releases + 1, 5000), releases + 1);
+  Sh("xdotool key b");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(station.Lines("\"vkey\":66").empty());
+}
+
+TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {
+  StationProcess station({"--size", "320x180", "--cursor-interval-ms", "400"});
+  StartZep(station.Port());
+  Sh("xdotool windowfocus --sync " + window_);
+  Sh("xdotool mousemove --window " + window_ + " 300 300");
+  XPointerReader reader(x_.Display());
+  ASSERT_TRUE(reader.Ok());
+  // The pointers seen, until the shapes and the hidden pointer came.
+  std::vector<PointerImage> seen;
+  bool hidden = false;
+  WaitUntil(
+      [&] {
+        PointerImage p = reader.Current();
+        const bool blank =
+            std::all_of(p.argb.begin(), p.argb.end(), [](uint32_t v) { return (v >> 24) == 0; });
+        if (blank)
+          hidden = true;
+        else if (p.width == 32 && (seen.empty() || seen.back().argb != p.argb))
+          seen.push_back(p);
+        return hidden && station.Lines("\"cursor_sent\"").size() >= 7;
+      },
+      10000);
+  EXPECT_TRUE(hidden) << "the station hid its pointer, the X pointer stayed visible";
+  // The colour arrow (hot spot 0,0): its orange inside and its transparent outside, as sent.
+  const station::CursorUpdate colour = station::ColourArrow();
+  bool colourSeen = false, maskedSeen = false;
+  for (const PointerImage& p : seen) {
+    if (p.hotX == 16 && p.hotY == 16) {
+      maskedSeen = true;
+      EXPECT_EQ(p.argb[0], 0xFF000000u);             // alpha 0, black: painted
+      EXPECT_EQ(p.argb[12 * 32 + 10], 0xFFFFFFFFu);  // XOR with white: shown as white
+      EXPECT_EQ(p.argb[16 * 32 + 16], 0xFFC00000u);  // alpha 0 red cross
+    } else if (p.argb[10 * 32 + 3] == 0xFFFFA020u) {
+      colourSeen = true;
+      for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+          const uint8_t* px = &colour.shape[y * colour.pitch + x * 4];
+          const uint32_t want = px[3] ? (0xFF000000u | px[2] << 16 | px[1] << 8 | px[0]) : 0u;
+          ASSERT_EQ(p.argb[y * 32 + x], want) << x << "," << y;
+        }
+    }
+  }
+  EXPECT_TRUE(colourSeen);
+  EXPECT_TRUE(maskedSeen);
+}
+
+// A virtual controller in this process, the real gamepad poller and control sender, and the real
+// API receiver taking the station's vibration to the controller's rumble.
+TEST(GamepadE2e, VirtualControllerDrivesGamepadEventsAndFeelsVibration) {
+  ASSERT_TRUE(input::InitGamepadSupport()) << SDL_GetError();
+  static std::atomic<uint32_t> rumble{0};
+  SDL_VirtualJoystickDesc desc{};
+  desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+  desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+  desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+  desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+  desc.name = "zep test pad";
+  desc.Rumble = [](void*, Uint16 low, Uint16 high) {
+    rumble.store(static_cast<uint32_t>(low) << 16 | high);
+    return 0;
+  };
+  const int device = SDL_JoystickAttachVirtualEx(&desc);
+  ASSERT_GE(device, 0) << SDL_GetError();
+  if (!SDL_IsGameController(device)) GTEST_SKIP() << "SDL gives the virtual joystick no controller mapping";
+  SDL_Joystick* stick = SDL_JoystickOpen(device);
+  ASSERT_NE(stick, nullptr);
+
+  StationProcess station({"--at", "1000 vibrate 0 1000 2000", "--at", "1500 vibrate 3 5 5"});
+  StationAddress address;
+  address.address = "127.0.0.1";
+  address.apiPort = static_cast<uint32_t>(station.Port(4));
+  address.humanControlPort = static_cast<uint32_t>(station.Port(5));
+  SessionShared shared;
+  StatsTable table;
+  input::GamepadHub hub;
+  BlockingQueue<HUMAN_CONTROL_EVENT_PACKET> queue(shared.interrupt, 1024);
+  ChannelContext context{address, shared, table};
+  context.controlEvents = &queue;
+  context.gamepad = &hub;
+  std::thread poller([&] { input::XInputGrabberThreadProc(hub, queue, shared.interrupt); });
+  std::thread sender([&] { KeyMouseGrabberThreadProc(context); });
+  std::thread api([&] { ApiNetworkThreadProc(context); });
+  struct Stop {
+    SessionShared& shared;
+    std::vector<std::thread*> threads;
+    ~Stop() {
+      shared.interrupt.Set();
+      for (auto* t : threads) t->join();
+    }
+  } stop{shared, {&poller, &sender, &api}};
+
+  // The resting controller is announced once; then A, right shoulder, a trigger and both sticks.
+  ASSERT_FALSE(station.WaitForLine("\"name\":\"gamepad\"", 10000).empty()) << station.Log();
+  SDL_JoystickSetVirtualButton(stick, SDL_CONTROLLER_BUTTON_A, 1);
+  SDL_JoystickSetVirtualButton(stick, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, 1);
+  SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_TRIGGERLEFT, 32767);
+  SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, -32768);
+  SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTY, 16000);    // down
+  SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_RIGHTY, -32768);  // all the way up
+  const std::string pressed = station.WaitForLine("\"buttons\":4608,", 5000, "\"ry\":32767");
+  ASSERT_FALSE(pressed.empty()) << station.Log();
+  EXPECT_NE(pressed.find("\"controller\":0,\"buttons\":4608,\"left_trigger\":255,\"right_trigger\":0,"
+                         "\"lx\":-32768,\"ly\":-16000,\"rx\":0,\"ry\":32767"),
+            std::string::npos)
+      << pressed;
+  const std::string first = Controls(station, "gamepad").front();
+  EXPECT_NE(first.find("\"buttons\":0,\"left_trigger\":0,\"right_trigger\":0,\"lx\":0,\"ly\":0"),
+            std::string::npos)
+      << first;
+
+  // Vibration for controller 0 reaches the rumble; one for an absent controller is dropped.
+  EXPECT_TRUE(WaitUntil([] { return rumble.load() != 0; }, 5000)) << station.Log();
+  EXPECT_EQ(rumble.load(), (1000u << 16) | 2000u);
+  // Disabled (the window lost focus): the controller reads as released and stops rumbling.
+  hub.SetEnabled(false);
+  EXPECT_EQ(rumble.load(), 0u);
+  EXPECT_FALSE(station.WaitForLine("\"buttons\":0,", 5000, "\"ry\":0").empty());
+  SDL_JoystickClose(stick);
+  SDL_JoystickDetachVirtual(device);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The window-side capture rules: which events reach the station and with which mouse values.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "zep/input/InputCapture.h"
+
+namespace input {
+namespace {
+
+class Capture : public ::testing::Test {
+ protected:
+  Capture()
+      : capture_([this](const HUMAN_CONTROL_EVENT_PACKET& p) { return sent_.push_back(p), true; },
+                 [this] { return scale_; }) {
+    capture_.SetClientSize(1000, 500);
+  }
+  void Enter() {
+    capture_.SetActive(true);
+    capture_.SetPointerInside(true);
+    sent_.clear();
+  }
+  std::vector<proto::HC_MOUSE_EVENT> Mice() const {
+    std::vector<proto::HC_MOUSE_EVENT> out;
+    for (const auto& p : sent_)
+      if (p.Type() == 9) out.push_back(p.As<proto::HC_MOUSE_EVENT>());
+    return out;
+  }
+
+  std::vector<HUMAN_CONTROL_EVENT_PACKET> sent_;
+  InputCapture::Scale scale_;
+  InputCapture capture_;
+};
+
+TEST_F(Capture, RelativeMovesCarryTheirFractions) {
+  Enter();
+  capture_.SetAbsolute(false);
+  capture_.SetSpeedFactor(0.4);
+  capture_.OnMotion(500, 250, 0, 0);
+  sent_.clear();
+  for (int i = 0; i < 5; ++i) capture_.OnMotion(500, 250, 1, -1);
+  const auto m = Mice();
+  ASSERT_EQ(m.size(), 5u);
+  const double wantX[] = {0, 0, 1, 0, 1};
+  double sumY = 0;
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(m[i].x, wantX[i]) << i;
+    EXPECT_EQ(m[i].absolute, 0);
+    sumY += m[i].y;
+  }
+  EXPECT_EQ(sumY, -2);
+  // The default speed (10) of the system's pointer setting, and its ends.
+  EXPECT_NEAR(MouseSpeedFactor(10), 1.6, 1e-6);
+  EXPECT_NEAR(MouseSpeedFactor(20), 2.2, 1e-6);
+  EXPECT_EQ(MouseSpeedFactor(0), 1.0);
+}
+
+TEST_F(Capture, AbsolutePositionsLandOnTheLetterboxedPicture) {
+  Enter();
+  scale_ = {0.8, 1.0};  // bands of 100 px left and right
+  capture_.OnMotion(99, 250, 0, 0);
+  capture_.OnMotion(901, 250, 0, 0);
+  EXPECT_TRUE(Mice().empty());
+  capture_.OnMotion(100, 0, 0, 0);
+  capture_.OnMotion(500, 250, 0, 0);
+  capture_.OnMotion(900, 500, 0, 0);
+  const auto m = Mice();
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_NEAR(m[0].x, 0.0, 1e-9);
+  EXPECT_EQ(m[0].y, 0.0);
+  EXPECT_NEAR(m[1].x, 0.5, 1e-9);
+  EXPECT_EQ(m[1].y, 0.5);
+  EXPECT_NEAR(m[2].x, 1.0, 1e-9);
+  EXPECT_EQ(m[2].y, 1.0);
+  EXPECT_EQ(m[1].absolute, 1);
+  EXPECT_EQ(m[1].flags, 0u);
+}
+
+TEST_F(Capture, NothingLeavesWithoutFocusAndPointerAndTheOverlayKeepsOnlyTheMouse) {
+  capture_.SetActive(true);  // the pointer is not inside yet
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].Type(), 4);
+  sent_.clear();
+  capture_.OnKey(SDL_SCANCODE_A, true, {});
+  capture_.OnMotion(10, 10, 0, 0);
+  EXPECT_TRUE(sent_.empty());
+
+  capture_.SetPointerInside(true);
+  capture_.SetMouseHeld(true);
+  capture_.OnMotion(10, 10, 0, 0);
+  capture_.OnKey(SDL_SCANCODE_A, true, {});
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].Type(), 10);
+  capture_.SetMouseHeld(false);
+  capture_.OnMotion(1001, 10, 0, 0);  // outside the client area
+  EXPECT_EQ(sent_.size(), 1u);
+
+  // Leaving the window and losing focus each release everything.
+  sent_.clear();
+  capture_.SetPointerInside(false);
+  capture_.SetActive(false);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[0].Type(), 4);
+  EXPECT_EQ(sent_[1].Type(), 4);
+  EXPECT_EQ(sent_[1].bytes[1], 0);
+}
+
+}  // namespace
+}  // namespace input

@@ -1,0 +1,262 @@
+#include "zep/WindowInput.h"
+
+#include "sov/base/Log.h"
+#include "sov/settings/RunTimeSettings.h"
+#include "zep/MainWindow.h"
+#include "zep/input/Clipboard.h"
+#include "zep/session/ClientThreads.h"
+#include "zep/stats/StatsThread.h"
+
+namespace {
+
+// Within this many pixels of an edge of a window (not fullscreen, pointer free) the local
+// pointer is shown so that the window can be resized.
+constexpr int kEdgePixels = 9;
+constexpr uint32_t kCaptureWidth = 1280;
+constexpr uint16_t kCaptureHeight = 720;
+constexpr uint32_t kLeftBit = 1, kMiddleBit = 2, kRightBit = 4;
+
+bool OverlayVisible() {
+  return CRunTimeSettings::Get(RunTimeSettings().overlayVisible) != 0;
+}
+
+}  // namespace
+
+WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
+    : window_(window),
+      session_(session),
+      capture_(
+          [&queue = session.ControlEvents()](const HUMAN_CONTROL_EVENT_PACKET& p) {
+            try {
+              return queue.tryPush(p);
+            } catch (const InterruptException&) {
+              return false;  // the session is ending
+            }
+          },
+          [&scale = session.Shared().scale] {
+            const auto v = scale.Get();
+            return input::InputCapture::Scale{v.x, v.y};
+          }) {
+  RefreshSize();
+  const Uint32 flags = SDL_GetWindowFlags(window_);
+  fullscreen_ = (flags & SDL_WINDOW_FULLSCREEN) != 0;
+  if (flags & SDL_WINDOW_INPUT_FOCUS) capture_.SetActive(true);
+  if (flags & SDL_WINDOW_MOUSE_FOCUS) capture_.SetPointerInside(true);
+}
+
+WindowInput::~WindowInput() {
+  SDL_SetCursor(SDL_GetDefaultCursor());
+}
+
+bool WindowInput::OnEvent(const SDL_Event& e) {
+  if (session_.Cursor().IsWakeEvent(e)) {
+    session_.Cursor().WakeHandled();
+    ApplyRemoteCursor();
+    return true;
+  }
+  switch (e.type) {
+    case SDL_WINDOWEVENT:
+      OnWindowEvent(e.window);
+      return false;  // the presenter follows the window's size too
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      OnKey(e.key);
+      return true;
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+    case SDL_MOUSEWHEEL:
+      return OnMouse(e);
+    default:
+      return false;
+  }
+}
+
+bool WindowInput::OnCloseRequested() {
+  return sink_ != nullptr && sink_->OnCloseRequested();
+}
+
+void WindowInput::RefreshSize() {
+  SDL_GetWindowSize(window_, &width_, &height_);
+  capture_.SetClientSize(width_, height_);
+}
+
+void WindowInput::OnWindowEvent(const SDL_WindowEvent& e) {
+  switch (e.event) {
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      RefreshSize();
+      capture_.SetActive(true);
+      session_.Gamepads().SetEnabled(true);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      capture_.SetActive(false);
+      session_.Gamepads().SetEnabled(false);
+      SetConfined(false);  // losing focus always frees the pointer
+      break;
+    case SDL_WINDOWEVENT_ENTER:
+      RefreshSize();
+      capture_.SetPointerInside(true);
+      break;
+    case SDL_WINDOWEVENT_LEAVE:
+      capture_.SetPointerInside(false);
+      break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESIZED: {
+      RefreshSize();
+      const bool fullscreen = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
+      // Entering fullscreen confines the pointer, leaving it frees it.
+      if (fullscreen != fullscreen_ && confineWanted_ != fullscreen) RunCommand(input::kCmdToggleConfinement);
+      fullscreen_ = fullscreen;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void WindowInput::OnKey(const SDL_KeyboardEvent& e) {
+  const bool down = e.type == SDL_KEYDOWN;
+  if (down && !e.repeat) {
+    if (auto command = input::MatchAccelerator(e.keysym.sym, e.keysym.mod)) RunCommand(*command);
+  }
+  input::KeyModifiers mods;
+  mods.alt = (e.keysym.mod & KMOD_ALT) != 0;
+  mods.ctrl = (e.keysym.mod & KMOD_CTRL) != 0;
+  mods.numLock = (e.keysym.mod & KMOD_NUM) != 0;
+  capture_.OnKey(e.keysym.scancode, down, mods);
+}
+
+bool WindowInput::MouseHeld() const {
+  return OverlayVisible() || (sink_ != nullptr && sink_->OwnsMouse());
+}
+
+bool WindowInput::OnMouse(const SDL_Event& e) {
+  if (e.type == SDL_MOUSEMOTION) {
+    pointer_.x.exchange(e.motion.x);
+    pointer_.y.exchange(e.motion.y);
+  } else if (e.type == SDL_MOUSEBUTTONDOWN) {
+    const uint32_t bit = e.button.button == SDL_BUTTON_LEFT     ? kLeftBit
+                         : e.button.button == SDL_BUTTON_RIGHT  ? kRightBit
+                         : e.button.button == SDL_BUTTON_MIDDLE ? kMiddleBit
+                                                                : 0;
+    pointer_.buttons.fetch_or(bit);
+    if (e.button.button == SDL_BUTTON_LEFT && confineWanted_ && !confined_) SetConfined(true);
+  } else if (e.type == SDL_MOUSEBUTTONUP) {
+    pointer_.buttons.exchange(0);
+  }
+  const bool taken = sink_ != nullptr && sink_->OnMouseEvent(e);
+  capture_.SetMouseHeld(taken || MouseHeld());
+  switch (e.type) {
+    case SDL_MOUSEMOTION:
+      capture_.OnMotion(e.motion.x, e.motion.y, e.motion.xrel, e.motion.yrel);
+      UpdatePointer();
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      capture_.OnButton(e.button.button, e.type == SDL_MOUSEBUTTONDOWN, e.button.x, e.button.y);
+      break;
+    case SDL_MOUSEWHEEL: {
+      const int sign = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
+      capture_.OnWheel(sign * e.wheel.x, sign * e.wheel.y);
+      break;
+    }
+    default:
+      break;
+  }
+  return true;
+}
+
+void WindowInput::RunCommand(input::Command command) {
+  LOGD << "HotkeyHandleProc: command " << static_cast<int>(command);
+  if (sink_ != nullptr && sink_->OnCommand(command)) return;
+  try {
+    switch (command) {
+      case input::kCmdClose:
+        if (!OnCloseRequested()) MainWindow::PostQuit(0);
+        break;
+      case input::kCmdToggleCaptureSize: {
+        proto::RESOLUTION r = session_.Shared().resolution.Get();
+        const bool small = r.width == kCaptureWidth && r.height == kCaptureHeight;
+        r.width = small ? 0 : kCaptureWidth;
+        r.height = small ? 0 : kCaptureHeight;
+        session_.Shared().resolution.Set(r);
+        break;
+      }
+      case input::kCmdToggleStatistics:
+        SetStatsCsvEnabled(!StatsCsvEnabled());
+        break;
+      case input::kCmdToggleConfinement:
+        confineWanted_ = !confineWanted_;
+        SetConfined(confineWanted_);
+        break;
+      case input::kCmdToggleOverlay: {
+        auto& visible = RunTimeSettings().overlayVisible;
+        CRunTimeSettings::Set(visible, CRunTimeSettings::Get(visible) ? 0 : 1);
+        UpdatePointer();
+        break;
+      }
+      case input::kCmdClipboardPaste:
+      case input::kCmdClipboardInsert:
+        if (auto block = input::ReadClipboardBlock(command == input::kCmdClipboardPaste ? 0 : 1))
+          session_.Shared().clipboard.Put(*block);
+        break;
+      case input::kCmdToggleFullscreen:
+        ToggleFullscreen();
+        break;
+      case input::kCmdTogglePresentation:
+        LOGD << "HotkeyHandleProc: the presentation switch has no owner in this build";
+        break;
+    }
+  } catch (const std::exception& e) {
+    LOGE << "HotkeyHandleProc"
+         << ": unhandled exception: " << e.what();
+  }
+}
+
+void WindowInput::SetConfined(bool confined) {
+  if (confined == confined_) return;
+  SDL_SetWindowGrab(window_, confined ? SDL_TRUE : SDL_FALSE);
+  confined_ = confined;
+}
+
+void WindowInput::ToggleFullscreen() {
+  const bool to = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) == 0;
+  if (SDL_SetWindowFullscreen(window_, to ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0)
+    LOGW << "SDL_SetWindowFullscreen: " << SDL_GetError();
+}
+
+bool WindowInput::NearEdge() const {
+  const int x = capture_.LastX(), y = capture_.LastY();
+  return x < kEdgePixels || x > width_ - kEdgePixels || y < kEdgePixels || y > height_ - kEdgePixels;
+}
+
+void WindowInput::ApplyRemoteCursor() {
+  if (auto image = session_.Cursor().Take()) {
+    if (cursor::SdlCursorPtr made = cursor::MakeSdlCursor(*image)) {
+      const bool wasShown = shownCursor_ == remoteCursor_.get();
+      cursor::SdlCursorPtr old = std::move(remoteCursor_);
+      remoteCursor_ = std::move(made);
+      if (wasShown) shownCursor_ = nullptr;  // never leave SDL pointing at a freed cursor
+      UpdatePointer();
+      old.reset();
+      return;
+    }
+  }
+  UpdatePointer();
+}
+
+void WindowInput::UpdatePointer() {
+  const bool edge = !fullscreen_ && NearEdge();
+  const bool overOverlay = sink_ != nullptr && sink_->PointerOverComponent();
+  // The pointer is the station's cursor drawn locally; the window's own arrow near its edges.
+  SDL_Cursor* want = edge || !remoteCursor_ ? SDL_GetDefaultCursor() : remoteCursor_.get();
+  if (want != shownCursor_) {
+    SDL_SetCursor(want);
+    shownCursor_ = want;
+  }
+  const bool show = OverlayVisible() || overOverlay || session_.Cursor().Visible() || (edge && !confined_);
+  if (static_cast<int>(show) != showing_) {
+    SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+    showing_ = show ? 1 : 0;
+  }
+}

@@ -1,0 +1,83 @@
+#include "zep/input/InputCapture.h"
+
+#include <algorithm>
+
+namespace input {
+namespace {
+
+uint16_t WheelData(int notches) {
+  const int v = std::clamp(notches * kWheelDelta, -32768, 32767);
+  return static_cast<uint16_t>(static_cast<int16_t>(v));
+}
+
+}  // namespace
+
+InputCapture::InputCapture(Sink sink, ScaleSource scale) : sink_(std::move(sink)), scale_(std::move(scale)) {
+  keys_.reserve(4);
+}
+
+void InputCapture::SetActive(bool active) {
+  active_ = active;
+  sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
+}
+
+void InputCapture::SetPointerInside(bool inside) {
+  if (!inside && inside_) sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
+  inside_ = inside;
+}
+
+void InputCapture::SetClientSize(int width, int height) {
+  width_ = width;
+  height_ = height;
+}
+
+void InputCapture::OnKey(SDL_Scancode scancode, bool down, KeyModifiers mods) {
+  if (!active_ || !inside_) return;
+  keys_.clear();
+  AppendKeyEvents(scancode, down, mods, keys_);
+  for (const auto& packet : keys_) sink_(packet);
+}
+
+bool InputCapture::MouseAllowed() const {
+  return active_ && inside_ && !mouseHeld_ && lastX_ >= 0 && lastY_ >= 0 && lastX_ <= width_ &&
+         lastY_ <= height_;
+}
+
+void InputCapture::OnMotion(int x, int y, int dx, int dy) {
+  lastX_ = x;
+  lastY_ = y;
+  SendMouse(0, 0, dx, dy);
+}
+
+void InputCapture::OnButton(uint8_t button, bool down, int x, int y) {
+  lastX_ = x;
+  lastY_ = y;
+  const uint32_t flags = ButtonFlags(button, down);
+  if (flags != 0) SendMouse(flags, 0, 0, 0);
+}
+
+void InputCapture::OnWheel(int notchesX, int notchesY) {
+  if (notchesY != 0) SendMouse(kMouseWheel, WheelData(notchesY), 0, 0);
+  if (notchesX != 0) SendMouse(kMouseHWheel, WheelData(notchesX), 0, 0);
+}
+
+void InputCapture::SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy) {
+  if (!MouseAllowed()) return;
+  proto::HC_MOUSE_EVENT e;
+  e.buttonFlags = buttonFlags;
+  e.buttonData = buttonData;
+  e.absolute = absolute_ ? 1 : 0;
+  if (absolute_) {
+    const Scale s = scale_ ? scale_() : Scale{};
+    const auto p = MapOntoPicture(lastX_, lastY_, width_, height_, s.x, s.y);
+    if (!p) return;  // over a letter-box band
+    e.x = p->x;
+    e.y = p->y;
+  } else {
+    e.x = carry_.TakeX(dx);
+    e.y = carry_.TakeY(dy);
+  }
+  sink_(HUMAN_CONTROL_EVENT_PACKET::From(e));
+}
+
+}  // namespace input
