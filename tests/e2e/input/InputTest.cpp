@@ -118,7 +118,7 @@ class ZepUnderX : public ::testing::Test {
                  "xdotool getwindowgeometry $w >/dev/null 2>&1 && echo $w; done | tail -1");
           return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
         },
-        10000))
+        30000))  // generous: a loaded machine starts the renderer slowly
         << "no zep window";
   }
   // Runs a shell command on our display; its standard output without the final newline.
@@ -242,7 +242,7 @@ TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {
           seen.push_back(p);
         return hidden && station.Lines("\"cursor_sent\"").size() >= 7;
       },
-      10000);
+      20000);
   EXPECT_TRUE(hidden) << "the station hid its pointer, the X pointer stayed visible";
   // The colour arrow (hot spot 0,0): its orange inside and its transparent outside, as sent.
   const station::CursorUpdate colour = station::ColourArrow();
