@@ -9,6 +9,13 @@
 namespace input {
 namespace {
 
+// Wire records are packed: their fields cannot bind to the references the checks take, so the
+// checks compare copies.
+template <class T>
+T Copy(T value) {
+  return value;
+}
+
 struct Key {
   SDL_Scancode sdl;
   uint16_t make;  // set 1; 0xE0xx for the extended keys
@@ -154,11 +161,11 @@ TEST(KeyTranslation, EveryKeyOfTheIsoLayoutPressAndRelease) {
     for (bool down : {true, false}) {
       const auto e = Events(k.sdl, down, numLock);
       ASSERT_EQ(e.size(), 1u);
-      EXPECT_EQ(e[0].makeCode, k.make & 0xFFu);
-      EXPECT_EQ(e[0].flags, (extended ? 2u : 0u) | (down ? 0u : 1u));
-      EXPECT_EQ(e[0].vkey, k.vkey);
-      EXPECT_EQ(e[0].message, alt ? (down ? 0x104u : 0x105u) : (down ? 0x100u : 0x101u));
-      EXPECT_EQ(e[0].extraInformation, 0u);
+      EXPECT_EQ(Copy(e[0].makeCode), k.make & 0xFFu);
+      EXPECT_EQ(Copy(e[0].flags), (extended ? 2u : 0u) | (down ? 0u : 1u));
+      EXPECT_EQ(Copy(e[0].vkey), k.vkey);
+      EXPECT_EQ(Copy(e[0].message), alt ? (down ? 0x104u : 0x105u) : (down ? 0x100u : 0x101u));
+      EXPECT_EQ(Copy(e[0].extraInformation), 0u);
     }
     // The ISO # key shares its code with the US backslash, which a 105-key board lacks.
     if (k.sdl != SDL_SCANCODE_NONUSHASH) {
@@ -170,38 +177,38 @@ TEST(KeyTranslation, EveryKeyOfTheIsoLayoutPressAndRelease) {
 TEST(KeyTranslation, PauseIsTheE1SequenceAndPrintScreenIsExtended) {
   const auto down = Events(SDL_SCANCODE_PAUSE, true);
   ASSERT_EQ(down.size(), 2u);
-  EXPECT_EQ(down[0].makeCode, 0x1Du);
-  EXPECT_EQ(down[0].flags, 4u);  // E1
-  EXPECT_EQ(down[0].vkey, 0x13u);
-  EXPECT_EQ(down[1].makeCode, 0x45u);
-  EXPECT_EQ(down[1].flags, 0u);
-  EXPECT_EQ(down[1].vkey, 0xFFu);
+  EXPECT_EQ(Copy(down[0].makeCode), 0x1Du);
+  EXPECT_EQ(Copy(down[0].flags), 4u);  // E1
+  EXPECT_EQ(Copy(down[0].vkey), 0x13u);
+  EXPECT_EQ(Copy(down[1].makeCode), 0x45u);
+  EXPECT_EQ(Copy(down[1].flags), 0u);
+  EXPECT_EQ(Copy(down[1].vkey), 0xFFu);
   const auto up = Events(SDL_SCANCODE_PAUSE, false);
   ASSERT_EQ(up.size(), 2u);
-  EXPECT_EQ(up[0].flags, 5u);  // E1 | break
-  EXPECT_EQ(up[1].flags, 1u);
+  EXPECT_EQ(Copy(up[0].flags), 5u);  // E1 | break
+  EXPECT_EQ(Copy(up[1].flags), 1u);
 
   const auto print = Events(SDL_SCANCODE_PRINTSCREEN, true);
   ASSERT_EQ(print.size(), 1u);
-  EXPECT_EQ(print[0].makeCode, 0x37u);
-  EXPECT_EQ(print[0].flags, 2u);
+  EXPECT_EQ(Copy(print[0].makeCode), 0x37u);
+  EXPECT_EQ(Copy(print[0].flags), 2u);
 }
 
 TEST(KeyTranslation, ModifiersChooseTheMessageAndNumLockTheKeypadKeys) {
   KeyModifiers alt;
   alt.alt = true;
-  EXPECT_EQ(Events(SDL_SCANCODE_TAB, true, alt)[0].message, 0x104u);  // Alt+Tab is a system key
-  EXPECT_EQ(Events(SDL_SCANCODE_TAB, false, alt)[0].message, 0x105u);
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_TAB, true, alt)[0].message), 0x104u);  // Alt+Tab is a system key
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_TAB, false, alt)[0].message), 0x105u);
   KeyModifiers altCtrl = alt;
   altCtrl.ctrl = true;
-  EXPECT_EQ(Events(SDL_SCANCODE_DELETE, true, altCtrl)[0].message, 0x100u);
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_DELETE, true, altCtrl)[0].message), 0x100u);
   // Without Num Lock the keypad is the cursor block, on the same codes.
   const auto home = Events(SDL_SCANCODE_KP_7, true);
-  EXPECT_EQ(home[0].makeCode, 0x47u);
-  EXPECT_EQ(home[0].vkey, 0x24u);
-  EXPECT_EQ(Events(SDL_SCANCODE_KP_3, true)[0].vkey, 0x22u);
-  EXPECT_EQ(Events(SDL_SCANCODE_KP_0, true)[0].vkey, 0x2Du);
-  EXPECT_EQ(Events(SDL_SCANCODE_KP_PERIOD, true)[0].vkey, 0x2Eu);
+  EXPECT_EQ(Copy(home[0].makeCode), 0x47u);
+  EXPECT_EQ(Copy(home[0].vkey), 0x24u);
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_3, true)[0].vkey), 0x22u);
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_0, true)[0].vkey), 0x2Du);
+  EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_PERIOD, true)[0].vkey), 0x2Eu);
   // Keys a Windows keyboard does not have send nothing.
   EXPECT_TRUE(Events(SDL_SCANCODE_AC_BACK, true).empty());
 }
