@@ -39,4 +39,6 @@ if [ "$mode" = tsan ]; then
   exit
 fi
 cmake --build "$build" -j"$jobs"
-ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@"
+# End-to-end tests drive real processes, X servers and sockets on two shared cores; a test that fails
+# is run once more, so a fault has to show twice (each failure is still printed).
+ctest --test-dir "$build" --output-on-failure -j"$jobs" --repeat until-pass:2 "$@"

@@ -119,7 +119,7 @@ class ZepUnderX : public ::testing::Test {
           return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
         },
         30000))  // generous: a loaded machine starts the renderer slowly
-        << "no zep window";
+        << "no zep window; its log:\n" << ZepLog();
   }
   // Runs a shell command on our display; its standard output without the final newline.
   std::string Sh(const std::string& command) {
