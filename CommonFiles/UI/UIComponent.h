@@ -76,7 +76,7 @@ class IUIVisualComponent : public IUIComponent {
   int Height() const override;
 
  private:
-  // Both corners on one axis; false when the specification is invalid (no layout).
+  // Both corners on one axis; false when the anchors are invalid (no layout).
   bool Corners(int& x0, int& y0, int& x1, int& y1) const;
 
   uint32_t id_ = 0;
