@@ -4,7 +4,6 @@
 // leaves video running while the player keeps waiting for a device.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -13,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "tests/e2e/SpawnProcess.h"
 #include "tests/integration/station/StationHarness.h"
 
 namespace fs = std::filesystem;
@@ -53,16 +53,8 @@ class AudioSession : public ::testing::Test {
     std::vector<std::string> argv = {
         ZEP_BINARY_DIR "/bin/zep",      "127.0.0.1",   "--port",
         std::to_string(station.Port()), "--from-guid", "ffffffff-0123-4567-89ab-cdef01234567"};
-    std::vector<char*> envp, argvp;
-    for (auto& e : env) envp.push_back(e.data());
-    for (auto& a : argv) argvp.push_back(a.data());
-    envp.push_back(nullptr);
-    argvp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    ASSERT_EQ(posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvp.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = e2e::SpawnProcess(argv, env, dir_);
+    ASSERT_GT(pid_, 0);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     Stop();
   }

@@ -4,7 +4,6 @@
 // events through the real control sender and feels the station's vibration.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <map>
 #include <thread>
 
+#include "tests/e2e/SpawnProcess.h"
 #include "tests/e2e/input/XPointer.h"
 #include "tests/integration/station/StationHarness.h"
 #include "tools/station-sim/CursorShapes.h"
@@ -36,23 +36,6 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const fs::path& dir = {}) {
-  std::vector<std::string> a = args, e = env;
-  std::vector<char*> argv, envp;
-  for (auto& s : a) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  for (auto& s : e) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 void Kill(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGKILL);
@@ -66,7 +49,7 @@ class Xvfb {
   Xvfb() {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid_ = Spawn(
+    pid_ = e2e::SpawnProcess(
         {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
         {"PATH=/usr/bin:/bin"});
     close(fds[1]);
@@ -103,12 +86,13 @@ class ZepUnderX : public ::testing::Test {
     fs::remove_all(dir_);
   }
   void StartZep(int port) {
-    zep_ = Spawn({ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)},
-                 {"DISPLAY=" + x_.Display(), "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                  "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                  "XDG_CONFIG_HOME=" + (dir_ / "config").string(), "XDG_RUNTIME_DIR=" + dir_.string(),
-                  "PATH=/usr/bin:/bin"},
-                 dir_);
+    zep_ =
+        e2e::SpawnProcess({ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)},
+                          {"DISPLAY=" + x_.Display(), "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+                           "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
+                           "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
+                           "XDG_RUNTIME_DIR=" + dir_.string(), "PATH=/usr/bin:/bin"},
+                          dir_);
     ASSERT_GT(zep_, 0);
     // SDL may replace its first window when the renderer starts: take the one that stays.
     ASSERT_TRUE(WaitUntil(
@@ -119,7 +103,8 @@ class ZepUnderX : public ::testing::Test {
           return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
         },
         30000))  // generous: a loaded machine starts the renderer slowly
-        << "no zep window; its log:\n" << ZepLog();
+        << "no zep window; its log:\n"
+        << ZepLog();
   }
   // Runs a shell command on our display; its standard output without the final newline.
   std::string Sh(const std::string& command) {

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/SpawnProcess.h"
 #include "tests/integration/station/StationHarness.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
@@ -33,21 +33,9 @@ struct Rgb {
   int r, g, b;
 };
 
+// Our children's standard output would only clutter the test's.
 pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& dir) {
-  std::vector<std::string> a = args, e = env;
-  std::vector<char*> argv, envp;
-  for (auto& s : a) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  for (auto& s : e) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return r == 0 ? pid : -1;
+  return e2e::SpawnProcess(args, env, dir, "/dev/null");
 }
 
 std::string ReadFile(const fs::path& p) {

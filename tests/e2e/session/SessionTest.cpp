@@ -1,9 +1,7 @@
 // The real zep program against the reference station on loopback: every channel, the API rounds,
 // reconnects, keep-alives, latency and clock offset, links, and how the process ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/SpawnProcess.h"
 #include "tests/integration/station/StationHarness.h"
 
 namespace fs = std::filesystem;
@@ -72,18 +71,8 @@ class ZepSession : public ::testing::Test {
                                     "XDG_RUNTIME_DIR=" + dir_.string(),
                                     "PATH=" + (dir_ / "bin").string() + ":/usr/bin:/bin"};
     std::vector<std::string> argv = {kZep, "127.0.0.1", "--port", std::to_string(port), "--from-guid", kGuid};
-    std::vector<char*> envp, argvp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    for (auto& a : argv) argvp.push_back(a.data());
-    argvp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    ASSERT_EQ(posix_spawn(&pid_, kZep, &actions, nullptr, argvp.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = e2e::SpawnProcess(argv, env, dir_, {}, dir_ / "stderr.txt");
+    ASSERT_GT(pid_, 0);
   }
 
   // Exit code, -1000 - signal, or -1 when the process is still running after limitMs.

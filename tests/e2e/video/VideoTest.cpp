@@ -2,10 +2,8 @@
 // shows the station's test pattern (the presented pixels read back and compared with the
 // station's own drawing of the frame whose counter they show), and a corrupt video stream does
 // does not stop the decoder or the picture.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +16,7 @@
 
 #include "sov/base/BaseException.h"
 #include "sov/protocol/Messages.h"
+#include "tests/e2e/SpawnProcess.h"
 #include "tests/integration/station/StationHarness.h"
 #include "tools/station-sim/TestPattern.h"
 #include "tools/station-sim/VideoEncoder.h"
@@ -144,16 +143,8 @@ class ZepVideo : public ::testing::Test {
                      [](const std::string& e) { return e.rfind("ZEP_DUMP_AFTER=", 0) == 0; }))
       env.push_back("ZEP_DUMP_AFTER=15");
     std::vector<std::string> argv = {ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)};
-    std::vector<char*> envp, argvp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    for (auto& a : argv) argvp.push_back(a.data());
-    argvp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-    ASSERT_EQ(posix_spawn(&pid_, argvp[0], &actions, nullptr, argvp.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = e2e::SpawnProcess(argv, env, dir_);
+    ASSERT_GT(pid_, 0);
   }
   void Stop() {
     if (pid_ <= 0) return;
