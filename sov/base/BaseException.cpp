@@ -39,13 +39,71 @@ const char* KnownCodeText(int32_t code) {
   }
 }
 
+#ifdef _WIN32
+// The C runtime's strerror knows only the classic codes; the socket ones come from its POSIX
+// supplement (errno.h values above 100) and need their texts here.
+const char* PosixSupplementText(int32_t code) {
+  switch (code) {
+    case EADDRINUSE:
+      return "Address already in use";
+    case EADDRNOTAVAIL:
+      return "Cannot assign requested address";
+    case EAFNOSUPPORT:
+      return "Address family not supported by protocol";
+    case EALREADY:
+      return "Operation already in progress";
+    case ECONNABORTED:
+      return "Software caused connection abort";
+    case ECONNREFUSED:
+      return "Connection refused";
+    case ECONNRESET:
+      return "Connection reset by peer";
+    case EHOSTUNREACH:
+      return "No route to host";
+    case EINPROGRESS:
+      return "Operation now in progress";
+    case EISCONN:
+      return "Transport endpoint is already connected";
+    case EMSGSIZE:
+      return "Message too long";
+    case ENETDOWN:
+      return "Network is down";
+    case ENETRESET:
+      return "Network dropped connection on reset";
+    case ENETUNREACH:
+      return "Network is unreachable";
+    case ENOBUFS:
+      return "No buffer space available";
+    case ENOTCONN:
+      return "Transport endpoint is not connected";
+    case ENOTSOCK:
+      return "Socket operation on non-socket";
+    case EOPNOTSUPP:
+      return "Operation not supported";
+    case ETIMEDOUT:
+      return "Connection timed out";
+    case EWOULDBLOCK:
+      return "Operation would block";
+    default:
+      return nullptr;
+  }
+}
+#endif
+
 }  // namespace
 
 std::string SystemErrorText(int32_t code) {
   if (const char* known = KnownCodeText(code)) return known;
   if (code > 0 && code < 4096) {
+#ifdef _WIN32
+    if (const char* text = PosixSupplementText(code)) return text;
+    // The C runtime keeps strerror's text per thread.
+    const char* desc = std::strerror(code);
+    if (desc != nullptr && std::strncmp(desc, "Unknown error", 13) != 0) return desc;
+#else
     const char* desc = strerrordesc_np(code);
     if (desc != nullptr) return desc;
+#endif
   }
   return "<unknown>";
 }

@@ -96,7 +96,11 @@ class RollingSink final : public spdlog::sinks::base_sink<std::mutex> {
   }
 
   void Open() {
+#ifdef _WIN32
+    fp_ = ::_wfopen(file_.c_str(), L"ab");  // paths are wide on Windows
+#else
     fp_ = std::fopen(file_.c_str(), "ab");
+#endif
     if (!fp_) return;
     std::fseek(fp_, 0, SEEK_END);
     long pos = std::ftell(fp_);
@@ -126,7 +130,11 @@ class RollingSink final : public spdlog::sinks::base_sink<std::mutex> {
     auto t = system_clock::to_time_t(msg.time);
     auto ms = duration_cast<milliseconds>(msg.time.time_since_epoch()).count() % 1000;
     std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
     localtime_r(&t, &tm);
+#endif
     std::array<char, 64> when{};
     const char* func = msg.source.funcname ? msg.source.funcname : "";
     std::string text(msg.payload.data(), msg.payload.size());

@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "sov/base/BaseException.h"
@@ -227,7 +228,10 @@ std::wstring GetLogFolder(platform::KnownFolder knownFolder) {
   if (const int err = platform::KnownFolderPath(knownFolder, path); err != 0) {
     throw ErrCodeException(err, ZEP_SOURCE, __LINE__);
   }
-  path += "/Vekta/Logs";
+  // The system's own separator, so the folder reads as the system writes paths.
+  const char sep = static_cast<char>(std::filesystem::path::preferred_separator);
+  ((path += sep) += "Vekta") += sep;
+  path += "Logs";
   EnsureDirectoryExistsRecursively(path);
   return Utf8ToWide(path);
 }

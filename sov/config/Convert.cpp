@@ -69,6 +69,12 @@ std::wstring ToWide(const std::string& utf8) {
     const std::size_t start = i;
     const char32_t c = text::DecodeUtf8(utf8, i);
     if (c == 0xFFFD && i - start != 3) IllFormed();
+    // A 16-bit wchar_t (Windows) carries UTF-16: characters past the BMP become a surrogate pair.
+    if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+      out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      continue;
+    }
     out.push_back(static_cast<wchar_t>(c));
   }
   return out;
@@ -78,8 +84,19 @@ std::wstring ToWide(const std::string& utf8) {
 std::string ToUtf8(const std::wstring& wide) {
   std::string out;
   out.reserve(wide.size());
-  for (wchar_t w : wide) {
-    const int64_t cp = static_cast<int64_t>(w);
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    int64_t cp = static_cast<int64_t>(wide[i]);
+    if constexpr (sizeof(wchar_t) == 2) {
+      cp = static_cast<uint16_t>(wide[i]);
+      // A high surrogate followed by a low one is one character; a lone one is ill-formed.
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+        const int64_t lo = static_cast<uint16_t>(wide[i + 1]);
+        if (lo >= 0xDC00 && lo <= 0xDFFF) {
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          ++i;
+        }
+      }
+    }
     if (cp < 0 || !text::IsScalar(static_cast<char32_t>(cp))) IllFormed();
     text::AppendUtf8(out, static_cast<char32_t>(cp));
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "ErrorHandling/ErrorHandling.h"
@@ -39,8 +40,9 @@ TEST(BaseExceptionText, FormatsSourceLineClassCodeMessageAndSystemText) {
 
 TEST(BaseExceptionText, SystemTextsEndWithoutLineBreak) {
   // what() goes inside log and standard-error lines; a CR or LF of its own breaks them.
-  for (int32_t code : {ErrCode::InvalidArg, ErrCode::Abort, ErrCode::AccessDenied, ErrCode::Fail,
-                       ErrCode::OutOfMemory, ErrCode::AlreadyExists, ErrCode::UnsupportedType, 1, 104}) {
+  for (int32_t code :
+       {ErrCode::InvalidArg, ErrCode::Abort, ErrCode::AccessDenied, ErrCode::Fail, ErrCode::OutOfMemory,
+        ErrCode::AlreadyExists, ErrCode::UnsupportedType, 1, ECONNRESET}) {
     const std::string text = SystemErrorText(code);
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << code;
     EXPECT_NE(text, "<unknown>") << code;

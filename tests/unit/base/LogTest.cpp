@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include "sov/base/FinalAction.h"
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
+#include "tests/unit/TestSystem.h"
 
 namespace fs = std::filesystem;
 
@@ -20,7 +20,7 @@ namespace {
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zep-log-" + std::to_string(getpid()) + "-" +
+    dir_ = fs::temp_directory_path() / ("zep-log-" + std::to_string(testsys::ProcessId()) + "-" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -152,6 +152,10 @@ TEST_F(LogTest, InterruptedThreadWritesOneInfoRecordAndReturnsZero) {
 
 TEST_F(LogTest, UnexpectedThreadExceptionIsLoggedThenEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "fast");
+  // On Windows the dying statement runs in a new process of this program, whose own SetUp
+  // would pick another folder; the log's path reaches it through the environment.
+  if (const char* inherited = std::getenv("ZEP_LOG_TEST_FATAL")) dir_ = fs::path(inherited);
+  testsys::SetEnv("ZEP_LOG_TEST_FATAL", dir_.string().c_str());
   const fs::path log = dir_ / "fatal.log";
   EXPECT_EXIT(
       {

@@ -93,6 +93,10 @@ TEST_F(ConfigTest, PortBlockNeedsRoomForSixPorts) {
 }
 
 TEST_F(ConfigTest, KnownFoldersFollowXdgVariablesElseHome) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Linux's folder rules (XDG variables, then HOME); the Windows rules are tested in "
+                  "Win32Folders.AppDataWinsElseTheShellFolder";
+#endif
   const std::string home = (dir_ / "home").string();
   EnvGuard homeGuard("HOME", home.c_str());
   std::string state, data;
@@ -108,13 +112,16 @@ TEST_F(ConfigTest, KnownFoldersFollowXdgVariablesElseHome) {
 }
 
 TEST_F(ConfigTest, LogFolderIsCreatedPrivateWithParentsOrFailsWithErrno) {
-  EnvGuard s("XDG_STATE_HOME", (dir_ / "a" / "b").c_str());
+  EnvGuard s(testsys::kStateHomeVar, (dir_ / "a" / "b").string().c_str());
   const std::wstring folder = GetLogFolder(platform::KnownFolder::RoamingAppData);
   EXPECT_EQ(folder, (dir_ / "a" / "b" / "Vekta" / "Logs").wstring());
   EXPECT_EQ(GetLogFolder(platform::KnownFolder::RoamingAppData), folder);
+  ASSERT_TRUE(fs::is_directory(dir_ / "a" / "b" / "Vekta"));
+#ifndef _WIN32
   struct stat st {};
   ASSERT_EQ(stat((dir_ / "a" / "b" / "Vekta").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);  // Windows: the profile folder's ACL keeps it private
+#endif
   EXPECT_EQ(platform::CreateDirectories(dir_.string() + "//p//q/"), 0);
   EXPECT_TRUE(fs::is_directory(dir_ / "p" / "q"));
   EXPECT_EQ(platform::CreateDirectories(""), ENOENT);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sov/config/Config.h"
+#include "tests/unit/TestSystem.h"
 
 namespace configtest {
 
@@ -17,9 +18,9 @@ class EnvGuard {
  public:
   EnvGuard(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
+    testsys::SetEnv(name, value);
   }
-  ~EnvGuard() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
+  ~EnvGuard() { testsys::SetEnv(name_.c_str(), old_ ? old_->c_str() : nullptr); }
   EnvGuard(const EnvGuard&) = delete;
   EnvGuard& operator=(const EnvGuard&) = delete;
 
@@ -32,11 +33,7 @@ class EnvGuard {
 // are never made in the real home, and the process-wide record is put back afterwards.
 class ConfigTest : public ::testing::Test {
  protected:
-  static std::filesystem::path MakeDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zep-config-XXXXXX").string();
-    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
-    return pattern;
-  }
+  static std::filesystem::path MakeDir() { return testsys::MakeTempDir("zep-config"); }
   void TearDown() override {
     Config::Instance() = saved_;
     std::filesystem::remove_all(dir_);
@@ -63,8 +60,8 @@ class ConfigTest : public ::testing::Test {
   const std::filesystem::path dir_ = MakeDir();
   const std::filesystem::path stateHome_ = dir_ / "state";
   const std::filesystem::path dataHome_ = dir_ / "data";
-  EnvGuard state_{"XDG_STATE_HOME", stateHome_.c_str()};
-  EnvGuard data_{"XDG_DATA_HOME", dataHome_.c_str()};
+  EnvGuard state_{testsys::kStateHomeVar, stateHome_.string().c_str()};
+  EnvGuard data_{testsys::kDataHomeVar, dataHome_.string().c_str()};
   std::string stdout_;  // output of the last LoadText, also when it threw
 };
 

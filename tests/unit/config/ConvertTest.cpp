@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "sov/base/BaseException.h"
 #include "sov/config/Config.h"
@@ -8,6 +9,13 @@
 #include "tests/unit/config/ConfigTestSupport.h"
 
 namespace {
+
+// One character as a wide string: a surrogate pair where wchar_t has 16 bits (Windows).
+std::wstring WideOf(char32_t c) {
+  if (sizeof(wchar_t) == 4 || c < 0x10000) return std::wstring(1, static_cast<wchar_t>(c));
+  return {static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)),
+          static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+}
 
 using configtest::ConfigTest;
 
@@ -58,8 +66,8 @@ TEST(Convert, Utf8DecodesEveryLengthAndRoundTrips) {
       {"Z\xC3\xBCrich", L"Z\u00FCrich"},
       {"\xE2\x82\xAC", L"\u20AC"},
       {"\xEF\xBF\xBD", L"\uFFFD"},  // a real replacement character is well-formed
-      {"\xF0\x9F\x8E\xAE", std::wstring(1, 0x1F3AE)},
-      {"\xF4\x8F\xBF\xBF", std::wstring(1, 0x10FFFF)},
+      {"\xF0\x9F\x8E\xAE", WideOf(0x1F3AE)},
+      {"\xF4\x8F\xBF\xBF", WideOf(0x10FFFF)},
       {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
   };
   for (const auto& [utf8, wide] : cases) {
@@ -74,10 +82,15 @@ TEST(Convert, IllFormedTextThrows) {
                           "\xF0\x9F\x8E", "\xE2\x28\xA1", "\xF0\x9F\x28\xAE", "ok\xC3"}) {
     EXPECT_THROW(Convert::ToWide(bad), ConvertException) << ::testing::PrintToString(std::string(bad));
   }
-  for (wchar_t bad :
-       {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1)}) {
-    EXPECT_THROW(Convert::ToUtf8(std::wstring(1, bad)), ConvertException);
+  // Lone surrogates; past U+10FFFF and negative where wchar_t holds 32 bits.
+  std::vector<std::wstring> badWide = {std::wstring(1, static_cast<wchar_t>(0xD800)),
+                                       std::wstring(1, static_cast<wchar_t>(0xDFFF)),
+                                       std::wstring{static_cast<wchar_t>(0xD800), L'a'}};
+  if constexpr (sizeof(wchar_t) == 4) {
+    badWide.emplace_back(1, static_cast<wchar_t>(0x110000));
+    badWide.emplace_back(1, static_cast<wchar_t>(-1));
   }
+  for (const std::wstring& bad : badWide) EXPECT_THROW(Convert::ToUtf8(bad), ConvertException);
 }
 
 }  // namespace

@@ -36,9 +36,10 @@ TEST_F(Registry, FailuresRaiseErrCodeException) {
 
 TEST(RegistryText, Utf8ConversionReplacesWhatIsNotUnicode) {
   // A lone surrogate or a value past U+10FFFF cannot be stored as UTF-8.
+  // Where wchar_t holds UTF-16 (Windows): a lone low surrogate, then a high one at the end.
   std::wstring bad = L"x";
-  bad += static_cast<wchar_t>(0xD800);
-  bad += static_cast<wchar_t>(0x110000);
+  bad += static_cast<wchar_t>(sizeof(wchar_t) == 4 ? 0xD800 : 0xDFFF);
+  bad += static_cast<wchar_t>(sizeof(wchar_t) == 4 ? 0x110000 : 0xD800);
   EXPECT_EQ(RegistryHelper::ToUtf8(bad), "x\xef\xbf\xbd\xef\xbf\xbd");
   // Stray continuation, overlong, truncated, surrogate and too-large sequences.
   EXPECT_EQ(RegistryHelper::FromUtf8("\x80\xc0\xaf"), L"\uFFFD\uFFFD\uFFFD");

@@ -3,7 +3,6 @@
 // store writes can be asserted. The variables a test changes are put back after it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +14,7 @@
 
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
+#include "tests/unit/TestSystem.h"
 
 // The code of the ErrCodeException f throws; 0 when it throws none.
 inline int ErrCodeOf(const std::function<void()>& f) {
@@ -32,7 +32,7 @@ class SavedEnv {
   explicit SavedEnv(const char* name) : name_(name) {
     if (const char* v = getenv(name)) value_ = v;
   }
-  ~SavedEnv() { value_ ? setenv(name_, value_->c_str(), 1) : unsetenv(name_); }
+  ~SavedEnv() { testsys::SetEnv(name_, value_ ? value_->c_str() : nullptr); }
 
  private:
   const char* name_;
@@ -42,12 +42,10 @@ class SavedEnv {
 class TempConfigHome : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zep-settings-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    base_ = tmpl;
+    base_ = testsys::MakeTempDir("zep-settings");
     home_ = base_ / "config";
     std::filesystem::create_directories(home_);
-    setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
+    testsys::SetEnv(testsys::kConfigHomeVar, home_.string().c_str());
     log_ = base_ / "test.log";
     zlog::Init(0, log_, 1 << 20);
   }
@@ -57,7 +55,8 @@ class TempConfigHome : public ::testing::Test {
     // Undo permission tricks so the folder can be removed.
     for (auto it = std::filesystem::recursive_directory_iterator(base_, ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      if (it->is_directory(ec)) chmod(it->path().c_str(), 0700);
+      if (it->is_directory(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(base_, ec);
   }
 
@@ -84,7 +83,7 @@ class TempConfigHome : public ::testing::Test {
     return names;
   }
 
-  SavedEnv savedConfigHome_{"XDG_CONFIG_HOME"};
+  SavedEnv savedConfigHome_{testsys::kConfigHomeVar};
   SavedEnv savedHome_{"HOME"};
   std::filesystem::path base_;
   std::filesystem::path home_;
