@@ -127,9 +127,17 @@ void ReplaceFileAtomically(const std::string& path, std::string_view data) {
     HANDLE written = std::exchange(h, INVALID_HANDLE_VALUE);
     if (!::CloseHandle(written)) ThrowLastError(__LINE__);
   }
-  if (!::MoveFileExW(temp.c_str(), win32::Widen(file).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    ThrowLastError(__LINE__);
+  // A program holding the old file open without delete sharing (an editor, a virus scanner)
+  // blocks the rename for a moment; a few tries ride that out.
+  const std::wstring target = win32::Widen(file);
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      break;
+    const DWORD error = ::GetLastError();
+    if (attempt == 9 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+      ThrowLastError(__LINE__);
+    ::Sleep(50);
+  }
   removeTemp.Dismiss();
 }
 

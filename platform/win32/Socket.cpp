@@ -3,8 +3,9 @@
 // readiness itself, so the blocking mode a caller asks for changes nothing it can see.
 #include "platform/Socket.h"
 
-#include <mstcpip.h>
 #include <winsock2.h>
+// After winsock2.h, which they build on.
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>

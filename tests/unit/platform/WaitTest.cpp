@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -15,6 +11,7 @@
 #include "platform/Semaphore.h"
 #include "platform/Wait.h"
 #include "sov/base/BaseException.h"
+#include "tests/unit/TestSockets.h"
 
 using namespace std::chrono_literals;
 using platform::Event;
@@ -27,20 +24,12 @@ using platform::WaitAny;
 
 namespace {
 
-// Readability of an object's descriptor right now.
+// Whether an object's descriptor reports it signalled right now.
 bool Readable(const Waitable& w) {
-  pollfd p{w.fd(), POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+  return testsys::Signalled(w);
 }
 
-struct SocketPair {
-  SocketPair() { EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0); }
-  ~SocketPair() {
-    ::close(fds[0]);
-    ::close(fds[1]);
-  }
-  int fds[2];
-};
+using testsys::SocketPair;
 
 }  // namespace
 
@@ -205,7 +194,9 @@ TEST(WaitAnyFdTest, SocketAndEventShareOneWait) {
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), kWaitTimeout);
 
   // Data on the socket: index 0, and the data stays unread.
-  ASSERT_EQ(::write(sp.fds[1], "x", 1), 1);
+  ASSERT_TRUE(testsys::SendAll(sp.fds[1], "x"));
+  // Loopback TCP hands the byte over asynchronously; wait until it is there.
+  ASSERT_EQ(platform::WaitAnyFd(fds, {}, 10000), 0);
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 0);
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 0);
 
@@ -213,6 +204,6 @@ TEST(WaitAnyFdTest, SocketAndEventShareOneWait) {
   interrupt.Set();
   EXPECT_EQ(platform::WaitAnyFd(fds, objects, 0), 1);
   char c = 0;
-  EXPECT_EQ(::read(sp.fds[0], &c, 1), 1);
+  EXPECT_EQ(testsys::ReceiveUpTo(sp.fds[0], &c, 1, 0), 1);
   EXPECT_EQ(c, 'x');
 }
