@@ -15,6 +15,10 @@ PACKAGES=(
   python3
   nftables iproute2
 )
+# The Windows cross build (scripts/test.sh --windows): compiler, Wine, GoogleTest's sources.
+if [ "${1:-}" = --windows ]; then
+  PACKAGES+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine googletest)
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,9 +3,14 @@
 #   scripts/test.sh             debug build in build/
 #   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   scripts/test.sh --tsan      ThreadSanitizer build in build-tsan/, the threaded suites only
+#   scripts/test.sh --windows   mingw-w64 cross build in build-win/, its tests run under wine64
 # Extra arguments after the mode go to ctest (for example -R Config or -L e2e).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --windows ]; then
+  shift
+  exec bash scripts/test-windows.sh "$@"
+fi
 bash scripts/install-deps.sh
 # Paths inside the tree are hashed relative to it, so a fresh clone reuses the compiler cache.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}

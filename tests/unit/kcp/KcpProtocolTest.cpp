@@ -443,7 +443,7 @@ TEST(KcpLink, LostWindowUpdatesDoNotStallASlowReader) {
   front.sin_addr.s_addr = kcptest::Loopback();
   front.sin_port = htons(relay.FrontPort());
   KcpProtocol client(kConv, [&](std::span<const Datagram> b) {
-    for (auto d : b) ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&front), sizeof front);
+    for (auto d : b) kcptest::SendTo(fd, d.data(), d.size(), front);
   });
   ClientSettings(client);
   client.SetWindowSize(128, 128);
@@ -464,7 +464,8 @@ TEST(KcpLink, LostWindowUpdatesDoNotStallASlowReader) {
     station.Pump();
     while (station.HavePeer() && next < sent.size() && station.Kcp().WaitSend() < 2048)
       station.Kcp().Send(sent[next].data(), sent[next].size()), ++next;
-    for (ssize_t n; (n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT)) > 0;)
+    sockaddr_in from{};
+    for (long n; (n = kcptest::ReceiveFrom(fd, buf.data(), buf.size(), from)) > 0;)
       client.Input(buf.data(), static_cast<std::size_t>(n));
     const int64_t now = kcptest::NowUs();
     client.Update(static_cast<uint32_t>(now / 1000));
@@ -481,7 +482,7 @@ TEST(KcpLink, LostWindowUpdatesDoNotStallASlowReader) {
     if (now - lastDelivery > worstGap && next > 0) worstGap = now - lastDelivery;
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
-  ::close(fd);
+  kcptest::CloseUdp(fd);
   EXPECT_GT(relay.Dropped(), 0u);
   EXPECT_LT(worstGap, 1000000) << "longest pause in delivery, us";
   ASSERT_EQ(got.size(), sent.size());

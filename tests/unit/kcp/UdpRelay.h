@@ -1,11 +1,17 @@
 #pragma once
 // Test peers over real loopback UDP: a lossy relay between a client and a station, and a minimal
 // KCP station. Everything is non-blocking and pumped by the caller's loop.
+#ifdef _WIN32
+#include <winsock2.h>
+// After winsock2.h, which it builds on.
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <ctime>
@@ -26,23 +32,62 @@ inline int64_t NowUs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+// The few socket calls the relay makes, the same on Winsock (char buffers, closesocket).
+inline void CloseUdp(int fd) {
+#ifdef _WIN32
+  ::closesocket(static_cast<SOCKET>(fd));
+#else
+  ::close(fd);
+#endif
+}
+inline void SendTo(int fd, const void* data, std::size_t n, const sockaddr_in& to) {
+  ::sendto(fd, static_cast<const char*>(data), static_cast<int>(n), 0, reinterpret_cast<const sockaddr*>(&to),
+           sizeof to);
+}
+inline long ReceiveFrom(int fd, void* data, std::size_t n, sockaddr_in& from) {
+#ifdef _WIN32
+  int fl = sizeof from;
+#else
+  socklen_t fl = sizeof from;
+#endif
+  return ::recvfrom(fd, static_cast<char*>(data), static_cast<int>(n), 0, reinterpret_cast<sockaddr*>(&from),
+                    &fl);
+}
+
 inline uint32_t Loopback() {
   return htonl(INADDR_LOOPBACK);
 }
 
 // A non-blocking UDP socket bound to 127.0.0.1 on an ephemeral port.
 inline int BoundUdp(uint16_t* port) {
+#ifdef _WIN32
+  WSADATA wsa{};
+  ::WSAStartup(MAKEWORD(2, 2), &wsa);  // counted; the platform layer starts it too
+  SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) throw std::runtime_error("socket");
+  int fd = static_cast<int>(s);
+  u_long on = 1;
+  ::ioctlsocket(s, FIONBIO, &on);
+#else
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket");
+#endif
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = Loopback();
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("bind");
+  int size = 8 << 20;
+#ifdef _WIN32
+  int len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
+#else
   socklen_t len = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  int size = 8 << 20;
   ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
+#endif
   *port = ntohs(a.sin_port);
   return fd;
 }
@@ -69,8 +114,8 @@ class UdpRelay {
     station_.sin_port = htons(stationPort);
   }
   ~UdpRelay() {
-    ::close(front_);
-    ::close(back_);
+    CloseUdp(front_);
+    CloseUdp(back_);
   }
   UdpRelay(const UdpRelay&) = delete;
   UdpRelay& operator=(const UdpRelay&) = delete;
@@ -86,9 +131,9 @@ class UdpRelay {
     while (!pending_.empty() && pending_.begin()->first <= now) {
       auto& [toStation, data] = pending_.begin()->second;
       if (toStation)
-        ::sendto(back_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&station_), sizeof station_);
+        SendTo(back_, data.data(), data.size(), station_);
       else if (haveClient_)
-        ::sendto(front_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&client_), sizeof client_);
+        SendTo(front_, data.data(), data.size(), client_);
       ++forwarded_;
       pending_.erase(pending_.begin());
     }
@@ -98,8 +143,7 @@ class UdpRelay {
   void Read(int fd, bool fromClient) {
     for (;;) {
       sockaddr_in from{};
-      socklen_t fl = sizeof from;
-      ssize_t n = ::recvfrom(fd, buf_.data(), buf_.size(), 0, reinterpret_cast<sockaddr*>(&from), &fl);
+      long n = ReceiveFrom(fd, buf_.data(), buf_.size(), from);
       if (n < 0) return;
       if (fromClient) {
         client_ = from;
@@ -138,14 +182,13 @@ class KcpStation {
     fd_ = BoundUdp(&port_);
     kcp_ = std::make_unique<kcp::KcpProtocol>(conv, [this](std::span<const kcp::Datagram> b) {
       if (!havePeer_) return;
-      for (auto d : b)
-        ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&peer_), sizeof peer_);
+      for (auto d : b) SendTo(fd_, d.data(), d.size(), peer_);
     });
     kcp_->SetNoDelay(2, 2, 1, 1);
     kcp_->SetMinRto(10);
     kcp_->SetWindowSize(1024, 1024);
   }
-  ~KcpStation() { ::close(fd_); }
+  ~KcpStation() { CloseUdp(fd_); }
   KcpStation(const KcpStation&) = delete;
   KcpStation& operator=(const KcpStation&) = delete;
 
@@ -158,8 +201,7 @@ class KcpStation {
   void Pump() {
     for (;;) {
       sockaddr_in from{};
-      socklen_t fl = sizeof from;
-      ssize_t n = ::recvfrom(fd_, buf_.data(), buf_.size(), 0, reinterpret_cast<sockaddr*>(&from), &fl);
+      long n = ReceiveFrom(fd_, buf_.data(), buf_.size(), from);
       if (n < 0) break;
       peer_ = from;
       havePeer_ = true;
@@ -173,9 +215,7 @@ class KcpStation {
     }
   }
   // Writes raw bytes to the peer, bypassing KCP.
-  void SendRaw(const Bytes& d) {
-    ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&peer_), sizeof peer_);
-  }
+  void SendRaw(const Bytes& d) { SendTo(fd_, d.data(), d.size(), peer_); }
   bool HavePeer() const { return havePeer_; }
 
   std::vector<Bytes> received;

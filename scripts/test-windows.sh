@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The Windows build's tests (called as scripts/test.sh --windows): cross-builds the core
+# libraries, the Win32 platform layer and their tests with mingw-w64 into build-win/, then runs
+# every test program under wine64 beside one persistent wineserver, and prints the counts.
+# A gtest filter may follow (for example --gtest_filter='Wait*').
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh --windows
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
+build=${BUILD_DIR:-build-win}
+start=$(date +%s)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build "$build" -j"$(nproc)"
+built=$(date +%s)
+echo "Windows cross build took $((built - start))s"
+
+# One Wine prefix per build folder, made once; one wineserver for the whole run, so that each
+# program starts in a fraction of a second instead of booting Wine again.
+export WINEPREFIX=${WINEPREFIX:-$PWD/$build/wine-prefix}
+export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+WINE64=/usr/lib/wine/wine64
+[ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+fi
+wineserver --persistent
+trap 'wineserver --kill >/dev/null 2>&1 || true' EXIT
+
+logs=$build/wine-logs
+mkdir -p "$logs"
+failed_programs=()
+total_run=0 total_passed=0 total_skipped=0 total_failed=0
+for exe in "$build"/bin/test_*.exe; do
+  name=$(basename "$exe" .exe)
+  rc=0
+  (cd "$(dirname "$exe")" && timeout 600 "$WINE64" "./$name.exe" --gtest_brief=1 "$@") >"$logs/$name.log" 2>&1 || rc=$?
+  run=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran.*/\1/p' "$logs/$name.log" | tail -1)
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$logs/$name.log" | tail -1)
+  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p;s/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$logs/$name.log" | tail -1)
+  nfailed=$(sed -n 's/^ *\([0-9]*\) FAILED TESTS\{0,1\}$/\1/p' "$logs/$name.log" | tail -1)
+  run=${run:-0} passed=${passed:-0} skipped=${skipped:-0} nfailed=${nfailed:-0}
+  printf '%-16s run %4d  passed %4d  skipped %3d  failed %3d  (exit %d)\n' "$name" "$run" "$passed" "$skipped" "$nfailed" "$rc"
+  # Why each skipped case was skipped, from its GTEST_SKIP message.
+  grep -A1 ': Skipped$' "$logs/$name.log" | grep -v -e ': Skipped$' -e '^--$' | sed 's/^/    skipped: /' || true
+  total_run=$((total_run + run)) total_passed=$((total_passed + passed))
+  total_skipped=$((total_skipped + skipped)) total_failed=$((total_failed + nfailed))
+  if [ "$rc" -ne 0 ] || [ "$run" -eq 0 ]; then
+    failed_programs+=("$name")
+    cat "$logs/$name.log"
+  fi
+done
+echo "Windows tests under Wine: $total_run run, $total_passed passed, $total_skipped skipped, $total_failed failed" \
+     "in $(($(date +%s) - built))s (logs in $logs)"
+if [ ${#failed_programs[@]} -gt 0 ]; then
+  echo "Failed: ${failed_programs[*]}"
+  exit 1
+fi
