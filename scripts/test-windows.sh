@@ -20,12 +20,11 @@ export WINEPREFIX=${WINEPREFIX:-$PWD/$build/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINE64=/usr/lib/wine/wine64
 [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1
-fi
-wineserver --persistent
+mkdir -p "$WINEPREFIX"
+# The persistent server first: started by a program instead, it would end a few seconds after each.
+wineserver --persistent || echo "a wineserver already runs for $WINEPREFIX; using it"
 trap 'wineserver --kill >/dev/null 2>&1 || true' EXIT
+[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
 
 logs=$build/wine-logs
 mkdir -p "$logs"
@@ -34,7 +33,9 @@ total_run=0 total_passed=0 total_skipped=0 total_failed=0
 for exe in "$build"/bin/test_*.exe; do
   name=$(basename "$exe" .exe)
   rc=0
-  (cd "$(dirname "$exe")" && timeout 600 "$WINE64" "./$name.exe" --gtest_brief=1 "$@") >"$logs/$name.log" 2>&1 || rc=$?
+  # Wine's console ends lines with CR LF.
+  (cd "$(dirname "$exe")" && timeout 600 "$WINE64" "./$name.exe" --gtest_brief=1 "$@") >"$logs/$name.raw" 2>&1 || rc=$?
+  tr -d '\r' <"$logs/$name.raw" >"$logs/$name.log" && rm -f "$logs/$name.raw"
   run=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran.*/\1/p' "$logs/$name.log" | tail -1)
   passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$logs/$name.log" | tail -1)
   skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p;s/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}\.$/\1/p' "$logs/$name.log" | tail -1)
