@@ -1,6 +1,6 @@
 #pragma once
-// A connected pair of loopback TCP sockets made through the platform layer, and a look at
-// whether an object is signalled right now, the same on Linux and Windows.
+// A connected pair of loopback TCP sockets made through the platform layer, and raw I/O on it,
+// the same on Linux and Windows.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -10,24 +10,7 @@
 #include "platform/UniqueFd.h"
 #include "platform/Wait.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <poll.h>
-#endif
-
 namespace testsys {
-
-// True while the object's descriptor (a handle on Windows) reports it signalled.
-inline bool Signalled(const platform::Waitable& w) {
-#ifdef _WIN32
-  HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(w.fd()));
-  return ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
-#else
-  pollfd p{w.fd(), POLLIN, 0};
-  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-#endif
-}
 
 struct SocketPair {
   SocketPair() {

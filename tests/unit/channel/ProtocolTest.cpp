@@ -1,8 +1,5 @@
 // The protocol views over a real transport: wire bytes and reading by channel.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <future>
@@ -13,6 +10,7 @@
 #include "sov/channel/ProtocolSender.h"
 #include "sov/net/TransportBase.h"
 #include "sov/protocol/Codec.h"
+#include "tests/unit/TestSockets.h"
 
 using platform::UniqueFd;
 using B = std::vector<uint8_t>;
@@ -25,22 +23,24 @@ class PairTransport : public TransportBase {
   explicit PairTransport(int fd) : TransportBase(1, false, nullptr) { AdoptSocket(0, UniqueFd(fd)); }
 };
 
-// A transport over one end of a stream socket pair, and the other end.
+// A transport over one end of a loopback TCP pair, and the other end.
 struct SocketPair {
-  static int Make(int (&fds)[2]) {
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    return fds[0];
-  }
-  int fds[2] = {-1, -1};
-  PairTransport transport{Make(fds)};
-  UniqueFd peer{fds[1]};
+  testsys::SocketPair sockets;
+  PairTransport transport{sockets.a.Release()};
+  UniqueFd& peer = sockets.b;
 };
 
-// Everything the peer has received so far.
+// Everything the peer has received so far: loopback TCP hands bytes over asynchronously, so the
+// first byte is waited for, and then whatever follows within a short while.
 B Pending(int fd) {
   B out(4096);
-  ssize_t n = ::recv(fd, out.data(), out.size(), MSG_DONTWAIT);
-  out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  std::size_t used = 0;
+  for (int waitMs = 5000; used < out.size(); waitMs = 100) {
+    long n = testsys::ReceiveUpTo(fd, out.data() + used, out.size() - used, waitMs);
+    if (n <= 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  out.resize(used);
   return out;
 }
 
@@ -90,7 +90,7 @@ TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
             12, 5, 0, 0, 0, 'h', 0, 'i',  0,    'x',                           // "hi", odd byte dropped
             19, 1, 0, 0, 0, 0,   0, 0x10, 0x00, 0x20, 0x00, 0, 0,              // vibration
             7};                                                                // not an API type
-  ASSERT_EQ(::send(peer.Get(), wire.data(), wire.size(), 0), ssize_t(wire.size()));
+  ASSERT_TRUE(testsys::SendAll(peer.Get(), {reinterpret_cast<const char*>(wire.data()), wire.size()}));
   EXPECT_EQ(receiver.ReceiveMessage(proto::kApiChannel).type, proto::kNoop);
   auto reply = proto::FixedAs<proto::PING_REPLY>(receiver.ReceiveMessage(proto::kApiChannel));
   EXPECT_EQ(int64_t{reply.clientTime}, 1);
@@ -108,7 +108,7 @@ TEST(ProtocolReceiver, ReadsWholeMessagesByChannel) {
 
   // A message cut short by the peer's end is a receive failure that releases the socket.
   B cut = {2, 1, 0, 0};
-  ASSERT_EQ(::send(peer.Get(), cut.data(), cut.size(), 0), ssize_t(cut.size()));
+  ASSERT_TRUE(testsys::SendAll(peer.Get(), {reinterpret_cast<const char*>(cut.data()), cut.size()}));
   peer.Reset();
   EXPECT_THROW(receiver.ReceiveMessage(proto::kVideoChannel), ReceiveException);
   EXPECT_FALSE(pair.transport.IsOpen(0));
@@ -133,7 +133,7 @@ TEST(ProtocolReceiver, LargeAndHostileBlocks) {
   std::memset(wire.data() + wire.size() - sizeof(proto::CURSOR_SHAPE_HEADER) + 36, 0xFF, 4);  // shape size
   wire.insert(wire.end(), video.begin(), video.end() - proto::kReadStep - 10);
   auto writer = std::async(std::launch::async, [&] {
-    ::send(peer.Get(), wire.data(), wire.size(), MSG_NOSIGNAL);
+    testsys::SendAll(peer.Get(), {reinterpret_cast<const char*>(wire.data()), wire.size()});
     peer.Reset();
   });
   EXPECT_EQ(proto::ToVideoFrame(receiver.ReceiveMessage(proto::kVideoChannel)).picture, frame.picture);

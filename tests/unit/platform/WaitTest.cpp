@@ -11,6 +11,7 @@
 #include "platform/Semaphore.h"
 #include "platform/Wait.h"
 #include "sov/base/BaseException.h"
+#include "tests/unit/TestSignalled.h"
 #include "tests/unit/TestSockets.h"
 
 using namespace std::chrono_literals;
