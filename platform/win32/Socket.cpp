@@ -284,6 +284,9 @@ int ReceiveDatagrams(int fd, std::span<const std::span<uint8_t>> slots, std::spa
     if (r < 0) {
       int wsa = ::WSAGetLastError();
       if (wsa == WSAEMSGSIZE) return EMSGSIZE;
+      // Windows reports the peer's ICMP port-unreachable on a connected UDP socket as a reset;
+      // Linux calls it a refusal, and the transports know it by that name.
+      if (wsa == WSAECONNRESET) return count > 0 ? 0 : ECONNREFUSED;
       int e = win32::ErrnoFromWsa(wsa);
       // The queue is empty: what was taken so far is the result.
       if (e == EAGAIN || e == EINTR) return 0;
