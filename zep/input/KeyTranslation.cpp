@@ -37,6 +37,10 @@ RawKey Single(SDL_Scancode s, bool numLock, bool& known) {
     const int i = s - SDL_SCANCODE_1;  // 1..9, then 0
     return Plain(static_cast<uint16_t>(0x02 + i), static_cast<uint16_t>(i == 9 ? '0' : '1' + i));
   }
+  if (s >= SDL_SCANCODE_F13 && s <= SDL_SCANCODE_F23) {  // F24 is apart: 0x76
+    const int i = s - SDL_SCANCODE_F13;
+    return Plain(static_cast<uint16_t>(0x64 + i), static_cast<uint16_t>(kVkF1 + 12 + i));
+  }
   if (s >= SDL_SCANCODE_F1 && s <= SDL_SCANCODE_F10) {
     const int i = s - SDL_SCANCODE_F1;
     return Plain(static_cast<uint16_t>(0x3B + i), static_cast<uint16_t>(kVkF1 + i));
@@ -146,6 +150,73 @@ RawKey Single(SDL_Scancode s, bool numLock, bool& known) {
       return Extended(0x38, kVkMenu);
     case SDL_SCANCODE_RGUI:
       return Extended(0x5C, 0x5C);
+    // Keys beyond the 105: the keypad's equals sign, F13..F24, the Brazilian, Japanese and Korean
+    // keys, and the media and browser keys (extended codes, with their own virtual keys).
+    case SDL_SCANCODE_KP_EQUALS:
+      return Plain(0x59, kVkClear);
+    case SDL_SCANCODE_INTERNATIONAL1:  // Brazilian /? and Japanese Ro share the key
+      return Plain(0x73, 0xC1);
+    case SDL_SCANCODE_KP_COMMA:  // the Brazilian keypad's second decimal key
+      return Plain(0x7E, 0xC2);
+    case SDL_SCANCODE_INTERNATIONAL2:  // Katakana/Hiragana
+      return Plain(0x70, 0xF2);
+    case SDL_SCANCODE_INTERNATIONAL3:  // Yen
+      return Plain(0x7D, 0xDC);
+    case SDL_SCANCODE_INTERNATIONAL4:  // Henkan
+      return Plain(0x79, 0x1C);
+    case SDL_SCANCODE_INTERNATIONAL5:  // Muhenkan
+      return Plain(0x7B, 0x1D);
+    case SDL_SCANCODE_LANG1:  // Hangul/English
+      return Plain(0xF2, 0x15);
+    case SDL_SCANCODE_LANG2:  // Hanja
+      return Plain(0xF1, 0x19);
+    case SDL_SCANCODE_LANG3:  // Katakana
+      return Plain(0x78, 0xF1);
+    case SDL_SCANCODE_LANG4:  // Hiragana
+      return Plain(0x77, 0xF2);
+    case SDL_SCANCODE_LANG5:  // Zenkaku/Hankaku
+      return Plain(0x76, 0xF3);
+    case SDL_SCANCODE_F24:
+      return Plain(0x76, 0x87);
+    case SDL_SCANCODE_MUTE:
+    case SDL_SCANCODE_AUDIOMUTE:
+      return Extended(0x20, 0xAD);
+    case SDL_SCANCODE_VOLUMEDOWN:
+      return Extended(0x2E, 0xAE);
+    case SDL_SCANCODE_VOLUMEUP:
+      return Extended(0x30, 0xAF);
+    case SDL_SCANCODE_AUDIONEXT:
+      return Extended(0x19, 0xB0);
+    case SDL_SCANCODE_AUDIOPREV:
+      return Extended(0x10, 0xB1);
+    case SDL_SCANCODE_AUDIOSTOP:
+      return Extended(0x24, 0xB2);
+    case SDL_SCANCODE_AUDIOPLAY:
+      return Extended(0x22, 0xB3);
+    case SDL_SCANCODE_MAIL:
+      return Extended(0x6C, 0xB4);
+    case SDL_SCANCODE_MEDIASELECT:
+      return Extended(0x6D, 0xB5);
+    case SDL_SCANCODE_COMPUTER:
+      return Extended(0x6B, 0xB6);
+    case SDL_SCANCODE_CALCULATOR:
+      return Extended(0x21, 0xB7);
+    case SDL_SCANCODE_SLEEP:
+      return Extended(0x5F, 0x5F);
+    case SDL_SCANCODE_AC_SEARCH:
+      return Extended(0x65, 0xAA);
+    case SDL_SCANCODE_AC_BOOKMARKS:
+      return Extended(0x66, 0xAB);
+    case SDL_SCANCODE_AC_REFRESH:
+      return Extended(0x67, 0xA8);
+    case SDL_SCANCODE_AC_STOP:
+      return Extended(0x68, 0xA9);
+    case SDL_SCANCODE_AC_FORWARD:
+      return Extended(0x69, 0xA7);
+    case SDL_SCANCODE_AC_BACK:
+      return Extended(0x6A, 0xA6);
+    case SDL_SCANCODE_AC_HOME:
+      return Extended(0x32, 0xAC);
     default:
       known = false;
       return {};

@@ -34,8 +34,8 @@ struct KeyModifiers {
   bool numLock = false;
 };
 
-// The raw records a press or release of the key gives: none for keys a Windows keyboard does not
-// have, two for Pause (E1 1D, then 45 with the filler virtual key 0xFF).
+// The raw records a press or release of the key gives: none for keys no Windows keyboard has, two for Pause
+// (E1 1D, then 45 with the filler virtual key 0xFF).
 std::vector<RawKey> TranslateScancode(SDL_Scancode scancode, bool numLock);
 
 // Keyboard events for one SDL key event, appended to `out`. Alt without Ctrl (and F10) make the
