@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev libfmt-dev
-  libsdl2-dev xvfb xauth xdotool xclip x11-utils
+  libsdl2-dev xvfb xauth xdotool xclip x11-utils x11-xkb-utils
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
   libcairo2-dev libpango1.0-dev fonts-liberation2 fonts-dejavu-core xdotool

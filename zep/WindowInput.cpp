@@ -25,6 +25,7 @@ bool OverlayVisible() {
 WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
     : window_(window),
       session_(session),
+      layout_(window),
       capture_(
           [&queue = session.ControlEvents()](const HUMAN_CONTROL_EVENT_PACKET& p) {
             try {
@@ -123,7 +124,8 @@ void WindowInput::OnKey(const SDL_KeyboardEvent& e) {
   mods.alt = (e.keysym.mod & KMOD_ALT) != 0;
   mods.ctrl = (e.keysym.mod & KMOD_CTRL) != 0;
   mods.numLock = (e.keysym.mod & KMOD_NUM) != 0;
-  capture_.OnKey(e.keysym.scancode, down, mods);
+  if (down && e.keysym.scancode == SDL_SCANCODE_RALT) mods.altGr = layout_.RightAltIsAltGr();
+  capture_.OnKey(e.keysym.scancode, e.keysym.sym, down, mods);
 }
 
 bool WindowInput::MouseHeld() const {

@@ -9,6 +9,7 @@
 #include "zep/input/Accelerators.h"
 #include "zep/input/InputCapture.h"
 #include "zep/input/InputSink.h"
+#include "zep/input/KeyboardLayout.h"
 
 class ClientThreads;
 
@@ -42,6 +43,7 @@ class WindowInput : public IWindowEventHandler {
 
   SDL_Window* window_;
   ClientThreads& session_;
+  input::KeyboardLayout layout_;
   input::InputCapture capture_;
   input::IInputSink* sink_ = nullptr;
   input::PointerShared pointer_;

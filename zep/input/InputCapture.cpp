@@ -18,6 +18,7 @@ InputCapture::InputCapture(Sink sink, ScaleSource scale) : sink_(std::move(sink)
 
 void InputCapture::SetActive(bool active) {
   active_ = active;
+  altGrHeld_ = false;
   sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
 }
 
@@ -31,10 +32,17 @@ void InputCapture::SetClientSize(int width, int height) {
   height_ = height;
 }
 
-void InputCapture::OnKey(SDL_Scancode scancode, bool down, KeyModifiers mods) {
+void InputCapture::OnKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods) {
+  if (scancode == SDL_SCANCODE_RALT) {
+    // The release matches the press, whatever the layout says by then.
+    if (!down) mods.altGr = altGrHeld_;
+    altGrHeld_ = down && mods.altGr;
+  }
+  // While AltGr is held Windows counts Ctrl as down: the keys it shifts are no system keys.
+  if (altGrHeld_) mods.ctrl = true;
   if (!active_ || !inside_) return;
   keys_.clear();
-  AppendKeyEvents(scancode, down, mods, keys_);
+  AppendKeyEvents(scancode, layoutKey, down, mods, keys_);
   for (const auto& packet : keys_) sink_(packet);
 }
 

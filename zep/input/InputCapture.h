@@ -36,7 +36,8 @@ class InputCapture {
   void SetMouseHeld(bool held) { mouseHeld_ = held; }
   void SetSpeedFactor(double factor) { carry_.SetFactor(factor); }
 
-  void OnKey(SDL_Scancode scancode, bool down, KeyModifiers mods);
+  // `layoutKey`: the key code the active layout gives the key (SDL's keysym).
+  void OnKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods);
   // Position in client pixels; the deltas count in relative mode only.
   void OnMotion(int x, int y, int dx, int dy);
   void OnButton(uint8_t button, bool down, int x, int y);
@@ -44,6 +45,7 @@ class InputCapture {
   void OnWheel(int notchesX, int notchesY);
 
   bool Active() const { return active_; }
+  bool AltGrHeld() const { return altGrHeld_; }
   bool PointerInside() const { return inside_; }
   int LastX() const { return lastX_; }
   int LastY() const { return lastY_; }
@@ -58,6 +60,7 @@ class InputCapture {
   bool inside_ = false;
   bool absolute_ = true;
   bool mouseHeld_ = false;
+  bool altGrHeld_ = false;
   int width_ = 0;
   int height_ = 0;
   int lastX_ = -1;

@@ -8,6 +8,9 @@ constexpr uint16_t kVkClear = 0x0C, kVkShift = 0x10, kVkControl = 0x11, kVkMenu 
 constexpr uint16_t kVkPrior = 0x21, kVkNext = 0x22, kVkEnd = 0x23, kVkHome = 0x24, kVkLeft = 0x25;
 constexpr uint16_t kVkUp = 0x26, kVkRight = 0x27, kVkDown = 0x28, kVkInsert = 0x2D, kVkDelete = 0x2E;
 constexpr uint16_t kVkNumpad0 = 0x60, kVkDecimal = 0x6E, kVkF1 = 0x70;
+// The keys whose meaning varies with the layout (VK_OEM_*).
+constexpr uint16_t kVkOem1 = 0xBA, kVkOemPlus = 0xBB, kVkOemComma = 0xBC, kVkOemMinus = 0xBD;
+constexpr uint16_t kVkOemPeriod = 0xBE, kVkOem3 = 0xC0, kVkOem4 = 0xDB, kVkOem8 = 0xDF, kVkOem102 = 0xE2;
 // The filler virtual key of the second half of the Pause sequence.
 constexpr uint16_t kVkFiller = 0xFF;
 
@@ -233,17 +236,48 @@ std::vector<RawKey> TranslateScancode(SDL_Scancode scancode, bool numLock) {
   return {key};
 }
 
-void AppendKeyEvents(SDL_Scancode scancode, bool down, KeyModifiers mods,
+uint16_t LayoutVirtualKey(uint16_t positionalVk, SDL_Keycode layoutKey) {
+  const bool letter = positionalVk >= 'A' && positionalVk <= 'Z';
+  const bool oem = (positionalVk >= kVkOem1 && positionalVk <= kVkOem3) ||
+                   (positionalVk >= kVkOem4 && positionalVk <= kVkOem8) || positionalVk == kVkOem102;
+  if (!letter && !oem) return positionalVk;
+  if (layoutKey >= 'a' && layoutKey <= 'z') return static_cast<uint16_t>('A' + (layoutKey - 'a'));
+  switch (layoutKey) {
+    case ',':
+      return kVkOemComma;
+    case '.':
+      return kVkOemPeriod;
+    case '-':
+      return kVkOemMinus;
+    case '+':
+      return kVkOemPlus;
+    default:
+      return positionalVk;
+  }
+}
+
+uint16_t KeyVirtualKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool numLock) {
+  const std::vector<RawKey> keys = TranslateScancode(scancode, numLock);
+  return keys.empty() ? 0 : LayoutVirtualKey(keys.front().vkey, layoutKey);
+}
+
+void AppendKeyEvents(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods,
                      std::vector<HUMAN_CONTROL_EVENT_PACKET>& out) {
+  const bool altGr = mods.altGr && scancode == SDL_SCANCODE_RALT;
   const bool isAlt = scancode == SDL_SCANCODE_LALT || scancode == SDL_SCANCODE_RALT;
-  const bool system = ((mods.alt || isAlt) && !mods.ctrl) || scancode == SDL_SCANCODE_F10;
-  for (const RawKey& key : TranslateScancode(scancode, mods.numLock)) {
+  const bool system = !altGr && (((mods.alt || isAlt) && !mods.ctrl) || scancode == SDL_SCANCODE_F10);
+  auto add = [&](const RawKey& key) {
     proto::HC_KEYBOARD_EVENT e;
     e.makeCode = key.makeCode;
     e.flags = key.flags | (down ? kKeyMake : kKeyBreak);
     e.vkey = key.vkey;
     e.message = down ? (system ? kWmSysKeyDown : kWmKeyDown) : (system ? kWmSysKeyUp : kWmKeyUp);
     out.push_back(HUMAN_CONTROL_EVENT_PACKET::From(e));
+  };
+  if (altGr) add(Plain(0x1D, kVkControl));  // the left Ctrl Windows adds to AltGr
+  for (RawKey key : TranslateScancode(scancode, mods.numLock)) {
+    key.vkey = LayoutVirtualKey(key.vkey, layoutKey);
+    add(key);
   }
 }
 

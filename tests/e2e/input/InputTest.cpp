@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -50,7 +51,9 @@ class Xvfb {
     int fds[2];
     if (pipe(fds) != 0) return;
     pid_ = e2e::SpawnProcess(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        // -noreset: a keyboard layout set with setxkbmap stays while no client is connected.
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+         "-noreset"},
         {"PATH=/usr/bin:/bin"});
     close(fds[1]);
     // The server writes its display number and a newline once it accepts clients.
@@ -204,6 +207,62 @@ TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   Sh("xdotool key b");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(station.Lines("\"vkey\":66").empty());
+}
+
+// Scan code, flags, virtual key and message of the keyboard records from the n-th on.
+std::vector<std::array<int64_t, 4>> KeyRecords(const StationProcess& station, std::size_t from = 0) {
+  std::vector<std::array<int64_t, 4>> out;
+  const auto keys = Controls(station, "keyboard");
+  for (std::size_t i = from; i < keys.size(); ++i)
+    out.push_back(
+        {StationProcess::NumberField(keys[i], "scan_code"), StationProcess::NumberField(keys[i], "flags"),
+         StationProcess::NumberField(keys[i], "vkey"), StationProcess::NumberField(keys[i], "message")});
+  return out;
+}
+using Records = std::vector<std::array<int64_t, 4>>;
+
+// German and French layouts: virtual keys follow the layout, scan codes stay where the keys are,
+// and AltGr arrives as Windows reports it (left Ctrl, then right Alt, plain key messages).
+class ZepUnderLayout : public ZepUnderX {
+ protected:
+  // Starts zep under the layout against a new station, the pointer in the window.
+  void StartUnder(const std::string& layout) {
+    ASSERT_EQ(system(("DISPLAY=" + x_.Display() + " setxkbmap " + layout).c_str()), 0)
+        << "setxkbmap (x11-xkb-utils)";
+    station_ = std::make_unique<StationProcess>(
+        std::vector<std::string>{"--size", "320x180", "--cursor-interval-ms", "60000"});
+    StartZep(station_->Port());
+    Sh("xdotool windowfocus --sync " + window_);
+    Sh("xdotool mousemove --window " + window_ + " 256 160");
+    ASSERT_FALSE(station_->WaitForLine("\"name\":\"mouse\"", 5000).empty()) << station_->Log();
+  }
+  std::unique_ptr<StationProcess> station_;
+};
+
+TEST_F(ZepUnderLayout, GermanAltGrAndQwertz) {
+  StartUnder("de");
+  // AltGr+Q ('@'), then the key that types z: the Y place (scan 0x15), VK 'Z'.
+  Sh("xdotool key ISO_Level3_Shift+q z");
+  ASSERT_GE(station_->WaitForCount("\"name\":\"keyboard\"", 8, 5000), 8u) << station_->Log();
+  EXPECT_EQ(KeyRecords(*station_), (Records{{0x1D, 0, 0x11, 0x100},
+                                            {0x38, 2, 0x12, 0x100},
+                                            {0x10, 0, 0x51, 0x100},
+                                            {0x1D, 1, 0x11, 0x101},
+                                            {0x38, 3, 0x12, 0x101},
+                                            {0x10, 1, 0x51, 0x101},
+                                            {0x15, 0, 0x5A, 0x100},
+                                            {0x15, 1, 0x5A, 0x101}}));
+}
+
+TEST_F(ZepUnderLayout, FrenchAzerty) {
+  StartUnder("fr");
+  // 'a' sits in the Q place (scan 0x10), 'm' in the semicolon place (0x27).
+  Sh("xdotool key a m");
+  ASSERT_GE(station_->WaitForCount("\"name\":\"keyboard\"", 4, 5000), 4u) << station_->Log();
+  EXPECT_EQ(
+      KeyRecords(*station_),
+      (Records{
+          {0x10, 0, 0x41, 0x100}, {0x10, 1, 0x41, 0x101}, {0x27, 0, 0x4D, 0x100}, {0x27, 1, 0x4D, 0x101}}));
 }
 
 TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {

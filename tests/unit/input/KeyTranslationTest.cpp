@@ -139,7 +139,7 @@ const Key kLayout[] = {
 
 std::vector<proto::HC_KEYBOARD_EVENT> Events(SDL_Scancode s, bool down, KeyModifiers mods = {}) {
   std::vector<HUMAN_CONTROL_EVENT_PACKET> packets;
-  AppendKeyEvents(s, down, mods, packets);
+  AppendKeyEvents(s, SDLK_UNKNOWN, down, mods, packets);
   std::vector<proto::HC_KEYBOARD_EVENT> out;
   for (const auto& p : packets) {
     EXPECT_EQ(p.Type(), 10);
@@ -214,7 +214,7 @@ TEST(KeyTranslation, ModifiersChooseTheMessageAndNumLockTheKeypadKeys) {
 // The first 22 bytes of the one record a key event gives: what the station receives.
 std::vector<uint8_t> Wire(SDL_Scancode s, bool down) {
   std::vector<HUMAN_CONTROL_EVENT_PACKET> packets;
-  AppendKeyEvents(s, down, {}, packets);
+  AppendKeyEvents(s, SDLK_UNKNOWN, down, {}, packets);
   if (packets.size() != 1) return {};
   return {packets[0].bytes, packets[0].bytes + 22};
 }
