@@ -117,14 +117,20 @@ void WindowInput::OnWindowEvent(const SDL_WindowEvent& e) {
 
 void WindowInput::OnKey(const SDL_KeyboardEvent& e) {
   const bool down = e.type == SDL_KEYDOWN;
-  if (down && !e.repeat) {
-    if (auto command = input::MatchAccelerator(e.keysym.sym, e.keysym.mod)) RunCommand(*command);
-  }
   input::KeyModifiers mods;
   mods.alt = (e.keysym.mod & KMOD_ALT) != 0;
   mods.ctrl = (e.keysym.mod & KMOD_CTRL) != 0;
   mods.numLock = (e.keysym.mod & KMOD_NUM) != 0;
   if (down && e.keysym.scancode == SDL_SCANCODE_RALT) mods.altGr = layout_.RightAltIsAltGr();
+  if (down && !e.repeat) {
+    // Bound keys by their virtual keys under the active layout; AltGr counts as Ctrl+Alt, as on
+    // Windows.
+    Uint16 mod = e.keysym.mod;
+    if (capture_.AltGrHeld()) mod |= KMOD_LCTRL;
+    const uint16_t vkey = input::KeyVirtualKey(e.keysym.scancode, e.keysym.sym, mods.numLock);
+    if (auto command = input::MatchAccelerator(vkey, mod)) RunCommand(*command);
+  }
+  // A bound key reaches the station too, its press and its release.
   capture_.OnKey(e.keysym.scancode, e.keysym.sym, down, mods);
 }
 

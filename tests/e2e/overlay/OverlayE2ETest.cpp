@@ -303,4 +303,30 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_EQ(WaitExit(10000), 1);
 }
 
+// Under a Russian layout the letter keys type Cyrillic; the hot keys still work by the keys'
+// places, as Windows' virtual keys do: Ctrl+V sends the clipboard and Ctrl+Alt+D opens the settings.
+TEST_F(OverlayOnXvfb, HotKeysUnderARussianLayout) {
+  if (access("/usr/bin/setxkbmap", X_OK) != 0 || access("/usr/bin/xclip", X_OK) != 0)
+    GTEST_SKIP() << "needs setxkbmap (x11-xkb-utils) and xclip";
+  // Our open display keeps the server from resetting the layout.
+  ASSERT_EQ(std::system(("DISPLAY=" + display_ + " setxkbmap ru").c_str()), 0);
+  StationProcess station({"--size", "640x360"});
+  StartZep(station.Port(), "en_US.UTF-8", false);
+  ASSERT_EQ(std::system(("printf 'Привет' | DISPLAY=" + display_ + " xclip -selection clipboard").c_str()),
+            0);
+  Keys("ctrl+Cyrillic_em");  // the V place
+  const std::string clip = station.WaitForLine("\"name\":\"clipboard\"", 5000);
+  ASSERT_FALSE(clip.empty()) << station.Log();
+  EXPECT_EQ(StationProcess::StringField(clip, "text"), "Привет");
+  EXPECT_EQ(StationProcess::NumberField(clip, "mode"), 0);
+
+  Keys("ctrl+alt+Cyrillic_ve");  // the D place
+  const int gx = kColumn1, gy = RowY(3);
+  const Shot shot = WaitShot([&](const Shot& s) {
+    return Near(s.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16);
+  });
+  EXPECT_TRUE(Near(shot.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16)) << "the settings did not open";
+  EXPECT_TRUE(Near(shot.At(kColumn1 + 3 * 30 + 4, RowY(1) + 4), {0x2F, 0x6F, 0xD0}, 16));
+}
+
 }  // namespace
