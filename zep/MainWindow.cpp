@@ -2,7 +2,6 @@
 
 #include "sov/base/Log.h"
 #include "zep/overlay/ScreenOverlay.h"
-#include "zep/stats/StatsThread.h"
 #include "zep/video/Presenter.h"
 
 namespace {
@@ -72,8 +71,8 @@ int MainWindow::RunEventLoop(video::Presenter* presenter, IWindowEventHandler* h
     }
     for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
       if (e.type == quitType) return e.user.code;
-      // The overlay sees pointer events, its accelerators and the close request first; the rest
-      // goes to the station through the input handler.
+      // The overlay sees pointer events and the close request first; keys and the rest go to
+      // the input handler, which runs the window's commands (the overlay's among them).
       if (overlay_ && RouteToOverlay(e)) continue;
       if (handler && handler->OnEvent(e)) continue;
       switch (e.type) {
@@ -107,20 +106,6 @@ bool MainWindow::RouteToOverlay(const SDL_Event& e) {
       if (e.button.button != SDL_BUTTON_LEFT) return overlay_->OwnsMouse();
       return overlay_->HandleMouse(e.button.x, e.button.y,
                                    e.type == SDL_MOUSEBUTTONDOWN ? MouseAction::kDown : MouseAction::kUp);
-    case SDL_KEYDOWN: {
-      const Uint16 mod = e.key.keysym.mod;
-      if (e.key.repeat || !(mod & KMOD_CTRL) || !(mod & KMOD_ALT)) return false;
-      if (e.key.keysym.sym == SDLK_d) {
-        overlay_->ToggleSettings();
-        return true;
-      }
-      if (e.key.keysym.sym == SDLK_r) {
-        overlay_->ToggleStatistics();
-        ToggleStatsCsv();
-        return true;
-      }
-      return false;
-    }
     case SDL_WINDOWEVENT:
       if (e.window.event != SDL_WINDOWEVENT_CLOSE) return false;
       LOGI << "Main window close requested";

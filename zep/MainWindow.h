@@ -56,8 +56,8 @@ class MainWindow {
   // Ends the event loop with `exitCode`; callable from any thread.
   static void PostQuit(int exitCode);
 
-  // Overlay hook: pointer events, Ctrl+Alt+D (settings), Ctrl+Alt+R (statistics) and the window's
-  // close request go to the overlay first; closing then asks the leave question instead.
+  // Overlay hook: pointer events and the window's close request go to the overlay first; closing
+  // then asks the leave question instead.
   void SetOverlay(overlay::ScreenOverlay* overlay) { overlay_ = overlay; }
 
  private:

@@ -16,18 +16,23 @@
 
 namespace {
 
-// The window gives pointer events, the overlay's accelerators and the close request to the overlay
-// first; the input handler only has to know when the overlay holds the mouse, so that nothing the
-// player does in a pane reaches the station.
+// The window gives pointer events and the close request to the overlay first; the input handler
+// has to know when the overlay holds the mouse, so that nothing the player does in a pane reaches
+// the station, and hands it the window's commands that concern it.
 class OverlayMouseHold : public input::IInputSink {
  public:
-  explicit OverlayMouseHold(const overlay::ScreenOverlay& overlay) : overlay_(overlay) {}
+  explicit OverlayMouseHold(overlay::ScreenOverlay& overlay) : overlay_(overlay) {}
   bool OnMouseEvent(const SDL_Event&) override { return false; }
   bool OwnsMouse() const override { return overlay_.OwnsMouse(); }
   bool PointerOverComponent() const override { return overlay_.OwnsMouse(); }
+  bool OnCommand(int command) override {
+    // The statistics table here, the CSV reporting in the window's share of the command.
+    if (command == input::kCmdToggleStatistics) overlay_.ToggleStatistics();
+    return false;
+  }
 
  private:
-  const overlay::ScreenOverlay& overlay_;
+  overlay::ScreenOverlay& overlay_;
 };
 
 overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& station,

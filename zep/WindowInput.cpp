@@ -190,8 +190,8 @@ void WindowInput::RunCommand(input::Command command) {
         session_.Shared().resolution.Set(r);
         break;
       }
-      case input::kCmdToggleStatistics:
-        SetStatsCsvEnabled(!StatsCsvEnabled());
+      case input::kCmdToggleStatistics:  // the overlay has shown or hidden its table
+        ToggleStatsCsv();
         break;
       case input::kCmdToggleConfinement:
         confineWanted_ = !confineWanted_;

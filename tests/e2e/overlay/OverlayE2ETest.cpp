@@ -256,6 +256,15 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   Keys("ctrl+alt+d");
   const int gx = kColumn1, gy = RowY(3);
   shot = WaitShot([&](const Shot& s) { return Near(s.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16); });
+  // The bound keys reach the station whole: R (0x13) and D (0x20) pressed and released, with the
+  // plain key messages of Ctrl+Alt.
+  for (const std::string key : {"\"scan_code\":19,", "\"scan_code\":32,"}) {
+    const std::string vkey = key == "\"scan_code\":19," ? "82" : "68";
+    EXPECT_GE(station.WaitForCount(key + "\"flags\":0,\"vkey\":" + vkey + ",\"message\":256", 1, 3000), 1u)
+        << key;
+    EXPECT_GE(station.WaitForCount(key + "\"flags\":1,\"vkey\":" + vkey + ",\"message\":257", 1, 3000), 1u)
+        << key;
+  }
   Screenshot("/tmp/zep-overlay-settings.ppm");
   // "Server FPS" (row 8, column 1) shows its stored index 3 chosen: the fourth of nine 30-px cells is blue.
   EXPECT_TRUE(Near(shot.At(kColumn1 + 3 * 30 + 4, RowY(1) + 4), {0x2F, 0x6F, 0xD0}, 16));
