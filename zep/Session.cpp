@@ -30,6 +30,11 @@ class OverlayMouseHold : public input::IInputSink {
     if (command == input::kCmdToggleStatistics) overlay_.ToggleStatistics();
     return false;
   }
+  // Ctrl+Shift+Q asks the leave question, as the title bar's close button does.
+  bool OnCloseRequested() override {
+    overlay_.RequestClose();
+    return true;
+  }
 
  private:
   overlay::ScreenOverlay& overlay_;

@@ -312,6 +312,25 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_EQ(WaitExit(10000), 1);
 }
 
+// Ctrl+Shift+Q asks the leave question like the title bar's close button; it does not end the
+// program, so a "Try next" chosen before is still the outcome.
+TEST_F(OverlayOnXvfb, CtrlShiftQOpensTheLeavePane) {
+  StationProcess station({"--size", "640x360"});
+  StartZep(station.Port(), "en_US.UTF-8", true);
+  // The leave pane, 400 x 170 in the centre: "No" is its second button, "X" its top right corner.
+  auto leaveShown = [](const Shot& s) { return DarkGrey(s.At(568 + 220 + 8, 347 + 90 + 8)); };
+  Keys("ctrl+shift+q");
+  EXPECT_TRUE(leaveShown(WaitShot(leaveShown))) << "no leave pane";
+  EXPECT_EQ(WaitExit(1000), -1) << "zep ended";
+  Click(968 - 25, 347 + 25);          // back to the station confirmation
+  Click(kSecondX + 65, kPlayY + 35);  // "Try next"
+  EXPECT_TRUE(leaveShown(WaitShot(leaveShown)));
+  Keys("ctrl+shift+q");
+  EXPECT_EQ(WaitExit(1000), -1) << "zep ended";
+  Click(568 + 220 + 65, 347 + 90 + 30);  // "No"
+  EXPECT_EQ(WaitExit(10000), 1);
+}
+
 // Under a Russian layout the letter keys type Cyrillic; the hot keys still work by the keys'
 // places, as Windows' virtual keys do: Ctrl+V sends the clipboard and Ctrl+Alt+D opens the settings.
 TEST_F(OverlayOnXvfb, HotKeysUnderARussianLayout) {
