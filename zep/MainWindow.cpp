@@ -89,8 +89,9 @@ int MainWindow::RunEventLoop(IWindowEventHandler* handler) {
       ~Message() { window.EndMessage(entryMs); }
     } message{*this};
     if (e.type == quitType) return e.user.code;
-    // The overlay sees pointer events and the close request first; keys and the rest go to the
-    // input handler, which runs the window's commands (the overlay's among them).
+    // The overlay sees the close request first; keys, pointer events and the rest go to the
+    // input handler, which asks the overlay about the pointer (see InputSink.h) and runs the
+    // window's commands (the overlay's among them).
     if (overlay_ && RouteToOverlay(e)) continue;
     if (handler && handler->OnEvent(e)) continue;
     switch (e.type) {
@@ -112,15 +113,7 @@ int MainWindow::RunEventLoop(IWindowEventHandler* handler) {
 }
 
 bool MainWindow::RouteToOverlay(const SDL_Event& e) {
-  using overlay::MouseAction;
   switch (e.type) {
-    case SDL_MOUSEMOTION:
-      return overlay_->HandleMouse(e.motion.x, e.motion.y, MouseAction::kMove);
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-      if (e.button.button != SDL_BUTTON_LEFT) return overlay_->OwnsMouse();
-      return overlay_->HandleMouse(e.button.x, e.button.y,
-                                   e.type == SDL_MOUSEBUTTONDOWN ? MouseAction::kDown : MouseAction::kUp);
     case SDL_WINDOWEVENT:
       if (e.window.event != SDL_WINDOWEVENT_CLOSE) return false;
       LOGI << "Main window close requested";

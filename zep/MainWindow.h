@@ -59,8 +59,8 @@ class MainWindow {
   // Ends the event loop with `exitCode`; callable from any thread.
   static void PostQuit(int exitCode);
 
-  // Overlay hook: pointer events and the window's close request go to the overlay first; closing
-  // then asks the leave question instead.
+  // Overlay hook: the window's close request goes to the overlay first, which asks the leave
+  // question instead.
   void SetOverlay(overlay::ScreenOverlay* overlay) { overlay_ = overlay; }
   // The window changes the renderer follows go to the draw thread (see DrawThread.h); null stops.
   void SetDrawThread(video::DrawThread* draw) { draw_.store(draw); }

@@ -16,15 +16,28 @@
 
 namespace {
 
-// The window gives pointer events and the close request to the overlay first; the input handler
-// has to know when the overlay holds the mouse, so that nothing the player does in a pane reaches
-// the station, and hands it the window's commands that concern it.
+// The input handler asks the overlay about every pointer event first (it takes what falls on its
+// panes, and while it holds the mouse nothing the player does there reaches the station) and hands
+// it the window's commands that concern it.
 class OverlayMouseHold : public input::IInputSink {
  public:
   explicit OverlayMouseHold(overlay::ScreenOverlay& overlay) : overlay_(overlay) {}
-  bool OnMouseEvent(const SDL_Event&) override { return false; }
+  bool OnMouseEvent(const SDL_Event& e) override {
+    using overlay::MouseAction;
+    switch (e.type) {
+      case SDL_MOUSEMOTION:
+        return overlay_.HandleMouse(e.motion.x, e.motion.y, MouseAction::kMove);
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        if (e.button.button != SDL_BUTTON_LEFT) return overlay_.OwnsMouse();
+        return overlay_.HandleMouse(e.button.x, e.button.y,
+                                    e.type == SDL_MOUSEBUTTONDOWN ? MouseAction::kDown : MouseAction::kUp);
+      default:
+        return overlay_.OwnsMouse();
+    }
+  }
   bool OwnsMouse() const override { return overlay_.OwnsMouse(); }
-  bool PointerOverComponent() const override { return overlay_.OwnsMouse(); }
+  bool PointerOverComponent() const override { return OwnsMouse(); }
   bool OnCommand(int command) override {
     // The statistics table here, the CSV reporting in the window's share of the command.
     if (command == input::kCmdToggleStatistics) overlay_.ToggleStatistics();

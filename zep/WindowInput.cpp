@@ -162,6 +162,7 @@ bool WindowInput::OnMouse(const SDL_Event& e) {
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       capture_.OnButton(e.button.button, e.type == SDL_MOUSEBUTTONDOWN, e.button.x, e.button.y);
+      UpdatePointer();  // a click may have opened or closed a pane
       break;
     case SDL_MOUSEWHEEL: {
       const int sign = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;

@@ -32,7 +32,8 @@ class InputCapture {
   void SetPointerInside(bool inside);
   void SetClientSize(int width, int height);
   void SetAbsolute(bool absolute) { absolute_ = absolute; }
-  // While set (the overlay owns the mouse) mouse events stay local; keys still go.
+  // While set (the overlay owns the mouse) mouse events stay local, except the release of a
+  // button whose press the station got; keys still go.
   void SetMouseHeld(bool held) { mouseHeld_ = held; }
   void SetSpeedFactor(double factor) { carry_.SetFactor(factor); }
 
@@ -52,7 +53,8 @@ class InputCapture {
 
  private:
   bool MouseAllowed() const;
-  void SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy);
+  // `owed`: the release of a press the station saw, sent whatever holds the mouse.
+  bool SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy, bool owed);
 
   Sink sink_;
   ScaleSource scale_;
@@ -61,6 +63,7 @@ class InputCapture {
   bool absolute_ = true;
   bool mouseHeld_ = false;
   bool altGrHeld_ = false;
+  uint32_t pressedSent_ = 0;  // press flags of the buttons whose press was sent
   int width_ = 0;
   int height_ = 0;
   int lastX_ = -1;

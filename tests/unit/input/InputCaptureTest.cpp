@@ -113,6 +113,36 @@ TEST_F(Capture, NothingLeavesWithoutFocusAndPointerAndTheOverlayKeepsOnlyTheMous
   EXPECT_EQ(Copy(sent_[1].bytes)[1], 0);
 }
 
+TEST_F(Capture, EveryPressTheStationSawGetsItsRelease) {
+  Enter();
+  scale_ = {0.8, 1.0};  // bands of 100 px left and right
+  capture_.OnButton(SDL_BUTTON_LEFT, true, 500, 250);
+  // The overlay takes the mouse and the pointer is over a band: the release still goes, held to
+  // the picture's edge.
+  capture_.SetMouseHeld(true);
+  capture_.OnButton(SDL_BUTTON_LEFT, false, 50, 250);
+  auto m = Mice();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(Copy(m[0].buttonFlags), 1u);
+  EXPECT_EQ(Copy(m[1].buttonFlags), 2u);
+  EXPECT_EQ(Copy(m[1].x), 0.0);
+  EXPECT_EQ(Copy(m[1].y), 0.5);
+  // A press the overlay took is not the station's: its release stays local too while held.
+  capture_.OnButton(SDL_BUTTON_RIGHT, true, 500, 250);
+  capture_.OnButton(SDL_BUTTON_RIGHT, false, 500, 250);
+  EXPECT_EQ(Mice().size(), 2u);
+  // Leaving the window released everything already: nothing is owed afterwards.
+  capture_.SetMouseHeld(false);
+  capture_.OnButton(SDL_BUTTON_MIDDLE, true, 500, 250);
+  capture_.SetPointerInside(false);
+  capture_.SetPointerInside(true);
+  capture_.SetMouseHeld(true);
+  capture_.OnButton(SDL_BUTTON_MIDDLE, false, 500, 250);
+  m = Mice();
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(Copy(m[2].buttonFlags), 0x10u);
+}
+
 // Scan code, flags, virtual key and message of each keyboard record sent.
 std::vector<std::array<uint32_t, 4>> KeyRecords(const std::vector<HUMAN_CONTROL_EVENT_PACKET>& sent) {
   std::vector<std::array<uint32_t, 4>> out;
