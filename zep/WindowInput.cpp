@@ -15,6 +15,7 @@ constexpr int kEdgePixels = 9;
 constexpr uint32_t kCaptureWidth = 1280;
 constexpr uint16_t kCaptureHeight = 720;
 constexpr uint32_t kLeftBit = 1, kMiddleBit = 2, kRightBit = 4;
+constexpr int kDefaultPointerSpeed = 10;
 
 bool OverlayVisible() {
   return CRunTimeSettings::Get(RunTimeSettings().overlayVisible) != 0;
@@ -38,6 +39,9 @@ WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
             const auto v = scale.Get();
             return input::InputCapture::Scale{v.x, v.y};
           }) {
+  // Linux desktops have no pointer speed on the Windows scale of 1..20: relative movements reach
+  // the station as they would from a Windows pointer at its default speed.
+  capture_.SetSpeedFactor(input::MouseSpeedFactor(kDefaultPointerSpeed));
   RefreshSize();
   const Uint32 flags = SDL_GetWindowFlags(window_);
   fullscreen_ = (flags & SDL_WINDOW_FULLSCREEN) != 0;
@@ -46,6 +50,7 @@ WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
 }
 
 WindowInput::~WindowInput() {
+  if (relative_) SDL_SetRelativeMouseMode(SDL_FALSE);
   SDL_SetCursor(SDL_GetDefaultCursor());
 }
 
@@ -88,18 +93,22 @@ void WindowInput::OnWindowEvent(const SDL_WindowEvent& e) {
       RefreshSize();
       capture_.SetActive(true);
       session_.Gamepads().SetEnabled(true);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       capture_.SetActive(false);
       session_.Gamepads().SetEnabled(false);
       SetConfined(false);  // losing focus always frees the pointer
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_ENTER:
       RefreshSize();
       capture_.SetPointerInside(true);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_LEAVE:
       capture_.SetPointerInside(false);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_SIZE_CHANGED:
     case SDL_WINDOWEVENT_RESIZED: {
@@ -263,7 +272,22 @@ void WindowInput::UpdatePointer() {
     SDL_SetCursor(want);
     shownCursor_ = want;
   }
-  const bool show = OverlayVisible() || overOverlay || session_.Cursor().Visible() || (edge && !confined_);
+  // The station's pointer visibility chooses how the mouse is sent: positions while it shows its
+  // pointer, movements while it hides it (a game that turns the view with the mouse).
+  const bool stationPointer = session_.Cursor().Visible();
+  capture_.SetAbsolute(stationPointer);
+  // While SDL's relative mode holds the pointer it cannot reach an edge: the edges count only
+  // outside it.
+  const bool show = OverlayVisible() || overOverlay || stationPointer || (edge && !confined_ && !relative_);
+  // Hidden: raw movements through SDL's relative mode, while the window has the focus and the
+  // pointer; shown again as soon as anything needs the local pointer (a pane, the settings).
+  const bool relative = !show && capture_.Active() && capture_.PointerInside();
+  if (relative != relative_) {
+    if (SDL_SetRelativeMouseMode(relative ? SDL_TRUE : SDL_FALSE) != 0)
+      LOGW << "SDL_SetRelativeMouseMode: " << SDL_GetError();
+    relative_ = relative;
+    LOGD << "Mouse " << (relative ? "relative" : "absolute") << " mode";
+  }
   if (static_cast<int>(show) != showing_) {
     SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
     showing_ = show ? 1 : 0;

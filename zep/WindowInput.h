@@ -54,5 +54,6 @@ class WindowInput : public IWindowEventHandler {
   bool fullscreen_ = false;
   bool confineWanted_ = false;
   bool confined_ = false;
-  int showing_ = -1;  // SDL_ShowCursor state last set, -1 before the first
+  bool relative_ = false;  // SDL's relative mouse mode is on
+  int showing_ = -1;       // SDL_ShowCursor state last set, -1 before the first
 };

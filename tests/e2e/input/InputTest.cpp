@@ -218,6 +218,52 @@ TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   EXPECT_GE(station.WaitForCount("\"button_flags\":2,", ups + 1, 5000), ups + 1) << station.Log();
 }
 
+// A game that hides the station's pointer gets movements, not positions: SDL's relative mode
+// gives raw movements and the station gets them times the speed factor of Windows' default
+// pointer speed (1.6). The overlay's panes still show the local pointer.
+TEST_F(ZepUnderX, AHiddenStationPointerGivesRelativeMovesAndPanesShowThePointer) {
+  StationProcess station({"--size", "320x180", "--cursor-interval-ms", "300", "--cursor-hidden"});
+  StartZep(station.Port());
+  Sh("xdotool windowfocus --sync " + window_);
+  Sh("xdotool mousemove --window " + window_ + " 256 160");
+  ASSERT_GE(station.WaitForCount("\"cursor_sent\"", 3, 10000), 3u) << station.Log();
+  XPointerReader reader(x_.Display());
+  ASSERT_TRUE(reader.Ok());
+  auto blank = [&] {
+    const PointerImage p = reader.Current();
+    return std::all_of(p.argb.begin(), p.argb.end(), [](uint32_t v) { return (v >> 24) == 0; });
+  };
+  EXPECT_TRUE(WaitUntil(blank, 5000)) << "the station hid its pointer, the X pointer stayed visible";
+  const std::size_t before = station.Lines("\"absolute\":0,").size();
+  const std::size_t absoluteBefore = station.Lines("\"absolute\":1,").size();
+  for (const char* move : {"10 0", "10 5", "10 -5"}) {
+    Sh(std::string("xdotool mousemove_relative -- ") + move);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  WaitUntil([&] { return station.Lines("\"absolute\":0,").size() >= before + 3; }, 5000);
+  double sumX = 0, sumY = 0;
+  const auto moves = station.Lines("\"absolute\":0,");
+  for (std::size_t i = before; i < moves.size(); ++i) {
+    sumX += StationProcess::NumberField(moves[i], "x");
+    sumY += StationProcess::NumberField(moves[i], "y");
+  }
+  EXPECT_GE(moves.size(), before + 3) << station.Log();
+  EXPECT_EQ(sumX, 48);  // 30 counts x 1.6
+  EXPECT_EQ(sumY, 0);   // 8 - 8
+  EXPECT_EQ(station.Lines("\"absolute\":1,").size(), absoluteBefore) << "positions sent while hidden";
+
+  // The settings open: the pointer shows, and stays shown while it moves over the panel, which
+  // takes those events; closed again, the pointer hides.
+  Sh("xdotool key ctrl+alt+d");
+  EXPECT_TRUE(WaitUntil([&] { return !blank(); }, 5000)) << "no pointer over the settings";
+  Sh("xdotool mousemove --window " + window_ + " 500 300 sleep 0.2 mousemove --window " + window_ +
+     " 520 310");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(blank()) << "the pointer went blank over the settings panel";
+  Sh("xdotool key ctrl+alt+d mousemove_relative 2 2");  // decided again at the next move
+  EXPECT_TRUE(WaitUntil(blank, 5000));
+}
+
 // Scan code, flags, virtual key and message of the keyboard records from the n-th on.
 std::vector<std::array<int64_t, 4>> KeyRecords(const StationProcess& station, std::size_t from = 0) {
   std::vector<std::array<int64_t, 4>> out;
