@@ -21,9 +21,12 @@ namespace {
 // it the window's commands that concern it.
 class OverlayMouseHold : public input::IInputSink {
  public:
-  explicit OverlayMouseHold(overlay::ScreenOverlay& overlay) : overlay_(overlay) {}
+  // `leftOut`: the presentation switch; while set the overlay is not drawn and takes no pointer.
+  OverlayMouseHold(overlay::ScreenOverlay& overlay, const std::atomic<uint8_t>& leftOut)
+      : overlay_(overlay), leftOut_(leftOut) {}
   bool OnMouseEvent(const SDL_Event& e) override {
     using overlay::MouseAction;
+    if (LeftOut()) return false;
     switch (e.type) {
       case SDL_MOUSEMOTION:
         return overlay_.HandleMouse(e.motion.x, e.motion.y, MouseAction::kMove);
@@ -36,7 +39,7 @@ class OverlayMouseHold : public input::IInputSink {
         return overlay_.OwnsMouse();
     }
   }
-  bool OwnsMouse() const override { return overlay_.OwnsMouse(); }
+  bool OwnsMouse() const override { return !LeftOut() && overlay_.OwnsMouse(); }
   bool PointerOverComponent() const override { return OwnsMouse(); }
   bool OnCommand(int command) override {
     // The statistics table here, the CSV reporting in the window's share of the command.
@@ -50,7 +53,10 @@ class OverlayMouseHold : public input::IInputSink {
   }
 
  private:
+  bool LeftOut() const { return leftOut_.load(std::memory_order_relaxed) != 0; }
+
   overlay::ScreenOverlay& overlay_;
+  const std::atomic<uint8_t>& leftOut_;
 };
 
 overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& station,
@@ -98,6 +104,8 @@ class StreamingSession : public Session {
       int w = 0, h = 0;
       if (SDL_GetRendererOutputSize(r, &w, &h) == 0) overlay_->Resize(w, h);
       overlay_->Update();
+      // Ctrl+Alt+Z: the picture alone (the panes keep their state and come back with it).
+      if (threads_.Shared().presentationSwitch.load(std::memory_order_relaxed) != 0) return;
       overlayLayer_->Draw(r, overlay_->Host());
     };
     p.rendererGone = [this] { overlayLayer_.reset(); };
@@ -105,7 +113,7 @@ class StreamingSession : public Session {
     window.SetDrawThread(draw_.get());
     window.SetStatistics(&threads_.Table());
     input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
-    overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
+    overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_, threads_.Shared().presentationSwitch);
     input_->SetInputSink(overlayHold_.get());
   }
   ~StreamingSession() override {

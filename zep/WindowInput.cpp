@@ -1,5 +1,6 @@
 #include "zep/WindowInput.h"
 
+#include "platform/HPCWrapper.h"
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/MainWindow.h"
@@ -39,6 +40,7 @@ WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
             const auto v = scale.Get();
             return input::InputCapture::Scale{v.x, v.y};
           }) {
+  capture_.SetMouseClock(&session.Shared().lastMouseInputMs, [] { return HPCWrapper::NowMs(); });
   // Linux desktops have no pointer speed on the Windows scale of 1..20: relative movements reach
   // the station as they would from a Windows pointer at its default speed.
   capture_.SetSpeedFactor(input::MouseSpeedFactor(kDefaultPointerSpeed));
@@ -143,8 +145,12 @@ void WindowInput::OnKey(const SDL_KeyboardEvent& e) {
   capture_.OnKey(e.keysym.scancode, e.keysym.sym, down, mods);
 }
 
+bool WindowInput::SettingsShown() const {
+  return OverlayVisible() && session_.Shared().presentationSwitch.load(std::memory_order_relaxed) == 0;
+}
+
 bool WindowInput::MouseHeld() const {
-  return OverlayVisible() || (sink_ != nullptr && sink_->OwnsMouse());
+  return SettingsShown() || (sink_ != nullptr && sink_->OwnsMouse());
 }
 
 bool WindowInput::OnMouse(const SDL_Event& e) {
@@ -221,9 +227,12 @@ void WindowInput::RunCommand(input::Command command) {
       case input::kCmdToggleFullscreen:
         ToggleFullscreen();
         break;
-      case input::kCmdTogglePresentation:
-        LOGD << "HotkeyHandleProc: the presentation switch has no owner in this build";
+      case input::kCmdTogglePresentation: {
+        const bool on = (session_.Shared().presentationSwitch.fetch_xor(1) ^ 1) != 0;
+        LOGI << "Presentation switch " << (on ? "on: the picture without the overlay" : "off");
+        UpdatePointer();
         break;
+      }
     }
   } catch (const std::exception& e) {
     LOGE << "HotkeyHandleProc"
@@ -278,7 +287,7 @@ void WindowInput::UpdatePointer() {
   capture_.SetAbsolute(stationPointer);
   // While SDL's relative mode holds the pointer it cannot reach an edge: the edges count only
   // outside it.
-  const bool show = OverlayVisible() || overOverlay || stationPointer || (edge && !confined_ && !relative_);
+  const bool show = SettingsShown() || overOverlay || stationPointer || (edge && !confined_ && !relative_);
   // Hidden: raw movements through SDL's relative mode, while the window has the focus and the
   // pointer; shown again as soon as anything needs the local pointer (a pane, the settings).
   const bool relative = !show && capture_.Active() && capture_.PointerInside();

@@ -40,6 +40,8 @@ class WindowInput : public IWindowEventHandler {
   void UpdatePointer();
   bool NearEdge() const;
   bool MouseHeld() const;
+  // The settings panel is open and drawn (not left out by the presentation switch).
+  bool SettingsShown() const;
 
   SDL_Window* window_;
   ClientThreads& session_;

@@ -56,12 +56,14 @@ bool InputCapture::MouseAllowed() const {
 }
 
 void InputCapture::OnMotion(int x, int y, int dx, int dy) {
+  StampMouse();
   lastX_ = x;
   lastY_ = y;
   SendMouse(0, 0, dx, dy, false);
 }
 
 void InputCapture::OnButton(uint8_t button, bool down, int x, int y) {
+  StampMouse();
   lastX_ = x;
   lastY_ = y;
   const uint32_t flags = ButtonFlags(button, down);
@@ -78,6 +80,7 @@ void InputCapture::OnButton(uint8_t button, bool down, int x, int y) {
 }
 
 void InputCapture::OnWheel(int notchesX, int notchesY) {
+  StampMouse();
   if (notchesY != 0) SendMouse(kMouseWheel, WheelData(notchesY), 0, 0, false);
   if (notchesX != 0) SendMouse(kMouseHWheel, WheelData(notchesX), 0, 0, false);
 }

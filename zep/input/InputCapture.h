@@ -36,6 +36,11 @@ class InputCapture {
   // button whose press the station got; keys still go.
   void SetMouseHeld(bool held) { mouseHeld_ = held; }
   void SetSpeedFactor(double factor) { carry_.SetFactor(factor); }
+  // Every mouse event stamps `lastMouseMs` with `nowMs()` before anything decides about it.
+  void SetMouseClock(std::atomic<int64_t>* lastMouseMs, std::function<int64_t()> nowMs) {
+    lastMouseMs_ = lastMouseMs;
+    nowMs_ = std::move(nowMs);
+  }
 
   // `layoutKey`: the key code the active layout gives the key (SDL's keysym).
   void OnKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods);
@@ -56,8 +61,14 @@ class InputCapture {
   // `owed`: the release of a press the station saw, sent whatever holds the mouse.
   bool SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy, bool owed);
 
+  void StampMouse() {
+    if (lastMouseMs_ && nowMs_) lastMouseMs_->exchange(nowMs_());
+  }
+
   Sink sink_;
   ScaleSource scale_;
+  std::atomic<int64_t>* lastMouseMs_ = nullptr;
+  std::function<int64_t()> nowMs_;
   bool active_ = false;
   bool inside_ = false;
   bool absolute_ = true;

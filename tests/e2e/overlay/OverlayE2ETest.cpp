@@ -312,13 +312,24 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_EQ(WaitExit(10000), 1);
 }
 
-// Ctrl+Shift+Q asks the leave question like the title bar's close button; it does not end the
-// program, so a "Try next" chosen before is still the outcome.
-TEST_F(OverlayOnXvfb, CtrlShiftQOpensTheLeavePane) {
+// Ctrl+Alt+Z flips the presentation switch: the picture is drawn without the overlay until the next
+// press. Ctrl+Shift+Q asks the leave question like the title bar's close button; it does not end
+// the program, so a "Try next" chosen before is still the outcome.
+TEST_F(OverlayOnXvfb, PresentationSwitchAndCtrlShiftQOpensTheLeavePane) {
   StationProcess station({"--size", "640x360"});
   StartZep(station.Port(), "en_US.UTF-8", true);
   // The leave pane, 400 x 170 in the centre: "No" is its second button, "X" its top right corner.
   auto leaveShown = [](const Shot& s) { return DarkGrey(s.At(568 + 220 + 8, 347 + 90 + 8)); };
+  // Ctrl+Alt+Z first: the picture without the overlay, then the overlay again as it was.
+  auto confirmShown = [](const Shot& s) { return DarkGrey(s.At(kPlayX + 8, kPlayY + 8)); };
+  EXPECT_TRUE(confirmShown(WaitShot(confirmShown)));
+  Keys("ctrl+alt+z");
+  EXPECT_FALSE(confirmShown(WaitShot([&](const Shot& s) { return !confirmShown(s); })))
+      << "the overlay stayed";
+  EXPECT_FALSE(WaitForLog("Presentation switch on", 3000).empty());
+  Keys("ctrl+alt+z");
+  EXPECT_TRUE(confirmShown(WaitShot(confirmShown))) << "the overlay did not come back";
+  EXPECT_GE(station.WaitForCount("\"vkey\":90,", 4, 3000), 4u);  // Z reached the station, twice
   Keys("ctrl+shift+q");
   EXPECT_TRUE(leaveShown(WaitShot(leaveShown))) << "no leave pane";
   EXPECT_EQ(WaitExit(1000), -1) << "zep ended";

@@ -143,6 +143,23 @@ TEST_F(Capture, EveryPressTheStationSawGetsItsRelease) {
   EXPECT_EQ(Copy(m[2].buttonFlags), 0x10u);
 }
 
+TEST_F(Capture, EveryMouseEventStampsTheLastMouseInputTime) {
+  std::atomic<int64_t> last{0};
+  int64_t now = 1000;
+  capture_.SetMouseClock(&last, [&] { return now; });
+  capture_.OnMotion(10, 10, 0, 0);  // not active: nothing sent, the time is kept all the same
+  EXPECT_TRUE(Mice().empty());
+  EXPECT_EQ(last.load(), 1000);
+  now = 2000;
+  capture_.OnKey(SDL_SCANCODE_A, SDLK_a, true, {});
+  EXPECT_EQ(last.load(), 1000);
+  capture_.OnWheel(0, 1);
+  EXPECT_EQ(last.load(), 2000);
+  now = 3000;
+  capture_.OnButton(SDL_BUTTON_LEFT, true, 10, 10);
+  EXPECT_EQ(last.load(), 3000);
+}
+
 // Scan code, flags, virtual key and message of each keyboard record sent.
 std::vector<std::array<uint32_t, 4>> KeyRecords(const std::vector<HUMAN_CONTROL_EVENT_PACKET>& sent) {
   std::vector<std::array<uint32_t, 4>> out;
