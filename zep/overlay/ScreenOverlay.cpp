@@ -365,6 +365,7 @@ void ScreenOverlay::ToggleSettings() {
 }
 
 bool ScreenOverlay::OwnsMouse() const {
+  std::lock_guard lock(lock_);
   return host_.PointerOverComponent() || SettingsVisible();
 }
 
@@ -377,6 +378,7 @@ void ScreenOverlay::SyncSettingsControls() {
 }
 
 void ScreenOverlay::Update() {
+  std::lock_guard lock(lock_);
   const int64_t now = clockMs_();
   const bool settings = SettingsVisible();
   if (settings && !settingsWereVisible_) SyncSettingsControls();
@@ -413,6 +415,7 @@ void ScreenOverlay::Update() {
 }
 
 bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
+  std::lock_guard lock(lock_);
   switch (action) {
     case MouseAction::kMove:
       return host_.OnPointerMove(x, y);
@@ -425,6 +428,7 @@ bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
 }
 
 void ScreenOverlay::RequestClose() {
+  std::lock_guard lock(lock_);
   leaveVisible_ = true;
   confirmVisible_ = false;
 }

@@ -1,14 +1,16 @@
 #pragma once
 // The overlay over the game picture: the settings panel, the statistics table and the panes of
 // a session's moments (connecting, slow connection, fullscreen hint, station confirmation,
-// incoming request, leave confirmation). Everything here runs on the window's thread: the event
-// loop feeds the pointer in and the presentation draws it (see zep/video/Presenter.h).
+// incoming request, leave confirmation). The window thread feeds the pointer in and DrawThreadProc
+// updates and draws it; the overlay lock keeps the two apart.
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,12 +61,21 @@ class ScreenOverlay {
   // The pointer should be visible: it is over an overlay component, or the settings are open.
   bool OwnsMouse() const;
   void ToggleSettings();
-  void ToggleStatistics() { statisticsVisible_ = !statisticsVisible_; }
+  void ToggleStatistics() {
+    std::lock_guard lock(lock_);
+    statisticsVisible_ = !statisticsVisible_;
+  }
   // The window's close request: show the leave confirmation instead of closing.
   void RequestClose();
 
   bool SettingsVisible() const;
-  bool StatisticsVisible() const { return statisticsVisible_; }
+  bool StatisticsVisible() const {
+    std::lock_guard lock(lock_);
+    return statisticsVisible_;
+  }
+  // The overlay lock, held by the public operations here; whoever walks Host()'s tree (drawing)
+  // holds it too. Recursive: a click handler may call back into the overlay.
+  std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock(lock_); }
   VektaUI::CUIHost& Host() { return host_; }
 
   // The components by role, for the window layer and for tests.
@@ -108,6 +119,7 @@ class ScreenOverlay {
   void EndSession();
   const VektaUI::CUIBitmap* Image(int id) const;
 
+  mutable std::recursive_mutex lock_;  // the overlay lock: guards everything below
   OverlayLinks links_;
   StatsTable* table_;
   CRunTimeSettings& settings_;
@@ -117,7 +129,7 @@ class ScreenOverlay {
   std::map<int, std::unique_ptr<VektaUI::CUIBitmap>> images_;
   Parts parts_;
 
-  // Pane flags: written and read on the window's thread only.
+  // Pane flags: under the overlay lock, like the tree.
   bool connectingVisible_ = true;
   std::optional<int> slowMs_;
   int64_t fullscreenHintUntilMs_ = 0;
