@@ -71,6 +71,9 @@ class StreamingSession : public Session {
     p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
     p.drawOverlay = [this](SDL_Renderer* r) {
       const auto lock = overlay_->Lock();
+      // Sized before the update, so a resized window gets its fitted settings panel in this frame.
+      int w = 0, h = 0;
+      if (SDL_GetRendererOutputSize(r, &w, &h) == 0) overlay_->Resize(w, h);
       overlay_->Update();
       overlayLayer_->Draw(r, overlay_->Host());
     };

@@ -47,6 +47,8 @@ enum class MouseAction { kMove, kDown, kUp };
 class ScreenOverlay {
  public:
   static constexpr int kSettingsRows = 13;
+  // The settings panel's own size; smaller windows show it scaled down to fit.
+  static constexpr int kSettingsWidth = 1180, kSettingsHeight = 720;
 
   ScreenOverlay(OverlayLinks links, StatsTable* table, CRunTimeSettings& settings, Language language,
                 std::function<int64_t()> clockMs);
@@ -54,7 +56,7 @@ class ScreenOverlay {
 
   // Per-frame decisions (connecting, slow connection, countdown, spinner, incoming requests).
   void Update();
-  void Resize(int width, int height) { host_.Resize(width, height); }
+  void Resize(int width, int height);
 
   // Pointer input from the window; true when the overlay took it (the game must not see it).
   bool HandleMouse(int x, int y, MouseAction action);
@@ -97,12 +99,19 @@ class ScreenOverlay {
     VektaUI::CCloseButton* leaveClose = nullptr;
     VektaUI::CCachingUIVisualComponent* settingsPanel = nullptr;
     VektaUI::CCloseButton* settingsClose = nullptr;
+    VektaUI::CTextTitle* settingsHeading = nullptr;
+    std::array<VektaUI::CTextTitle*, kSettingsRows> settingsTitles{};
     std::array<VektaUI::CBaseButton*, kSettingsRows> controls{};
     std::array<VektaUI::CCachingUIVisualComponent*, kSettingsRows> controlCaches{};
     VektaUI::CCachingUIVisualComponent* statistics = nullptr;
   };
   const Parts& Components() const { return parts_; }
   int LeaveOutcome() const { return leaveOutcome_; }
+  // 1 while the window holds the settings panel at its own size, less when it is scaled to fit.
+  double SettingsScale() const {
+    std::lock_guard lock(lock_);
+    return settingsScale_;
+  }
   bool StationConfirmed() const { return confirmDone_.load(); }
 
  private:
@@ -113,6 +122,10 @@ class ScreenOverlay {
   void BuildIncoming();
   void BuildLeave();
   void BuildSettings();
+  // Lays out a settings component and remembers its place (and text size) at scale 1.
+  void PlaceScaled(VektaUI::IUIVisualComponent& c, int32_t hKind, int32_t x, int32_t vKind, int32_t y, int w,
+                   int h, float* fontSize);
+  void FitSettings();
   void BuildStatistics();
   void SyncSettingsControls();
   void ConfirmStation();
@@ -139,6 +152,15 @@ class ScreenOverlay {
   bool settingsWereVisible_ = false;
   std::vector<IncomingId> incoming_;
   int64_t lastIncomingPollMs_ = -1000;
+
+  struct ScaledPlace {
+    VektaUI::IUIVisualComponent* component;
+    int32_t hKind, x, vKind, y, w, h;
+    float* fontSize;  // in the component's style; null when it draws no text
+    float baseFontSize;
+  };
+  std::vector<ScaledPlace> settingsPlaces_;
+  double settingsScale_ = 1.0;
 
   ConnectingRule connectingRule_;
   int64_t createdMs_;
