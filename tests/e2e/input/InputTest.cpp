@@ -139,6 +139,18 @@ std::vector<std::string> Controls(const StationProcess& station, const std::stri
   return station.Lines("\"name\":\"" + name + "\"");
 }
 
+// Scan code, flags, virtual key and message of the keyboard records from the n-th on.
+std::vector<std::array<int64_t, 4>> KeyRecords(const StationProcess& station, std::size_t from = 0) {
+  std::vector<std::array<int64_t, 4>> out;
+  const auto keys = Controls(station, "keyboard");
+  for (std::size_t i = from; i < keys.size(); ++i)
+    out.push_back(
+        {StationProcess::NumberField(keys[i], "scan_code"), StationProcess::NumberField(keys[i], "flags"),
+         StationProcess::NumberField(keys[i], "vkey"), StationProcess::NumberField(keys[i], "message")});
+  return out;
+}
+using Records = std::vector<std::array<int64_t, 4>>;
+
 TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   StationProcess station({"--size", "640x360", "--cursor-interval-ms", "60000"});
   StartZep(station.Port());
@@ -200,6 +212,15 @@ TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   EXPECT_EQ(StationProcess::StringField(clip, "text"), want);
   EXPECT_EQ(StationProcess::NumberField(clip, "mode"), 0);
   EXPECT_GE(station.WaitForCount("\"vkey\":86", 2, 2000), 2u);
+
+  // Keys beyond the 105: browser Back (E0 6A, VK_BROWSER_BACK) and Volume Up (E0 30, VK_VOLUME_UP).
+  const std::size_t keysBefore = Controls(station, "keyboard").size();
+  Sh("xdotool key XF86Back XF86AudioRaiseVolume");
+  ASSERT_GE(station.WaitForCount("\"name\":\"keyboard\"", keysBefore + 4, 5000), keysBefore + 4);
+  EXPECT_EQ(
+      KeyRecords(station, keysBefore),
+      (Records{
+          {0x6A, 2, 0xA6, 0x100}, {0x6A, 3, 0xA6, 0x101}, {0x30, 2, 0xAF, 0x100}, {0x30, 3, 0xAF, 0x101}}));
 
   // Leaving the window releases everything; keys typed outside it are not sent.
   const std::size_t releases = Controls(station, "released").size();
@@ -263,18 +284,6 @@ TEST_F(ZepUnderX, AHiddenStationPointerGivesRelativeMovesAndPanesShowThePointer)
   Sh("xdotool key ctrl+alt+d mousemove_relative 2 2");  // decided again at the next move
   EXPECT_TRUE(WaitUntil(blank, 5000));
 }
-
-// Scan code, flags, virtual key and message of the keyboard records from the n-th on.
-std::vector<std::array<int64_t, 4>> KeyRecords(const StationProcess& station, std::size_t from = 0) {
-  std::vector<std::array<int64_t, 4>> out;
-  const auto keys = Controls(station, "keyboard");
-  for (std::size_t i = from; i < keys.size(); ++i)
-    out.push_back(
-        {StationProcess::NumberField(keys[i], "scan_code"), StationProcess::NumberField(keys[i], "flags"),
-         StationProcess::NumberField(keys[i], "vkey"), StationProcess::NumberField(keys[i], "message")});
-  return out;
-}
-using Records = std::vector<std::array<int64_t, 4>>;
 
 // German and French layouts: virtual keys follow the layout, scan codes stay where the keys are,
 // and AltGr arrives as Windows reports it (left Ctrl, then right Alt, plain key messages).
