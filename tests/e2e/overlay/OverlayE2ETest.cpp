@@ -232,8 +232,14 @@ constexpr int RowY(int row) {
   return kPanelY + 50 + row * 95;
 }
 
+// The station keeps its first pointer (visible): a hidden one would put the mouse in relative
+// mode, where xdotool's absolute moves do not land where the layout above says.
+std::vector<std::string> StationArgs() {
+  return {"--size", "640x360", "--cursor-interval-ms", "600000"};
+}
+
 TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
-  StationProcess station({"--size", "640x360"});
+  StationProcess station(StationArgs());
   const fs::path fifo = dir_ / "run" / "ConfirmSessionEvent";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -320,7 +326,7 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
 // press. Ctrl+Shift+Q asks the leave question like the title bar's close button; it does not end
 // the program, so a "Try next" chosen before is still the outcome.
 TEST_F(OverlayOnXvfb, PresentationSwitchAndCtrlShiftQOpensTheLeavePane) {
-  StationProcess station({"--size", "640x360"});
+  StationProcess station(StationArgs());
   StartZep(station.Port(), "en_US.UTF-8", true);
   // The leave pane, 400 x 170 in the centre: "No" is its second button, "X" its top right corner.
   auto leaveShown = [](const Shot& s) { return DarkGrey(s.At(568 + 220 + 8, 347 + 90 + 8)); };
@@ -353,7 +359,7 @@ TEST_F(OverlayOnXvfb, HotKeysUnderARussianLayout) {
     GTEST_SKIP() << "needs setxkbmap (x11-xkb-utils) and xclip";
   // Our open display keeps the server from resetting the layout.
   ASSERT_EQ(std::system(("DISPLAY=" + display_ + " setxkbmap ru").c_str()), 0);
-  StationProcess station({"--size", "640x360"});
+  StationProcess station(StationArgs());
   StartZep(station.Port(), "en_US.UTF-8", false);
   ASSERT_EQ(std::system(("printf 'Привет' | DISPLAY=" + display_ + " xclip -selection clipboard").c_str()),
             0);
