@@ -1,10 +1,9 @@
 // The KCP channels over UDP. Both run at all times; the transport setting only changes the mode
 // fields the station is told, and with them which rates are published.
-#include <arpa/inet.h>
-
 #include <memory>
 
 #include "platform/HPCWrapper.h"
+#include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
@@ -25,10 +24,10 @@ int RateCell(KcpChannel channel) {
 }
 
 uint32_t StationAddressOf(const std::string& dotted) {
-  in_addr addr{};
-  if (::inet_pton(AF_INET, dotted.c_str(), &addr) != 1)
-    throw TransportException(EINVAL, ZEP_SOURCE, __LINE__);
-  return addr.s_addr;
+  platform::Ipv4Endpoint endpoint;
+  if (int e = platform::ParseIpv4(dotted.c_str(), 0, endpoint))
+    throw TransportException(e, ZEP_SOURCE, __LINE__);
+  return endpoint.address;
 }
 
 const proto::UDP_CHANNEL_PARAMS& ChannelParams(const proto::UDP_PARAMETERS& all, KcpChannel channel) {
