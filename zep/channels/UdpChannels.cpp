@@ -46,7 +46,6 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
              const ServerFrameRate* frameRate, Drain&& drain) {
   platform::RaiseThreadPriority(name);
   platform::Event& interrupt = context.shared.interrupt;
-  const uint32_t stationAddr = StationAddressOf(context.station.address);
   std::unique_ptr<Receiver> transport;
   uint32_t seenConv = 0;
   int64_t lastKeepAliveMs = 0;
@@ -60,6 +59,8 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
         transport.reset();  // a new conversation starts from scratch
       }
       if (!transport) {
+        // Inside the try: an address the transport cannot use is retried like any failed connect.
+        const uint32_t stationAddr = StationAddressOf(context.station.address);
         transport = std::make_unique<Receiver>(stationAddr, static_cast<uint16_t>(port), params, &interrupt);
         LOGD << name << ": KCP conversation " << params.conv << " towards port " << port;
         SendKeepAlive(*transport);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/HPCWrapper.h"
 #include "sov/config/Config.h"
@@ -181,6 +182,43 @@ TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrame
   const std::vector<int64_t> sentInAll = SentStamps(station);
   EXPECT_TRUE(std::includes(sentInAll.begin(), sentInAll.end(), received.begin(), received.end()));
   EXPECT_EQ(channels.Shared().videoFramesReceived.load(), received.size());
+}
+
+}  // namespace
+
+namespace {
+
+// A station address that no transport can use (a host name is never resolved) is a failed connect
+// like any other: every channel keeps retrying once a second, and the interrupt ends them all.
+TEST(ChannelThreads, AnAddressNoTransportCanUseIsRetriedUntilTheInterrupt) {
+  Config::Instance().Load("/nonexistent/client-config.cfg");
+  StationAddress address;
+  address.address = "localhost";
+  address.videoPort = address.udpVideoPort = 9002;
+  address.audioPort = address.udpAudioPort = 9003;
+  address.mousePointerPort = 9001;
+  address.apiPort = 9004;
+  address.humanControlPort = 9005;
+  SessionShared shared;
+  StatsTable table;
+  ChannelContext context{address, shared, table};
+  std::vector<std::thread> threads;
+  std::atomic<int> ended{0};
+  for (auto proc :
+       {VideoNetworkThreadProc, VideoNetworkUdpThreadProc, ApiNetworkThreadProc, MouseNetworkThreadProc,
+        AudioNetworkThreadProc, AudioNetworkUdpThreadProc, KeyMouseGrabberThreadProc})
+    threads.emplace_back([&, proc] {
+      EXPECT_EQ(proc(context), 0);
+      ++ended;
+    });
+  // Two and a half rounds of failing and waiting; a channel that gave up would have ended the process.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(ended.load(), 0);
+  const int64_t start = MonotonicUs();
+  shared.interrupt.Set();
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(ended.load(), 7);
+  EXPECT_LT(MonotonicUs() - start, 2000000);
 }
 
 }  // namespace
