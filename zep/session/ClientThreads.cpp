@@ -125,6 +125,8 @@ bool ClientThreads::Interrupt() {
     if (w.media) media.push_back(w.ended.get());
   const bool inTime = media.empty() || platform::WaitAll(media, kMediaThreadsGraceMs);
   if (!inTime) LOGW << "Media threads still running after " << kMediaThreadsGraceMs << " ms";
+  // Rumbles are started for a minute at a time; the process ends without closing the controllers.
+  if (context_.gamepad != nullptr) gamepads_.StopFeedback();
   for (Worker& w : workers_) {
     if (!w.thread.joinable()) continue;
     if (w.media && w.ended->IsSet())

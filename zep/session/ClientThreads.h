@@ -30,7 +30,8 @@ class ClientThreads {
   ClientThreads& operator=(const ClientThreads&) = delete;
 
   // Sets the interrupt and waits at most kMediaThreadsGraceMs in total for the media threads; the
-  // network threads are left to end with the process. True when every media thread left in time.
+  // network threads are left to end with the process. Every controller's rumble is stopped. True
+  // when every media thread left in time.
   bool Interrupt();
 
   SessionShared& Shared() { return shared_; }
