@@ -6,6 +6,7 @@
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "zep/CommandLine.h"
 #include "zep/MainWindow.h"
 #include "zep/WindowInput.h"
 #include "zep/overlay/ScreenOverlay.h"
@@ -59,6 +60,20 @@ class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
       : threads_(station, params.forceSoftwareDecode) {
+    // The threads run from here on: a failure must end the process, never unwind threads_.
+    threads_.CompleteOrExit([&] { Build(station, params, window); },
+                            [](const std::string& what) {
+                              StartupError(std::string("InitInstance") + ": unhandled exception: " + what);
+                              StartupError("Instance initialization failed");
+                            });
+  }
+  void Interrupt() override { threads_.Interrupt(); }
+  video::Presenter* Presentation() override { return presenter_.get(); }
+  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
+  IWindowEventHandler* WindowEvents() override { return input_.get(); }
+
+ private:
+  void Build(const StationAddress& station, const StartParams& params, MainWindow& window) {
     overlay_ = std::make_unique<overlay::ScreenOverlay>(
         LinksFor(params, station, threads_.Shared(), window.Handle()), &threads_.Table(), RunTimeSettings(),
         overlay::LanguageFromEnvironment(), [] { return HPCWrapper::NowMs(); });
@@ -78,14 +93,9 @@ class StreamingSession : public Session {
     overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
     input_->SetInputSink(overlayHold_.get());
   }
-  void Interrupt() override { threads_.Interrupt(); }
-  video::Presenter* Presentation() override { return presenter_.get(); }
-  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
-  IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
- private:
+  CStatStorage storage_;  // the busy shares behind "Render loop"; made before any thread starts
   ClientThreads threads_;
-  CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<overlay::ScreenOverlay> overlay_;
   std::unique_ptr<video::Presenter> presenter_;
   overlay::SdlOverlayLayer overlayLayer_;          // its texture belongs to the presenter's renderer

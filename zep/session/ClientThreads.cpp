@@ -137,6 +137,21 @@ bool ClientThreads::Interrupt() {
   return inTime;
 }
 
+void ClientThreads::CompleteOrExit(const std::function<void()>& build,
+                                   const std::function<void(const std::string&)>& report) {
+  try {
+    build();
+    return;
+  } catch (const std::exception& e) {
+    report(e.what());
+  } catch (...) {
+    report("");
+  }
+  Interrupt();
+  zlog::Flush();
+  std::_Exit(0);
+}
+
 ClientThreads::~ClientThreads() {
   if (!shared_.interrupt.IsSet()) Interrupt();
 }

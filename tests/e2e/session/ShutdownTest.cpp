@@ -1,6 +1,6 @@
 // How the session object ends, in this process against the reference station: what it leaves
-// behind at the controllers. Each case runs in a child process, as the real client does, because
-// the network threads are never joined and the process must end with them.
+// behind at the controllers, and a set-up that fails once the threads run. Each case runs in a child
+// process, as the real client does, because the network threads are never joined.
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -90,6 +90,42 @@ TEST(SessionShutdown, StopsEveryControllerRumble) {
         std::_Exit(after == 0 ? 0 : 4);
       },
       ::testing::ExitedWithCode(0), "rumble after the interrupt: 00000000");
+}
+
+}  // namespace
+
+namespace {
+
+// The overlay or the presenter fails once the threads run: the failure is reported as a failed
+// start-up and the process ends at once with 0, before anything frees what the threads still use.
+TEST(SessionShutdown, AFailureAfterTheThreadsStartedEndsTheProcessWithoutUnwinding) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  int freePort = 0;
+  {
+    StationProcess probe({});
+    freePort = probe.Port();
+  }
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  EXPECT_EXIT(
+      {
+        Config::Instance().Load("/nonexistent/client-config.cfg");
+        StationAddress address;
+        address.address = "127.0.0.1";
+        address.mousePointerPort = static_cast<uint32_t>(freePort + 1);
+        address.videoPort = address.udpVideoPort = static_cast<uint32_t>(freePort + 2);
+        address.audioPort = address.udpAudioPort = static_cast<uint32_t>(freePort + 3);
+        address.apiPort = static_cast<uint32_t>(freePort + 4);
+        address.humanControlPort = static_cast<uint32_t>(freePort + 5);
+        ClientThreads threads(address);
+        threads.CompleteOrExit([] { throw std::runtime_error("SDL_CreateRenderer: no renderer"); },
+                               [&](const std::string& what) {
+                                 std::fprintf(stderr, "reported: %s; interrupted before: %d\n", what.c_str(),
+                                              threads.Shared().interrupt.IsSet() ? 1 : 0);
+                               });
+        std::fprintf(stderr, "CompleteOrExit returned\n");
+        std::_Exit(9);
+      },
+      ::testing::ExitedWithCode(0), "reported: SDL_CreateRenderer: no renderer; interrupted before: 0");
 }
 
 }  // namespace
