@@ -17,6 +17,7 @@
 #include "CommonFiles/UI/UIHost.h"
 #include "zep/overlay/OverlayRules.h"
 #include "zep/overlay/OverlayStrings.h"
+#include "zep/stats/StatsThread.h"
 
 class CRunTimeSettings;
 class StatsTable;
@@ -59,12 +60,14 @@ class ScreenOverlay {
   // The pointer should be visible: it is over an overlay component, or the settings are open.
   bool OwnsMouse() const;
   void ToggleSettings();
-  void ToggleStatistics() { statisticsVisible_ = !statisticsVisible_; }
+  // Statistics reporting is one process-wide switch: the table shown here and the CSV records
+  // (ZEP_STATS_CSV=1 starts with it on).
+  void ToggleStatistics() { ToggleStatsCsv(); }
   // The window's close request: show the leave confirmation instead of closing.
   void RequestClose();
 
   bool SettingsVisible() const;
-  bool StatisticsVisible() const { return statisticsVisible_; }
+  bool StatisticsVisible() const { return StatsCsvEnabled(); }
   VektaUI::CUIHost& Host() { return host_; }
 
   // The components by role, for the window layer and for tests.
@@ -123,7 +126,6 @@ class ScreenOverlay {
   int64_t fullscreenHintUntilMs_ = 0;
   bool confirmVisible_ = true;
   bool leaveVisible_ = false;
-  bool statisticsVisible_ = false;
   bool settingsWereVisible_ = false;
   std::vector<IncomingId> incoming_;
   int64_t lastIncomingPollMs_ = -1000;

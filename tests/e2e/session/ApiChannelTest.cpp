@@ -158,6 +158,10 @@ TEST(ChannelThreads, TransportSwitchMovesMediaBetweenTcpAndKcpWithoutLosingFrame
 
   ASSERT_TRUE(waitForFrames("video", 30)) << station.Log();
   const int tcpAudio = audioFrames;
+  // Over TCP the frame rate is published, and the receive-rate cells stay with the idle KCP channels.
+  ASSERT_TRUE(WaitUntil([&] { return table.Value(kStatFpsServer).r > 10.0f; }, 5000));
+  EXPECT_EQ(table.Value(kStatVideoMbpsRecv).r, 0.0f);
+  EXPECT_EQ(table.Value(kStatAudioMbpsRecv).r, 0.0f);
   // Over to KCP: the frame rate and the video bandwidth now come from the UDP channel.
   CRunTimeSettings::Set(settings.networkTransportIndex, 1);
   const int64_t switchedMs = HPCWrapper::NowMs();
