@@ -303,3 +303,57 @@ TEST(ApiChannel, StreamKeyFetchLetsHeartbeatsGoOnAndEndsWithTheSession) {
 }
 
 }  // namespace
+
+namespace {
+
+// The station drops the API connection while the key request hangs: the channel reconnects at its
+// usual pace instead of waiting for the settings service.
+TEST(ApiChannel, PendingStreamKeyFetchDoesNotHoldTheReconnect) {
+  BackendSim backend(
+      "{\"stream_key\": \"k\", \"rules\": [{\"method\": \"GET\", \"path\": \"/settings/getusermetaplain*\", "
+      "\"delay_ms\": 60000, \"pass\": true}]}");
+  StationProcess station({"--drop-after", "api:3", "--video-frames", "1"});
+  const fs::path cfg = backend.Dir() / "client-config.cfg";
+  std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
+                     << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
+                     << "\nHttpsCaFile = " << backend.CaFile() << "\n";
+  Config::Instance().Load(cfg.string());
+  CRunTimeSettings& settings = RunTimeSettings();
+  CRunTimeSettings::Set(settings.enableMicIndex, 0);
+  CRunTimeSettings::Set(settings.streamingEnabled, 1);
+
+  StationAddress address;
+  address.address = "127.0.0.1";
+  address.apiPort = static_cast<uint32_t>(station.Port(4));
+  address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
+  address.token = "player-token";
+  SessionShared shared;
+  StatsTable table;
+  ChannelContext context{address, shared, table};
+  std::thread api([&] { ApiNetworkThreadProc(context); });
+  struct Stop {
+    SessionShared& shared;
+    std::thread& api;
+    ~Stop() {
+      shared.interrupt.Set();
+      if (api.joinable()) api.join();
+    }
+  } stop{shared, api};
+
+  ASSERT_GE(station.WaitForCount("\"event\":\"greeting\",\"channel\":\"api\"", 2, 10000), 2u)
+      << station.Log();
+  const auto dropped = station.Lines("\"event\":\"disconnected\",\"channel\":\"api\"");
+  const auto greetings = station.Lines("\"event\":\"greeting\",\"channel\":\"api\"");
+  ASSERT_FALSE(dropped.empty());
+  const int64_t gapUs =
+      StationProcess::NumberField(greetings[1], "t_us") - StationProcess::NumberField(dropped[0], "t_us");
+  EXPECT_LT(gapUs, 3000000) << station.Log();
+  EXPECT_TRUE(station.Lines("\"name\":\"stream-key\"").empty());
+  const int64_t start = MonotonicUs();
+  shared.interrupt.Set();
+  api.join();
+  EXPECT_LT(MonotonicUs() - start, 2000000);
+  CRunTimeSettings::Set(settings.streamingEnabled, 0);
+}
+
+}  // namespace
