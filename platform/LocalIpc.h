@@ -75,6 +75,11 @@ class FifoSignal : public Waitable {
   UniqueFd write_;
 };
 
+// Sets the FifoSignal at path from any process: writes one byte without waiting for a reader.
+// False when there is no FIFO at path or nobody holds it open for reading; other failures throw
+// ErrCodeException (errno).
+bool SetFifoSignal(const std::string& path);
+
 // A connected AF_UNIX stream socket (non-blocking reads), or an invalid descriptor when
 // nothing listens at path.
 UniqueFd ConnectStream(const std::string& path);

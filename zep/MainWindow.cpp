@@ -130,8 +130,7 @@ bool MainWindow::RouteToOverlay(const SDL_Event& e) {
         return true;
       }
       if (e.key.keysym.sym == SDLK_r) {
-        overlay_->ToggleStatistics();
-        ToggleStatsCsv();
+        overlay_->ToggleStatistics();  // the CSV records follow: one switch
         return true;
       }
       return false;

@@ -6,6 +6,7 @@
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "zep/CommandLine.h"
 #include "zep/MainWindow.h"
 #include "zep/WindowInput.h"
 #include "zep/overlay/ScreenOverlay.h"
@@ -59,6 +60,29 @@ class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
       : window_(window), threads_(station, params.forceSoftwareDecode) {
+    // The threads run from here on: a failure must end the process, never unwind threads_.
+    threads_.CompleteOrExit([&] { Build(station, params, window); },
+                            [](const std::string& what) {
+                              StartupError(std::string("InitInstance") + ": unhandled exception: " + what);
+                              StartupError("Instance initialization failed");
+                            });
+  }
+  ~StreamingSession() override {
+    window_.SetDrawThread(nullptr);
+    window_.SetStatistics(nullptr);
+  }
+  // DrawThreadProc is one of the media threads: it shares their second.
+  void Interrupt() override {
+    const int64_t startMs = HPCWrapper::NowMs();
+    threads_.Interrupt();
+    const int64_t leftMs = kMediaThreadsGraceMs - (HPCWrapper::NowMs() - startMs);
+    if (!draw_->WaitEnded(static_cast<int>(leftMs > 0 ? leftMs : 0))) LOGW << "DrawThreadProc still running";
+  }
+  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
+  IWindowEventHandler* WindowEvents() override { return input_.get(); }
+
+ private:
+  void Build(const StationAddress& station, const StartParams& params, MainWindow& window) {
     overlay_ = std::make_unique<overlay::ScreenOverlay>(
         LinksFor(params, station, threads_.Shared(), window.Handle()), &threads_.Table(), RunTimeSettings(),
         overlay::LanguageFromEnvironment(), [] { return HPCWrapper::NowMs(); });
@@ -85,24 +109,10 @@ class StreamingSession : public Session {
     overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
     input_->SetInputSink(overlayHold_.get());
   }
-  ~StreamingSession() override {
-    window_.SetDrawThread(nullptr);
-    window_.SetStatistics(nullptr);
-  }
-  // DrawThreadProc is one of the media threads: it shares their second.
-  void Interrupt() override {
-    const int64_t startMs = HPCWrapper::NowMs();
-    threads_.Interrupt();
-    const int64_t leftMs = kMediaThreadsGraceMs - (HPCWrapper::NowMs() - startMs);
-    if (!draw_->WaitEnded(static_cast<int>(leftMs > 0 ? leftMs : 0))) LOGW << "DrawThreadProc still running";
-  }
-  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
-  IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
- private:
   MainWindow& window_;
+  CStatStorage storage_;  // the busy shares behind "Render loop"; made before any thread starts
   ClientThreads threads_;
-  CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<overlay::ScreenOverlay> overlay_;
   // Used on the draw thread only: its texture belongs to the renderer there, which frees it.
   std::unique_ptr<overlay::SdlOverlayLayer> overlayLayer_ = std::make_unique<overlay::SdlOverlayLayer>();

@@ -153,6 +153,27 @@ bool FifoSignal::TryAcquire() {
   }
 }
 
+bool SetFifoSignal(const std::string& path) {
+  // Non-blocking: an open for writing would otherwise wait for a reader that may never come.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) {
+    if (errno == ENOENT || errno == ENXIO) return false;
+    throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  }
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  if (!S_ISFIFO(info.st_mode)) return false;  // a plain file of that name is no signal
+  const char byte = 1;
+  for (;;) {
+    const ssize_t written = ::write(fd.Get(), &byte, 1);
+    if (written == 1) return true;
+    if (written < 0 && errno == EINTR) continue;
+    // A full pipe already holds pending bytes, so the reader is signalled anyway.
+    if (written < 0 && errno == EAGAIN) return true;
+    throw ErrCodeException(written < 0 ? errno : EIO, ZEP_SOURCE, __LINE__);
+  }
+}
+
 UniqueFd ConnectStream(const std::string& path) {
   const sockaddr_un address = UnixAddress(path);
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

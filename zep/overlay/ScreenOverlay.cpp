@@ -390,7 +390,7 @@ void ScreenOverlay::Resize(int width, int height) {
 
 void ScreenOverlay::BuildStatistics() {
   auto view = std::make_unique<CStatisticsView>(table_);
-  view->SetVisibilityPredicate([this] { return statisticsVisible_; });
+  view->SetVisibilityPredicate([this] { return StatisticsVisible(); });
   CStatisticsView* raw = nullptr;
   // Values change all the time; the table is redrawn once a second, not on every change.
   auto cached = Cached(std::move(view), host_, &raw, CCachingUIVisualComponent::kRefreshPeriodic, 1000);

@@ -17,6 +17,7 @@
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/overlay/ScreenOverlay.h"
 #include "zep/stats/StatsTable.h"
+#include "zep/stats/StatsThread.h"
 
 namespace fs = std::filesystem;
 using namespace overlay;
@@ -39,8 +40,12 @@ class OverlayTest : public ::testing::Test {
     fs::create_directories(dir_);
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     settings_ = std::make_unique<CRunTimeSettings>();
+    SetStatsCsvEnabled(false);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    SetStatsCsvEnabled(false);
+    fs::remove_all(dir_);
+  }
 
   ScreenOverlay& Make(bool canTryNext, Language language = Language::kEnglish) {
     OverlayLinks l;
@@ -293,6 +298,23 @@ TEST_F(OverlayTest, SettingsPanelFitsSmallWindowsWithItsHeadingCloseButtonAndRow
     Click(p.settingsClose);
     EXPECT_FALSE(o.SettingsVisible());
   }
+}
+
+TEST_F(OverlayTest, StatisticsTableAndCsvRecordsAreOneSwitch) {
+  // ZEP_STATS_CSV=1 turns reporting on before the overlay exists: the table shows from the start.
+  SetStatsCsvEnabled(true);
+  ScreenOverlay& o = Make(false);
+  EXPECT_TRUE(o.StatisticsVisible());
+  // Ctrl+Alt+R then turns both off, and on again.
+  o.ToggleStatistics();
+  EXPECT_FALSE(o.StatisticsVisible());
+  EXPECT_FALSE(StatsCsvEnabled());
+  o.ToggleStatistics();
+  EXPECT_TRUE(o.StatisticsVisible());
+  EXPECT_TRUE(StatsCsvEnabled());
+  // The hot-key path that only knows the CSV switch moves the table with it.
+  SetStatsCsvEnabled(false);
+  EXPECT_FALSE(o.StatisticsVisible());
 }
 
 TEST_F(OverlayTest, StationConfirmationCountsDownAndSignalsOnce) {
