@@ -156,4 +156,22 @@ TEST_F(ZepWindow, DrawThreadPresentsAndTheWindowProcedureReportsItsIdleShare) {
   EXPECT_TRUE(WaitUntil([&] { return lastFrames() > first; }, 10000));
 }
 
+// The window manager sees the program's class and its icon.
+TEST_F(ZepWindow, WindowCarriesItsClassNameAndIcon) {
+  StationProcess station({"--size", "640x360", "--cursor-interval-ms", "60000"});
+  StartZep(station.Port());
+  EXPECT_EQ(Sh("xprop -id " + window_ + " WM_CLASS"), "WM_CLASS(STRING) = \"ZEP\", \"ZEP\"");
+  // _NET_WM_ICON holds width, height, then width × height ARGB pixels.
+  const std::string icon = Sh("xprop -id " + window_ + " -notype 32c _NET_WM_ICON");
+  ASSERT_EQ(icon.rfind("_NET_WM_ICON = 64, 64, ", 0), 0u) << icon.substr(0, 200);
+  std::vector<uint32_t> pixels;
+  std::stringstream rest(icon.substr(std::string("_NET_WM_ICON = 64, 64, ").size()));
+  for (std::string item; std::getline(rest, item, ',');)
+    pixels.push_back(static_cast<uint32_t>(std::stoul(item)));
+  ASSERT_EQ(pixels.size(), 64u * 64u);
+  EXPECT_EQ(pixels[0] >> 24, 0u) << "a transparent corner";
+  EXPECT_EQ(pixels[10 * 64 + 10], 0xFF2E70D1u) << "opaque blue";
+  EXPECT_EQ(pixels[32 * 64 + 32], 0xFFFFFFFFu) << "the white play mark";
+}
+
 }  // namespace
