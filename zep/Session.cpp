@@ -103,11 +103,12 @@ class StreamingSession : public Session {
     };
     p.rendererGone = [this] { overlayLayer_.reset(); };
     draw_ = std::make_unique<video::DrawThread>(window.Handle(), std::move(p), threads_.Shared().interrupt);
-    window.SetDrawThread(draw_.get());
-    window.SetStatistics(&threads_.Table());
     input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
     overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
     input_->SetInputSink(overlayHold_.get());
+    // Last, so that a constructor that throws leaves the window no pointer into this session.
+    window.SetDrawThread(draw_.get());
+    window.SetStatistics(&threads_.Table());
   }
 
   MainWindow& window_;
