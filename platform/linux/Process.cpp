@@ -56,6 +56,8 @@ pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* co
   std::vector<gid_t> groups(as.groups.begin(), as.groups.end());
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
+  // Nothing of ours reaches the program: not the log, not the back-end's connections.
+  if (::close_range(3, ~0U, 0) != 0) ::_exit(127);
   if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
     ::_exit(127);
   if (directory != nullptr && ::chdir(directory) != 0) ::_exit(127);
@@ -98,6 +100,9 @@ ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     if (directory != nullptr) ::posix_spawn_file_actions_addchdir_np(&actions, directory);
+    // Nothing of ours reaches the program, whether or not it was opened close-on-exec (libcurl
+    // makes inheritable socket pairs of its own).
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The child starts with default signal handling and an empty mask, whatever this thread blocks.
     posix_spawnattr_t attr;
     ::posix_spawnattr_init(&attr);
