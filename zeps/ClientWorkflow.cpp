@@ -19,6 +19,21 @@ constexpr std::size_t kSessionIdLength = 36;
 // The attempt goes on with the next endpoint (the reason was logged and the session aborted).
 struct NextEndpoint {};
 
+// What the back-end's comment says: the reason alone, without the source place and class that
+// the log keeps (the comment is cut to 63 bytes, so they would push the reason out).
+std::string AbortReason(const std::exception& e) {
+  std::string reason;
+  if (const auto* b = dynamic_cast<const BaseException*>(&e)) {
+    reason = b->Message();
+    const auto* coded = dynamic_cast<const ErrCodeException*>(&e);
+    if (reason.empty() && coded != nullptr) reason = SystemErrorText(coded->Code());
+  }
+  if (reason.empty()) reason = e.what();
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+    reason.pop_back();
+  return reason;
+}
+
 }  // namespace
 
 struct ClientWorkflow::Run {
@@ -81,7 +96,7 @@ void ClientWorkflow::Do(const WorkflowRequest& request) {
   } catch (const std::exception& e) {
     if (c_.stop.IsSet()) throw;
     LOGE << "aborting session: " << e.what();
-    Abort(run, e.what());
+    Abort(run, AbortReason(e));
   } catch (...) {
     Abort(run, "Unknown error");
   }
@@ -149,7 +164,7 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
       answer = e.connection->ReceiveByte(0);
     } catch (const TransportException& ex) {
       LOGE << "Error during handshake: " << ex.what();
-      Abort(run, ex.what());
+      Abort(run, AbortReason(ex));
       throw NextEndpoint{};
     }
     if (answer == 0) {
