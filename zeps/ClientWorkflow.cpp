@@ -91,10 +91,11 @@ void ClientWorkflow::Do(const WorkflowRequest& request) {
       run.ranked[i].connection.reset();
     }
   } catch (const InterruptException&) {
-    if (c_.stop.IsSet()) throw;  // the service is stopping; its clients no longer call out
+    // zep has been closed by now. A service that is stopping ends the session too: its clients
+    // still call out for a bounded while (ClientServiceThreads).
     c_.sessions.StopSession(run.sessionId, run.token);
-  } catch (const std::exception& e) {
     if (c_.stop.IsSet()) throw;
+  } catch (const std::exception& e) {
     LOGE << "aborting session: " << e.what();
     Abort(run, AbortReason(e));
   } catch (...) {
@@ -180,7 +181,7 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
   // However the attempt ends: presence cleared, zep closed if it still runs.
   auto cleanup = Finally([&] {
     c_.presence.clear.Set();
-    Launcher::Close(child, c_.stop);
+    Launcher::Close(child);
   });
   const Sessions session = c_.sessions.GetSession(run.sessionId, run.token);
   c_.presence.Publish(c_.servers.GetProduct(session.FirstProductId(), run.token).Title());

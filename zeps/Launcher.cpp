@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kCloseGraceMs = 5000;
 const char* const kProtectedNames[] = {"FortniteClient-Win64-Shipping_EAC.exe", "dllhost.exe",
                                        "TeamViewer.exe", "ShellExperienceHost.exe"};
 
@@ -62,15 +61,15 @@ platform::ChildProcess Launcher::Launch(const LaunchRequest& request) const {
   return platform::ChildProcess::Spawn(spawn);
 }
 
-void Launcher::Close(platform::ChildProcess& child, platform::Event& stop) {
+void Launcher::Close(platform::ChildProcess& child, int graceMs) {
   if (child.HasEnded()) return;
   if (child.Pid() == platform::CurrentProcessId() ||
       IsProtectedProcess(platform::ExecutablePathOf(child.Pid()))) {
     LOGW << "Process " << child.Pid() << " is protected and stays open";
     return;
   }
-  if (child.RequestClose() && platform::WaitAny({&child, &stop}, kCloseGraceMs) == 0) return;
-  LOGI << "zep did not close within " << kCloseGraceMs << " ms; killing it";
+  if (child.RequestClose() && platform::WaitAny({&child}, graceMs) == 0) return;
+  LOGI << "zep did not close within " << graceMs << " ms; killing it";
   child.Kill();
   // Reap it now, so no zombie outlives the attempt.
   platform::WaitAny({&child}, 1000);

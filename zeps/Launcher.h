@@ -42,9 +42,11 @@ class Launcher {
   // none). ErrCodeException when it cannot be started.
   platform::ChildProcess Launch(const LaunchRequest& request) const;
 
-  // Closes a zep still running: SIGTERM, up to 5 s for it to end, then SIGKILL. A protected
-  // process (and our own) is never touched. `stop` cuts the grace period short.
-  static void Close(platform::ChildProcess& child, platform::Event& stop);
+  static constexpr int kCloseGraceMs = 5000;
+  // Closes a zep still running: SIGTERM, up to graceMs for it to end, then SIGKILL. A
+  // protected process (and our own) is never touched. The grace period holds also while the
+  // service stops, so zep can always end its session cleanly.
+  static void Close(platform::ChildProcess& child, int graceMs = kCloseGraceMs);
 
  private:
   std::string directory_;

@@ -72,24 +72,19 @@ TEST(Launcher, CommandLineAndClosingAProcessThatIgnoresSigterm) {
   EXPECT_TRUE(IsProtectedProcess("/usr/lib/wine/DLLHOST.EXE"));
   EXPECT_FALSE(IsProtectedProcess("/usr/bin/zep"));
 
-  platform::Event stop(true);
   using Clock = std::chrono::steady_clock;
   auto polite = platform::ChildProcess::Spawn({{"/bin/sleep", "30"}, "", {}, std::nullopt});
   auto t0 = Clock::now();
-  Launcher::Close(polite, stop);
+  Launcher::Close(polite);
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
   EXPECT_EQ(polite.ExitCode(), 128 + SIGTERM);
 
-  // Ignores SIGTERM: killed once the grace period is over (cut short here by the stop event).
+  // Ignores SIGTERM: killed once the grace period (shortened here) is over.
   auto stubborn =
       platform::ChildProcess::Spawn({{"/bin/sh", "-c", "trap '' TERM; sleep 30"}, "", {}, std::nullopt});
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the shell install its trap
-  std::thread([&stop] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop.Set();
-  }).detach();
   t0 = Clock::now();
-  Launcher::Close(stubborn, stop);
+  Launcher::Close(stubborn, 300);
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(3));
   EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(250));
   EXPECT_EQ(stubborn.ExitCode(), 128 + SIGKILL);
