@@ -30,7 +30,7 @@ struct SpawnRequest {
 };
 
 // A child we started, watched through a pidfd: the descriptor turns readable when the child
-// ends, so it shares one wait with events and FIFOs. Signals go through the pidfd too, so a
+// ends, so it shares one wait with events and FIFOs. It leads a process group of its own. Signals go through the pidfd too, so a
 // recycled process id can never be hit. The destructor reaps a child that already ended; a
 // child still running is left alone (the owner closes it first).
 class ChildProcess : public Waitable {
@@ -52,7 +52,7 @@ class ChildProcess : public Waitable {
   std::optional<int> ExitCode();
   // SIGTERM: the polite request to close. False when the child is gone already.
   bool RequestClose();
-  // SIGKILL.
+  // SIGKILL to the child and everything left in its process group.
   bool Kill();
 
  private:

@@ -56,6 +56,7 @@ pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* co
   std::vector<gid_t> groups(as.groups.begin(), as.groups.end());
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
+  ::setpgid(0, 0);
   // Nothing of ours reaches the program: not the log, not the back-end's connections.
   if (::close_range(3, ~0U, 0) != 0) ::_exit(127);
   if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
@@ -111,7 +112,8 @@ ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
     sigfillset(&all);
     ::posix_spawnattr_setsigmask(&attr, &none);
     ::posix_spawnattr_setsigdefault(&attr, &all);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setpgroup(&attr, 0);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     const int r = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
     ::posix_spawnattr_destroy(&attr);
     ::posix_spawn_file_actions_destroy(&actions);
@@ -158,6 +160,9 @@ bool ChildProcess::RequestClose() {
 }
 
 bool ChildProcess::Kill() {
+  // The whole group: what the child started must not outlive it (and hold its output open).
+  // Until we reap the child its id stays ours, and so does the group's.
+  if (!exitCode_ && pidfd_.Valid()) ::kill(-pid_, SIGKILL);
   return Signal(SIGKILL);
 }
 

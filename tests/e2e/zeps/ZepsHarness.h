@@ -109,7 +109,8 @@ inline int WaitExit(pid_t pid, int timeoutMs) {
 // runtime and settings folders.
 class ServiceFolder {
  public:
-  ServiceFolder(const BackendSim& backend, const std::string& exitCodes) {
+  // heartbeatMs 0: the service's default period.
+  ServiceFolder(const BackendSim& backend, const std::string& exitCodes, int heartbeatMs = 300) {
     char tmpl[] = "/tmp/zeps-e2e-XXXXXX";
     dir_ = mkdtemp(tmpl);
     fs::create_directories(dir_ / "run");
@@ -124,8 +125,10 @@ class ServiceFolder {
     for (const char* service : {"SessionManager", "ServerManager", "TokenVerifier", "Settings"})
       cfg << service << "Host = 127.0.0.1\n" << service << "Port = " << backend.Port() << "\n";
     cfg << "HttpsCaFile = " << backend.CaFile() << "\nBrowserLinkPort = " << port_
-        << "\nLaunchAsServiceUser = true\nServiceHeartbeatMs = 300\nlogger.applicationlog = "
-        << (dir_ / "logs").string() << "\nlogger.servicelog = " << (dir_ / "service-logs").string() << "\n";
+        << "\nLaunchAsServiceUser = true\n"
+        << (heartbeatMs > 0 ? "ServiceHeartbeatMs = " + std::to_string(heartbeatMs) + "\n" : std::string())
+        << "logger.applicationlog = " << (dir_ / "logs").string()
+        << "\nlogger.servicelog = " << (dir_ / "service-logs").string() << "\n";
     for (char** e = environ; *e != nullptr; ++e) {
       std::string v = *e;
       if (v.rfind("XDG_RUNTIME_DIR=", 0) != 0 && v.rfind("XDG_CONFIG_HOME=", 0) != 0) env_.push_back(v);
@@ -230,6 +233,42 @@ inline std::string AbortComment(const std::vector<LoggedRequest>& log, const std
       return body.GetString("abort_comment");
     }
   return "<none>";
+}
+
+// A minimal TLS 1.2 ClientHello record whose server name is `name`.
+inline std::vector<uint8_t> ClientHelloFor(const std::string& name) {
+  auto be16 = [](std::vector<uint8_t>& v, std::size_t x) {
+    v.push_back(static_cast<uint8_t>(x >> 8));
+    v.push_back(static_cast<uint8_t>(x));
+  };
+  std::vector<uint8_t> sni;
+  be16(sni, name.size() + 3);  // the list
+  sni.push_back(0);            // host name
+  be16(sni, name.size());
+  sni.insert(sni.end(), name.begin(), name.end());
+  std::vector<uint8_t> extensions;
+  be16(extensions, sni.size() + 4);
+  be16(extensions, 0);  // server_name
+  be16(extensions, sni.size());
+  extensions.insert(extensions.end(), sni.begin(), sni.end());
+  std::vector<uint8_t> body = {0x03, 0x03};
+  body.resize(body.size() + 32, 0);                               // random
+  body.push_back(0);                                              // no session id
+  body.insert(body.end(), {0x00, 0x02, 0x13, 0x01, 0x01, 0x00});  // one cipher suite, no compression
+  body.insert(body.end(), extensions.begin(), extensions.end());
+  std::vector<uint8_t> record = {22, 0x03, 0x01};
+  be16(record, body.size() + 4);
+  record.insert(record.end(),
+                {1, 0, static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())});
+  record.insert(record.end(), body.begin(), body.end());
+  return record;
+}
+
+// How many logged requests match method and path start.
+inline int Count(const std::vector<LoggedRequest>& log, const std::string& method, const std::string& path) {
+  int n = 0;
+  for (const LoggedRequest& r : log) n += r.method == method && r.path.rfind(path, 0) == 0 ? 1 : 0;
+  return n;
 }
 
 // Descriptors above 2 that the stand-in zep passed on to a program it ran ("N -> target" each),
