@@ -35,7 +35,8 @@ ClientServiceThreads::ClientServiceThreads(const Config& config, ServiceSettings
     : settings_(std::move(settings)),
       clients_(ServiceClients::FromConfig(config, &clientsStop_)),
       handlers_(*clients_.settings, starts_),
-      launcher_(settings_.zepFolder, settings_.gpuPreference, settings_.launchAsServiceUser) {
+      launcher_(settings_.zepFolder, settings_.gpuPreference, settings_.launchAsServiceUser,
+                settings_.runtimeFolder) {
   threads_.emplace_back([this] {
     Guarded("TlsListenThreadProc", [this] { TlsListenThreadProc(settings_.browserPort, handlers_, stop_); });
   });
@@ -63,7 +64,6 @@ void ClientServiceThreads::ClientWorkflowThreadProc() {
                           *clients_.settings,
                           presence_,
                           launcher_,
-                          settings_.runtimeFolder + "/ConfirmSessionEvent",
                           stop_,
                           settings_.heartbeatMs,
                           {}};

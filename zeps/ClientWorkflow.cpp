@@ -73,7 +73,6 @@ void ClientWorkflow::Do(const WorkflowRequest& request) {
   run.sessionId = request.sessionId;
   run.startFlag = request.startFlag;
   try {
-    run.confirm = std::make_unique<platform::FifoSignal>(c_.confirmPath);
     const Endpoints endpoints = c_.sessions.GetEndpoints(run.sessionId, run.token);
     const std::string& status = endpoints.Status();
     if (status == "HANDSHAKE" || status == "ACTIVE") run.handshakeStarted = true;
@@ -177,7 +176,16 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
 
   LaunchRequest launch{e.endpoint.ip, e.endpoint.basePort,        run.token,      run.sessionId,
                        sessionToken,  i + 1 != run.ranked.size(), e.endpoint.city};
-  platform::ChildProcess child = c_.launcher.Launch(launch);
+  // "ConfirmSessionEvent" goes where zep looks for it, owned by the user zep runs as; made once
+  // a run and again only when the next zep runs elsewhere.
+  const LaunchTarget target = c_.launcher.Target();
+  const std::string confirmPath = target.runtimeFolder + "/ConfirmSessionEvent";
+  if (!run.confirm || run.confirm->Path() != confirmPath) {
+    run.confirm.reset();
+    run.confirm =
+        std::make_unique<platform::FifoSignal>(confirmPath, target.runAs ? &*target.runAs : nullptr);
+  }
+  platform::ChildProcess child = c_.launcher.Launch(launch, target);
   // However the attempt ends: presence cleared, zep closed if it still runs.
   auto cleanup = Finally([&] {
     c_.presence.clear.Set();
