@@ -1,5 +1,9 @@
 // Whole runs of the real zeps: ranking, handshakes, launching and moving on, single instance,
 // URL forwarding and a refused handshake.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "tests/e2e/zeps/ZepsHarness.h"
 
 using namespace zepstest;
@@ -156,4 +160,41 @@ TEST(Zeps, SingleInstanceUrlForwardingAndRefusedHandshake) {
 
   kill(running, SIGTERM);
   EXPECT_EQ(WaitExit(running, 5000), 0);
+}
+
+// A hundred local connections that never speak must not delay a browser's hello: each pending
+// connection has its own second, they are served side by side, and only a bounded number is held.
+TEST(Zeps, BrowserLinkReadsAHelloBesideAHundredSilentConnections) {
+  BackendSim backend(Scenario(""));
+  ServiceFolder folder(backend, "0\n");
+  const pid_t zeps = folder.Start();
+  ASSERT_TRUE(folder.WaitListening());
+
+  std::vector<int> silent;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(folder.Port());
+  for (int i = 0; i < 100; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    silent.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int held = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(zeps) + "/fd")) {
+    std::error_code ec;
+    held += fs::read_symlink(entry.path(), ec).string().rfind("socket:", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_LE(held, 70) << "pending connections are capped";
+
+  const std::string online = std::string("/settings/setorupdateuserclientonline/") + kToken;
+  const int64_t start = MonotonicUs();
+  EXPECT_NE(folder.OpenSsl(std::string("check.") + kToken), -1);
+  ASSERT_TRUE(WaitFor([&] { return Find(backend.Requests(), "GET", online) >= 0; }, 20000)) << folder.Log();
+  EXPECT_LT(MonotonicUs() - start, 5000000) << "the hello waited behind the silent connections";
+  for (int fd : silent) close(fd);
+
+  kill(zeps, SIGTERM);
+  EXPECT_EQ(WaitExit(zeps, 20000), 0);
 }
