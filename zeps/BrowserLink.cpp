@@ -22,6 +22,7 @@ constexpr std::size_t kIdLength = 36;
 constexpr std::size_t kSchemeChars = 6;
 constexpr int kHelloTimeMs = 1000;
 constexpr int kListenBacklog = 32;
+constexpr int kPortTakenRetryMs = 5000;
 // With the listening socket and the stop event, every pending hello fits into one wait.
 constexpr std::size_t kMaxPendingHellos = platform::kMaxWaitObjects - 4;
 // A hello may be spread over many records; more than twice its own limit is no browser's.
@@ -202,10 +203,26 @@ void TlsListenThreadProc(uint16_t port, CommandHandlers& handlers, platform::Eve
   std::vector<PendingHello> pending;  // oldest first
   LastCommand lastStart;
   LastCommand lastCheck;
+  bool portTaken = false;
   while (!stop.IsSet()) {
     if (!listening.Valid()) {
       // Only loopback: nothing else on the network may drive the service.
       const int e = platform::ListenTcp("127.0.0.1", service.c_str(), kListenBacklog, listening);
+      if (e == EADDRINUSE) {
+        // The port is one per machine, this service one per user: another user's zeps (or any
+        // other program) may hold it. Said once; the URL link works all the same.
+        if (!portTaken)
+          LOGW << "Browser link: port " << port
+               << " on 127.0.0.1 is in use by another program (another user's zeps?); web pages reach "
+                  "this service through vekta: links only, until the port is free";
+        portTaken = true;
+        if (platform::WaitAny({&stop}, kPortTakenRetryMs) == 0) return;
+        continue;
+      }
+      if (e == 0 && portTaken) {
+        LOGI << "Browser link: port " << port << " is free again and ours";
+        portTaken = false;
+      }
       if (e != 0) {
         // The listening socket itself failed: a new one after a second.
         LOGD << "Browser closed connection: " << TransportException(e, ZEP_SOURCE, __LINE__).what();

@@ -198,3 +198,42 @@ TEST(Zeps, BrowserLinkReadsAHelloBesideAHundredSilentConnections) {
   kill(zeps, SIGTERM);
   EXPECT_EQ(WaitExit(zeps, 20000), 0);
 }
+
+// Two users on one machine: the second user's zeps finds the port taken, says so once, still
+// takes URLs, and takes the port over once it is free.
+TEST(Zeps, BrowserPortTakenByAnotherUserIsReportedOnceAndUrlsStillWork) {
+  BackendSim backend(Scenario(""));
+  ServiceFolder folder(backend, "0\n");
+  const int other = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // zeps must not inherit it
+  const int one = 1;
+  setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(folder.Port());
+  ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(other, 8), 0);
+
+  const pid_t zeps = folder.Start();
+  const std::string message = "is in use by another program";
+  ASSERT_TRUE(WaitFor([&] { return folder.Log().find(message) != std::string::npos; }, 10000))
+      << folder.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // past the old one-second retries
+  std::string log = folder.Log();
+  EXPECT_EQ(log.find(message), log.rfind(message)) << "said once";
+  EXPECT_EQ(log.find("Browser closed connection"), std::string::npos) << log;
+
+  const std::string online = std::string("/settings/setorupdateuserclientonline/") + kToken;
+  EXPECT_EQ(WaitExit(folder.Start({std::string("vekta:check/") + kToken}), 5000), 0);
+  EXPECT_TRUE(WaitFor([&] { return Find(backend.Requests(), "GET", online) >= 0; }, 10000)) << folder.Log();
+
+  close(other);
+  ASSERT_TRUE(
+      WaitFor([&] { return folder.Log().find("is free again and ours") != std::string::npos; }, 15000))
+      << folder.Log();
+  EXPECT_NE(folder.OpenSsl(std::string("check.") + kToken), -1);
+  EXPECT_TRUE(WaitFor([&] { return Count(backend.Requests(), "GET", online) >= 2; }, 10000)) << folder.Log();
+
+  kill(zeps, SIGTERM);
+  EXPECT_EQ(WaitExit(zeps, 20000), 0);
+}
