@@ -10,8 +10,9 @@
 namespace platform {
 
 // Starts argv[0], looked up in PATH, with the given arguments and this process's environment,
-// and does not wait for it; the child is reaped in the background when it ends. False (with the
-// reason logged at debug level) when it could not be started.
+// and does not wait for it; the child is reaped in the background when it ends. It runs in a
+// session of its own with descriptors 0, 1 and 2 only. False (with the reason logged at debug
+// level) when it could not be started.
 bool SpawnDetached(const std::vector<std::string>& argv);
 
 // Another user to run a child as (the service started by root launches into the desktop

@@ -109,8 +109,23 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
   if (argv.empty()) return false;
   std::vector<char*> args = Pointers(argv);
   pid_t pid = -1;
+  // The opened program (a browser, say) lives on its own: a session of its own, so closing the
+  // process group of a stuck zep never takes it along, and nothing of ours inherited.
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  ::posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setsigdefault(&attr, &all);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   // posix_spawnp runs the program directly: no shell ever sees the arguments.
-  const int r = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  const int r = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
+  ::posix_spawn_file_actions_destroy(&actions);
   if (r != 0) {
     LOGD << "cannot start " << argv[0] << ": " << SystemErrorText(r);
     return false;
