@@ -27,7 +27,11 @@ namespace {
 
 const char kToken[] = "11111111-2222-3333-4444-555555555555";
 const char kSession[] = "5e55a0f1-0000-4000-8000-0000000000b1";
-const char kChromium[] = "/usr/bin/chromium";
+// Debian's chromium; ZEP_TEST_CHROMIUM names another build of it.
+std::string ChromiumPath() {
+  const char* given = std::getenv("ZEP_TEST_CHROMIUM");
+  return given && *given ? given : "/usr/bin/chromium";
+}
 
 std::string Read(const fs::path& p) {
   std::ifstream in(p);
@@ -73,8 +77,8 @@ class Browser {
   Browser(const fs::path& dir, const std::string& url) : dir_(dir) {
     std::vector<std::string> env = {"HOME=" + (dir / "home").string(), "PATH=/usr/bin:/bin"};
     fs::create_directories(dir / "home");
-    pid_ = e2e::SpawnProcess({"/usr/bin/setsid", kChromium, "--headless=new", "--no-sandbox", "--disable-gpu",
-                              "--no-first-run", "--disable-background-networking",
+    pid_ = e2e::SpawnProcess({"/usr/bin/setsid", ChromiumPath(), "--headless=new", "--no-sandbox",
+                              "--disable-gpu", "--no-first-run", "--disable-background-networking",
                               "--ignore-certificate-errors", "--user-data-dir=" + (dir / "profile").string(),
                               // The start command's host name is the local service, as a page's would be.
                               "--host-resolver-rules=MAP start.* 127.0.0.1", url},
@@ -104,7 +108,9 @@ class Browser {
   std::string Why() const {
     std::string err = Read(dir_ / "browser.err");
     if (err.size() > 1500) err = "..." + err.substr(err.size() - 1500);
-    return "exit status " + std::to_string(exitStatus_) + ", standard error:\n" + err;
+    const std::string how = WIFEXITED(exitStatus_) ? "exit code " + std::to_string(WEXITSTATUS(exitStatus_))
+                                                   : "signal " + std::to_string(WTERMSIG(exitStatus_));
+    return how + ", standard error:\n" + err;
   }
 
  private:
@@ -116,8 +122,8 @@ class Browser {
 }  // namespace
 
 TEST(Browser, PlayButtonStartsASessionThatStreams) {
-  if (!fs::exists(kChromium))
-    GTEST_SKIP() << "no " << kChromium << " (scripts/install-deps.sh installs chromium)";
+  if (!fs::exists(ChromiumPath()))
+    GTEST_SKIP() << "no " << ChromiumPath() << " (scripts/install-deps.sh installs chromium)";
   StationProcess station({});
   BackendSim backend(std::string("{\"tokens\": [\"") + kToken +
                      "\"], \"products\": {\"p1\": \"Browser Game\"}, \"sessions\": {\"" + kSession +
