@@ -4,10 +4,12 @@
 # configuration in /etc/zep, and the service started by a real systemd user manager with a URL
 # reaching it through the handler's Exec line.
 #   check-package.sh BUILD_DIR VERSION
+# ZEP_PACKAGE_NO_USER_MANAGER=1 checks the unit without a user manager, as where none can run.
 # The system itself is never changed: the "installed" tree is overlaid on /usr and /etc inside a
 # private mount namespace. Where that or a user manager cannot run, the test says why and checks
 # what it can.
 set -euo pipefail
+[ -n "${ZEP_PACKAGE_TRACE:-}" ] && set -x
 build=$(cd "$1" && pwd)
 version=$2
 work=$(mktemp -d /tmp/zep-package.XXXXXX)
@@ -19,6 +21,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 fail() { echo "FAIL: $*" >&2; exit 1; }
 expect_line() {  # file, extended regex
   grep -Eq "$2" "$1" || { echo "--- $1:"; cat "$1"; fail "$1 has no line matching $2"; }
@@ -166,13 +169,17 @@ link_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 manager=""
-if mount -t tmpfs tmpfs /run/systemd 2>/dev/null && mkdir -p /run/systemd/system; then
+why="cannot make /run/systemd/system in the namespace"
+[ -n "${ZEP_PACKAGE_NO_USER_MANAGER:-}" ] && why="ZEP_PACKAGE_NO_USER_MANAGER is set"
+if [ -z "${ZEP_PACKAGE_NO_USER_MANAGER:-}" ] && mount -t tmpfs tmpfs /run/systemd 2>/dev/null &&
+  mkdir -p /run/systemd/system; then
   # The user manager only runs where the system looks booted with systemd; inside this namespace
   # it does. It reads the units from /usr/lib/systemd/user like on an installed system.
   /lib/systemd/systemd --user --log-target=console 3>"$work/manager.log" >"$work/manager.log" 2>&1 &
   manager=$!
   pids+=("$manager")
   for i in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/systemd/private" ] && break; sleep 0.1; done
+  why="systemd --user did not open its socket: $({ grep -v '^Controller' "$work/manager.log" || true; } | tail -n 3 | tr '\n' ' ')"
 fi
 if [ -n "$manager" ] && [ -S "$XDG_RUNTIME_DIR/systemd/private" ]; then
   # No D-Bus session bus here: --no-block, and the state is polled.
@@ -187,7 +194,7 @@ if [ -n "$manager" ] && [ -S "$XDG_RUNTIME_DIR/systemd/private" ]; then
   grep -qs "Client Service Started" "$work/logs/vektaclientservice.log" || { cat "$work/status.txt" "$work/manager.log"; fail "the unit did not start zeps"; }
   started_by="systemd --user"
 else
-  echo "SKIP the user manager: it cannot run here ($(grep -m1 -v '^Controller' "$work/manager.log" 2>/dev/null || echo 'no /run/systemd'))"
+  echo "SKIP the user manager: it cannot run here ($why)"
   echo "      starting the unit's ExecStart in its WorkingDirectory by hand instead"
   mkdir -p "$HOME/.config/Ulmek/Zep"
   (cd "$HOME/.config/Ulmek/Zep" && exec /usr/bin/zeps) &
