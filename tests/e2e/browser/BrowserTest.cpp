@@ -246,3 +246,33 @@ TEST(Browser, PlayButtonStartsASessionThatStreams) {
   EXPECT_TRUE(WaitFor([&] { return ProcessesWith(guid).empty(); }, 10000));
   for (pid_t p : ProcessesWith(guid)) kill(p, SIGKILL);
 }
+
+// The page's values land in its script: anything a host name label cannot hold is refused.
+TEST(Browser, PlayPageTakesOnlyHostNameLabels) {
+  BackendSim backend("{}");
+  auto get = [&](const std::string& query, std::string* body = nullptr) {
+    const std::string cmd =
+        "/usr/bin/curl -sk -o - -w '\\n%{http_code}' 'https://127.0.0.1:" + std::to_string(backend.Port()) +
+        "/play?" + query + "'";
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+      char buf[4096];
+      for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+      pclose(p);
+    }
+    const std::size_t nl = out.rfind('\n');
+    if (body) *body = out.substr(0, nl == std::string::npos ? 0 : nl);
+    return nl == std::string::npos ? 0 : std::atoi(out.c_str() + nl + 1);
+  };
+  std::string page;
+  ASSERT_EQ(get("token=ab-12&session=cd-34&flag=0&port=4321", &page), 200);
+  EXPECT_NE(page.find("\"https://start.ab-12.cd-340:4321/\""), std::string::npos) << page;
+  EXPECT_EQ(page.find("addEventListener(\"load\""), std::string::npos) << "no autoplay unless asked";
+  ASSERT_EQ(get("token=ab&session=cd&autoplay=1", &page), 200);
+  EXPECT_NE(page.find("\"https://start.ab.cd1:40109/\""), std::string::npos) << page;
+  EXPECT_NE(page.find("addEventListener(\"load\""), std::string::npos);
+  for (const char* bad : {"token=a%22b&session=cd", "token=ab&session=%3C/script%3E", "token=ab",
+                          "session=cd", "token=ab&session=cd&flag=2", "token=ab&session=cd&port=70000",
+                          "token=ab&session=cd&port=0", "token=ab&session=cd&port=12a"})
+    EXPECT_EQ(get(bad), 400) << bad;
+}
