@@ -1,9 +1,11 @@
 #include "zep/MainWindow.h"
 
+#include "platform/HPCWrapper.h"
 #include "sov/base/Log.h"
 #include "zep/overlay/ScreenOverlay.h"
+#include "zep/stats/StatsTable.h"
 #include "zep/stats/StatsThread.h"
-#include "zep/video/Presenter.h"
+#include "zep/video/DrawThread.h"
 
 namespace {
 // Custom event that carries the exit code of the loop in its code field.
@@ -23,6 +25,7 @@ WindowPlacement InitialPlacement(int screenWidth, int screenHeight) {
 }
 
 MainWindow::~MainWindow() {
+  if (sdlStarted_) SDL_SetEventFilter(nullptr, nullptr);
   window_.reset();
   if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
 }
@@ -35,6 +38,8 @@ bool MainWindow::Create(const std::string& title) {
     return false;
   }
   sdlStarted_ = true;
+  // Set before the window exists: setting a filter drops the events already queued.
+  SDL_SetEventFilter(&MainWindow::FilterEvent, this);
   SDL_DisplayMode mode{};
   if (SDL_GetDesktopDisplayMode(0, &mode) != 0) {
     LOGE << "Can't read the screen size: " << SDL_GetError();
@@ -60,40 +65,50 @@ void MainWindow::PostQuit(int exitCode) {
   SDL_PushEvent(&e);
 }
 
-int MainWindow::RunEventLoop(video::Presenter* presenter, IWindowEventHandler* handler) {
+int MainWindow::FilterEvent(void* self, SDL_Event* e) {
+  video::DrawThread* draw = static_cast<MainWindow*>(self)->draw_.load();
+  return draw != nullptr && draw->TakeWindowEvent(*e) ? 0 : 1;
+}
+
+void MainWindow::EndMessage(double entryMs) {
+  busy_.Add({entryMs, HPCWrapper::NowUs() / 1000.0, {}});
+  if (table_) table_->SetReal(kStatWndProcIdle, static_cast<float>(100.0 - 100.0 * busy_.Result()));
+}
+
+int MainWindow::RunEventLoop(IWindowEventHandler* handler) {
   const Uint32 quitType = QuitEventType();
   SDL_Event e;
   for (;;) {
-    const bool got =
-        presenter ? SDL_WaitEventTimeout(&e, presenter->WaitBudgetMs()) != 0 : SDL_WaitEvent(&e) != 0;
-    if (!got && !presenter) {
+    if (SDL_WaitEvent(&e) == 0) {
       LOGE << "SDL_WaitEvent: " << SDL_GetError();
       return 0;
     }
-    for (bool more = got; more; more = SDL_PollEvent(&e) != 0) {
-      if (e.type == quitType) return e.user.code;
-      // The overlay sees pointer events, its accelerators and the close request first; the rest
-      // goes to the station through the input handler.
-      if (overlay_ && RouteToOverlay(e)) continue;
-      if (handler && handler->OnEvent(e)) continue;
-      switch (e.type) {
-        case SDL_QUIT:
-          // Window closed or SIGINT/SIGTERM: the player chose to stop.
-          LOGI << "Quit requested";
+    // Each event is one message of the window procedure, timed from here to the end of its handling.
+    struct Message {
+      MainWindow& window;
+      double entryMs = HPCWrapper::NowUs() / 1000.0;
+      ~Message() { window.EndMessage(entryMs); }
+    } message{*this};
+    if (e.type == quitType) return e.user.code;
+    // The overlay sees pointer events, its accelerators and the close request first; the rest
+    // goes to the station through the input handler.
+    if (overlay_ && RouteToOverlay(e)) continue;
+    if (handler && handler->OnEvent(e)) continue;
+    switch (e.type) {
+      case SDL_QUIT:
+        // Window closed or SIGINT/SIGTERM: the player chose to stop.
+        LOGI << "Quit requested";
+        return 0;
+      case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+          if (handler && handler->OnCloseRequested()) break;
+          LOGI << "Main window closed";
           return 0;
-        case SDL_WINDOWEVENT:
-          if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
-            if (handler && handler->OnCloseRequested()) break;
-            LOGI << "Main window closed";
-            return 0;
-          }
-          if (presenter) presenter->OnWindowEvent(e.window);
-          break;
-        default:
-          break;
-      }
+        }
+        break;
+      default:
+        break;
     }
-    if (presenter) presenter->Iterate();
   }
 }
 

@@ -12,7 +12,7 @@
 #include "zep/overlay/SdlOverlayLayer.h"
 #include "zep/session/ClientThreads.h"
 #include "zep/stats/StatStorage.h"
-#include "zep/video/Presenter.h"
+#include "zep/video/DrawThread.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& 
 class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
-      : threads_(station, params.forceSoftwareDecode) {
+      : window_(window), threads_(station, params.forceSoftwareDecode) {
     overlay_ = std::make_unique<overlay::ScreenOverlay>(
         LinksFor(params, station, threads_.Shared(), window.Handle()), &threads_.Table(), RunTimeSettings(),
         overlay::LanguageFromEnvironment(), [] { return HPCWrapper::NowMs(); });
@@ -70,25 +70,43 @@ class StreamingSession : public Session {
     p.clockOffsetUs = &ClockOffsetUs();
     p.publishScale = [this](video::QuadScale s) { threads_.Shared().scale.Set({s.x, s.y}); };
     p.drawOverlay = [this](SDL_Renderer* r) {
+      const auto lock = overlay_->Lock();
+      // Sized before the update, so a resized window gets its fitted settings panel in this frame.
+      int w = 0, h = 0;
+      if (SDL_GetRendererOutputSize(r, &w, &h) == 0) overlay_->Resize(w, h);
       overlay_->Update();
-      overlayLayer_.Draw(r, overlay_->Host());
+      overlayLayer_->Draw(r, overlay_->Host());
     };
-    presenter_ = std::make_unique<video::Presenter>(window.Handle(), std::move(p));
+    p.rendererGone = [this] { overlayLayer_.reset(); };
+    draw_ = std::make_unique<video::DrawThread>(window.Handle(), std::move(p), threads_.Shared().interrupt);
+    window.SetDrawThread(draw_.get());
+    window.SetStatistics(&threads_.Table());
     input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
     overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_);
     input_->SetInputSink(overlayHold_.get());
   }
-  void Interrupt() override { threads_.Interrupt(); }
-  video::Presenter* Presentation() override { return presenter_.get(); }
+  ~StreamingSession() override {
+    window_.SetDrawThread(nullptr);
+    window_.SetStatistics(nullptr);
+  }
+  // DrawThreadProc is one of the media threads: it shares their second.
+  void Interrupt() override {
+    const int64_t startMs = HPCWrapper::NowMs();
+    threads_.Interrupt();
+    const int64_t leftMs = kMediaThreadsGraceMs - (HPCWrapper::NowMs() - startMs);
+    if (!draw_->WaitEnded(static_cast<int>(leftMs > 0 ? leftMs : 0))) LOGW << "DrawThreadProc still running";
+  }
   overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
   IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
  private:
+  MainWindow& window_;
   ClientThreads threads_;
   CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<overlay::ScreenOverlay> overlay_;
-  std::unique_ptr<video::Presenter> presenter_;
-  overlay::SdlOverlayLayer overlayLayer_;          // its texture belongs to the presenter's renderer
+  // Used on the draw thread only: its texture belongs to the renderer there, which frees it.
+  std::unique_ptr<overlay::SdlOverlayLayer> overlayLayer_ = std::make_unique<overlay::SdlOverlayLayer>();
+  std::unique_ptr<video::DrawThread> draw_;
   std::unique_ptr<OverlayMouseHold> overlayHold_;  // outlives input_, which holds a pointer to it
   std::unique_ptr<WindowInput> input_;
 };

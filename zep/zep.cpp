@@ -96,11 +96,10 @@ int main(int argc, char** argv) {
   if (session) window.SetOverlay(session->Overlay());
   int exitCode = 0;
   try {
-    exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr,
-                                   session ? session->WindowEvents() : nullptr);
+    exitCode = window.RunEventLoop(session ? session->WindowEvents() : nullptr);
   } catch (const std::exception& e) {
-    // A renderer that fails mid-stream cannot be recovered on this thread: end like a failed thread.
-    LOGE << "DrawThreadProc"
+    // The window procedure cannot go on without its handling: end like a failed thread.
+    LOGE << "WndProc"
          << ": unhandled exception: " << e.what();
     exitCode = kExitThreadFailure;
   }

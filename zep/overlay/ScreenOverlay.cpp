@@ -1,5 +1,8 @@
 #include "zep/overlay/ScreenOverlay.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/overlay/ConfirmEvent.h"
@@ -292,18 +295,27 @@ void ScreenOverlay::BuildLeave() {
   parts_.leave = host_.Root().Add(std::move(cached), kZLeave);
 }
 
+void ScreenOverlay::PlaceScaled(IUIVisualComponent& c, int32_t hKind, int32_t x, int32_t vKind, int32_t y,
+                                int w, int h, float* fontSize) {
+  settingsPlaces_.push_back({&c, hKind, x, vKind, y, w, h, fontSize, fontSize ? *fontSize : 0.0f});
+  LaySized(c, hKind, x, vKind, y, w, h);
+}
+
 void ScreenOverlay::BuildSettings() {
   constexpr int kColumnWidth = 580, kRowHeight = 95, kTop = 50, kRowsPerColumn = 7;
+  static_assert(20 + 2 * kColumnWidth == kSettingsWidth &&
+                kTop + kRowsPerColumn * kRowHeight + 5 == kSettingsHeight);
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return SettingsVisible(); });
   auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings), TextStyle(26), TextAlign::kLeft);
-  LaySized(*heading, kFromStart, 20, kFromStart, 8, 400, 36);
+  PlaceScaled(*heading, kFromStart, 20, kFromStart, 8, 400, 36, &heading->MutableStyle().fontSize);
+  parts_.settingsHeading = heading.get();
   panel->Add(std::move(heading));
   auto close = std::make_unique<CCloseButton>(
       [this](CBaseButton&, UIPoint, uint32_t) { CRunTimeSettings::Set(settings_.overlayVisible, 0); });
   CCloseButton* closeRaw = nullptr;
   auto closeCached = Cached(std::move(close), host_, &closeRaw);
-  LaySized(*closeCached, kFromEnd, 45, kFromStart, 8, 35, 35);
+  PlaceScaled(*closeCached, kFromEnd, 45, kFromStart, 8, 35, 35, &closeRaw->GetButtonStyle().text.fontSize);
   panel->Add(std::move(closeCached), 3);
   parts_.settingsClose = closeRaw;
 
@@ -311,11 +323,12 @@ void ScreenOverlay::BuildSettings() {
     const SettingRow& row = kRows[i];
     const int x = 20 + (i / kRowsPerColumn) * kColumnWidth, y = kTop + (i % kRowsPerColumn) * kRowHeight;
     auto title = std::make_unique<CTextTitle>(UILabel::Id(row.title), TextStyle(19), TextAlign::kLeft);
-    LaySized(*title, kFromStart, x, kFromStart, y, 260, 30);
+    PlaceScaled(*title, kFromStart, x, kFromStart, y, 260, 30, &title->MutableStyle().fontSize);
+    parts_.settingsTitles[i] = title.get();
     panel->Add(std::move(title), 1);
     auto hint =
         std::make_unique<CTextTitle>(UILabel::Id(row.hint), TextStyle(14, 0xA8A8A8), TextAlign::kLeft);
-    LaySized(*hint, kFromStart, x, kFromStart, y + 34, 500, 100);
+    PlaceScaled(*hint, kFromStart, x, kFromStart, y + 34, 500, 100, &hint->MutableStyle().fontSize);
     panel->Add(std::move(hint), 0);
     // Each handler stores with an exchange, then saves unless the row is kept for this run only.
     auto store = [this, &row](uint32_t value) {
@@ -323,6 +336,7 @@ void ScreenOverlay::BuildSettings() {
       if (row.saved) settings_.Save();
     };
     std::unique_ptr<CBaseButton> control;
+    float* controlFont = nullptr;
     if (row.options.empty()) {
       control = std::make_unique<CSimpleSwitch>([store](CSimpleSwitch& s) { store(s.GetState() ? 1 : 0); });
     } else {
@@ -331,19 +345,47 @@ void ScreenOverlay::BuildSettings() {
       auto multi = std::make_unique<CMultiSwitch>(
           std::move(labels), [store](CMultiSwitch& m) { store(static_cast<uint32_t>(m.GetIndex())); });
       multi->GetButtonStyle().text.fontSize = row.width > 240 ? 14 : 17;
+      controlFont = &multi->GetButtonStyle().text.fontSize;
       control = std::move(multi);
     }
     parts_.controls[i] = control.get();
     auto cached = std::make_unique<CCachingUIVisualComponent>(
         std::move(control), CCachingUIVisualComponent::kRefreshControls, 0, host_);
-    LaySized(*cached, kFromStart, x + 270, kFromStart, y, row.width, 30);
+    PlaceScaled(*cached, kFromStart, x + 270, kFromStart, y, row.width, 30, controlFont);
     parts_.controlCaches[i] = cached.get();
     panel->Add(std::move(cached), 2);
   }
   CScreenOverlayPanel* raw = nullptr;
   auto cached = Cached(std::move(panel), host_, &raw);
-  LayCentred(*cached, 20 + 2 * kColumnWidth, kTop + kRowsPerColumn * kRowHeight + 5);
+  LayCentred(*cached, kSettingsWidth, kSettingsHeight);
   parts_.settingsPanel = host_.Root().Add(std::move(cached), kZSettings);
+}
+
+// A window smaller than the panel gets the whole panel scaled down, its texts with it, so the
+// heading, the close button and every row stay in view; larger windows show it at its own size.
+void ScreenOverlay::FitSettings() {
+  const int w = host_.Width(), h = host_.Height();
+  if (w <= 0 || h <= 0) return;
+  const double scale =
+      std::min({1.0, static_cast<double>(w) / kSettingsWidth, static_cast<double>(h) / kSettingsHeight});
+  if (scale == settingsScale_) return;
+  settingsScale_ = scale;
+  auto at = [scale](int v) { return static_cast<int32_t>(std::lround(v * scale)); };
+  for (const ScaledPlace& p : settingsPlaces_) {
+    LaySized(*p.component, p.hKind, at(p.x), p.vKind, at(p.y), at(p.w), at(p.h));
+    if (p.fontSize) *p.fontSize = static_cast<float>(p.baseFontSize * scale);
+  }
+  LayCentred(*parts_.settingsPanel, at(kSettingsWidth), at(kSettingsHeight));
+  parts_.settingsPanel->MarkDirty();
+  for (auto* c : parts_.controlCaches) c->MarkDirty();
+  if (auto* close = dynamic_cast<CCachingUIVisualComponent*>(parts_.settingsClose->GetParent()))
+    close->MarkDirty();
+}
+
+void ScreenOverlay::Resize(int width, int height) {
+  std::lock_guard lock(lock_);
+  host_.Resize(width, height);
+  FitSettings();
 }
 
 void ScreenOverlay::BuildStatistics() {
@@ -365,6 +407,7 @@ void ScreenOverlay::ToggleSettings() {
 }
 
 bool ScreenOverlay::OwnsMouse() const {
+  std::lock_guard lock(lock_);
   return host_.PointerOverComponent() || SettingsVisible();
 }
 
@@ -377,6 +420,8 @@ void ScreenOverlay::SyncSettingsControls() {
 }
 
 void ScreenOverlay::Update() {
+  std::lock_guard lock(lock_);
+  FitSettings();
   const int64_t now = clockMs_();
   const bool settings = SettingsVisible();
   if (settings && !settingsWereVisible_) SyncSettingsControls();
@@ -413,6 +458,7 @@ void ScreenOverlay::Update() {
 }
 
 bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
+  std::lock_guard lock(lock_);
   switch (action) {
     case MouseAction::kMove:
       return host_.OnPointerMove(x, y);
@@ -425,6 +471,7 @@ bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
 }
 
 void ScreenOverlay::RequestClose() {
+  std::lock_guard lock(lock_);
   leaveVisible_ = true;
   confirmVisible_ = false;
 }

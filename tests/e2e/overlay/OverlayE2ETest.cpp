@@ -241,7 +241,11 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   StartZep(station.Port(), "en_US.UTF-8", false);
   EXPECT_FALSE(WaitForLog("Overlay language: English", 0).empty());
 
-  Shot shot = Screenshot();
+  // The overlay is drawn by the presentation thread; its first frame may follow the log line.
+  const auto confirmShown = [](const Shot& s) {
+    return DarkGrey(s.At(kPlayX + 8, kPlayY + 8)) && DarkGrey(s.At(kSecondX + 8, kPlayY + 8));
+  };
+  Shot shot = WaitShot(confirmShown);
   // The confirmation pane's two buttons: dark grey fill with a grey frame, labelled in white.
   EXPECT_TRUE(DarkGrey(shot.At(kPlayX + 8, kPlayY + 8)));
   EXPECT_TRUE(DarkGrey(shot.At(kSecondX + 8, kPlayY + 8)));
@@ -293,7 +297,7 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   StopZep();
   StartZep(station.Port(), "ru_RU.UTF-8", true);
   EXPECT_FALSE(WaitForLog("Overlay language: Russian", 0).empty());
-  shot = Screenshot();
+  shot = WaitShot(confirmShown);
   EXPECT_GT(TextWidth(shot, kPlayX + 4, kPlayY + 4, 122, 62), englishWidth + 15);
   Click(kSecondX + 65, kPlayY + 35);
   // The leave pane, 400 x 170 in the centre: "No" is its second button.

@@ -1,12 +1,14 @@
 // The overlay without a window or a session: its panes at two window sizes, its show/hide rules,
 // the settings rows against a real settings file, and the session outcomes (FIFO, exit code,
 // incoming answers).
+#include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -209,6 +211,88 @@ TEST_F(OverlayTest, SettingsRowsStoreSaveAndRedrawOnlyTheirControl) {
 
   Click(p.settingsClose);
   EXPECT_FALSE(o.SettingsVisible());
+}
+
+// Bright pixels of `r` in a rendered frame: where white text was drawn on the dark panel.
+struct Ink {
+  int count = 0;
+  int right = -1;   // the last column with ink, relative to r
+  int bottom = -1;  // the last row with ink, relative to r
+};
+Ink InkIn(const VektaUI::CUIBitmap& frame, const VektaUI::UIRect& r) {
+  Ink ink;
+  for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, frame.Height()); ++y)
+    for (int x = std::max(r.x, 0); x < std::min(r.x + r.w, frame.Width()); ++x) {
+      const uint32_t px = frame.Pixels()[y * frame.StridePixels() + x];
+      if (((px >> 16) & 0xFF) > 160 && ((px >> 8) & 0xFF) > 160 && (px & 0xFF) > 160) {
+        ++ink.count;
+        ink.right = std::max(ink.right, x - r.x);
+        ink.bottom = std::max(ink.bottom, y - r.y);
+      }
+    }
+  return ink;
+}
+
+bool Inside(const VektaUI::UIRect& inner, const VektaUI::UIRect& outer) {
+  return inner.x >= outer.x && inner.y >= outer.y && inner.Right() <= outer.Right() &&
+         inner.y + inner.h <= outer.y + outer.h;
+}
+
+// A 1366×768 screen gives a 1094×616 window; 800×600 is the smallest we promise. The panel fits
+// (scaled down), its heading and titles are drawn whole, and its controls take their clicks.
+TEST_F(OverlayTest, SettingsPanelFitsSmallWindowsWithItsHeadingCloseButtonAndRows) {
+  for (Language language : {Language::kEnglish, Language::kRussian}) {
+    ScreenOverlay& o = Make(false, language);
+    const auto& p = o.Components();
+    o.ToggleSettings();
+    for (auto [w, h] : {std::pair{1094, 616}, std::pair{800, 600}}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) +
+                   (language == Language::kRussian ? " ru" : " en"));
+      o.Resize(w, h);
+      Frame();
+      const VektaUI::UIRect window{0, 0, w, h};
+      const auto panel = p.settingsPanel->AbsoluteRect();
+      EXPECT_TRUE(Inside(panel, window)) << panel.x << "," << panel.y << " " << panel.w << "x" << panel.h;
+      EXPECT_LT(o.SettingsScale(), 1.0);
+      // Scaled as a whole: the panel keeps its proportions and fills one side of the window.
+      EXPECT_NEAR(panel.w * 720.0 / (panel.h * 1180.0), 1.0, 0.01);
+      EXPECT_TRUE(panel.w >= w - 1 || panel.h >= h - 1);
+      const auto close = p.settingsClose->AbsoluteRect();
+      EXPECT_TRUE(Inside(close, panel));
+      EXPECT_EQ(o.Host().HitTest(close.x + close.w / 2, close.y + close.h / 2), p.settingsClose);
+      for (int i = 0; i < ScreenOverlay::kSettingsRows; ++i) {
+        const auto r = p.controls[i]->AbsoluteRect();
+        EXPECT_TRUE(Inside(r, panel)) << i;
+        EXPECT_EQ(o.Host().HitTest(r.x + r.w / 2, r.y + r.h / 2), p.controls[i]) << i;
+      }
+
+      VektaUI::CUIBitmap frame(w, h);
+      o.Host().Render(frame);
+      const char* keep = std::getenv("ZEP_TEST_PNG_DIR");  // to look at the frames
+      const fs::path png =
+          fs::path(keep ? keep : dir_.string()) / ("settings-" + std::to_string(w) + "x" + std::to_string(h) +
+                                                   (language == Language::kRussian ? "-ru" : "-en") + ".png");
+      EXPECT_EQ(cairo_surface_write_to_png(frame.Surface(), png.c_str()), CAIRO_STATUS_SUCCESS);
+      // Text that runs into its box's right or bottom edge was cut there.
+      auto whole = [&](const VektaUI::IUIVisualComponent* c, const char* what) {
+        const auto r = c->AbsoluteRect();
+        const Ink ink = InkIn(frame, r);
+        EXPECT_GT(ink.count, 20) << what;
+        EXPECT_LT(ink.right, r.w - 2) << what;
+        EXPECT_LT(ink.bottom, r.h - 2) << what;
+      };
+      whole(p.settingsHeading, "heading");
+      for (int i = 0; i < ScreenOverlay::kSettingsRows; ++i) whole(p.settingsTitles[i], "title");
+
+      // Clicks land on the scaled controls: the fourth of Server FPS's nine cells is index 3.
+      const auto fps = p.controls[8]->AbsoluteRect();
+      Click(p.controls[8], static_cast<int>((3.5 * fps.w) / 9) - fps.w / 2);
+      EXPECT_EQ(CRunTimeSettings::Get(settings_->serverFpsIndex), 3u);
+      CRunTimeSettings::Set(settings_->serverFpsIndex, 0);
+    }
+    Click(p.settingsClose);
+    EXPECT_FALSE(o.SettingsVisible());
+  }
 }
 
 TEST_F(OverlayTest, StationConfirmationCountsDownAndSignalsOnce) {
