@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   }
   Config& config = Config::Instance();
   try {
-    config.Load(kConfigFile);
+    config.Load(ChooseConfigFile(kConfigFile));
   } catch (const std::exception& e) {
     ReportBadConfig(config, e);
     return kExitBadConfig;
