@@ -12,7 +12,8 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev fonts-liberation2 fonts-dejavu-core xdotool
   libcurl4-openssl-dev libssl-dev openssl ca-certificates libcpp-httplib-dev
   libsystemd-dev
-  python3
+  python3 python3-matplotlib
+  lintian desktop-file-utils man-db file chromium
   nftables iproute2
 )
 missing=()

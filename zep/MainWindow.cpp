@@ -1,7 +1,12 @@
 #include "zep/MainWindow.h"
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "CommonFiles/UI/UIRenderer.h"
 #include "platform/HPCWrapper.h"
 #include "sov/base/Log.h"
+#include "zep/overlay/OverlayImages.h"
 #include "zep/overlay/ScreenOverlay.h"
 #include "zep/stats/StatsTable.h"
 #include "zep/video/DrawThread.h"
@@ -12,6 +17,37 @@ Uint32 QuitEventType() {
   static const Uint32 type = SDL_RegisterEvents(1);
   return type;
 }
+
+// The embedded icon as SDL wants it: straight alpha, where cairo keeps it premultiplied.
+void SetIcon(SDL_Window* window) {
+  std::unique_ptr<VektaUI::CUIBitmap> icon;
+  for (int i = 0; i < overlay::kEmbeddedImageCount; ++i)
+    if (overlay::kEmbeddedImages[i].id == overlay::kImageWindowIcon)
+      icon = VektaUI::CUIBitmap::FromPng(overlay::kEmbeddedImages[i].data, overlay::kEmbeddedImages[i].size);
+  if (!icon || !icon->Valid()) {
+    LOGW << "The window's icon cannot be read";
+    return;
+  }
+  SDL_Surface* surface =
+      SDL_CreateRGBSurfaceWithFormat(0, icon->Width(), icon->Height(), 32, SDL_PIXELFORMAT_ARGB8888);
+  if (!surface) {
+    LOGW << "Window icon: " << SDL_GetError();
+    return;
+  }
+  for (int y = 0; y < icon->Height(); ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) + y * surface->pitch);
+    for (int x = 0; x < icon->Width(); ++x) {
+      const uint32_t px = icon->Pixels()[y * icon->StridePixels() + x];
+      const uint32_t a = px >> 24;
+      auto straight = [a](uint32_t c) { return a == 0 ? 0u : std::min(255u, (c * 255 + a / 2) / a); };
+      row[x] = (a << 24) | (straight((px >> 16) & 0xFF) << 16) | (straight((px >> 8) & 0xFF) << 8) |
+               straight(px & 0xFF);
+    }
+  }
+  SDL_SetWindowIcon(window, surface);
+  SDL_FreeSurface(surface);
+}
+
 }  // namespace
 
 WindowPlacement InitialPlacement(int screenWidth, int screenHeight) {
@@ -29,9 +65,12 @@ MainWindow::~MainWindow() {
   if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
 }
 
-bool MainWindow::Create(const std::string& title) {
+bool MainWindow::Create(const std::string& title, const std::string& className) {
   // Closing the window asks the overlay's leave question; only a signal quits directly.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // The window's class (WM_CLASS on X11, the app id on Wayland); a value in the environment wins.
+  setenv("SDL_VIDEO_X11_WMCLASS", className.c_str(), 0);
+  setenv("SDL_VIDEO_WAYLAND_WMCLASS", className.c_str(), 0);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     LOGE << "SDL video initialisation failed: " << SDL_GetError();
     return false;
@@ -53,6 +92,7 @@ bool MainWindow::Create(const std::string& title) {
   }
   LOGI << "Main window " << p.width << "x" << p.height << " at " << p.x << "," << p.y << " on a " << mode.w
        << "x" << mode.h << " screen (video driver " << SDL_GetCurrentVideoDriver() << ")";
+  SetIcon(window_.get());
   SDL_RaiseWindow(window_.get());
   return true;
 }

@@ -49,8 +49,9 @@ class MainWindow {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Initialises SDL video and creates the window; false (with the reason logged) on failure.
-  bool Create(const std::string& title);
+  // Initialises SDL video and creates the window with its title, class name and icon; false (with
+  // the reason logged) on failure.
+  bool Create(const std::string& title, const std::string& className);
   // Runs the event loop until the window is closed or the process is asked to quit; returns the
   // exit code of the session. The loop only handles events: the picture is drawn by DrawThreadProc.
   int RunEventLoop(IWindowEventHandler* handler = nullptr);

@@ -6,6 +6,7 @@
 #include "sov/base/Log.h"
 #include "sov/config/Config.h"
 #include "sov/settings/RunTimeSettings.h"
+#include "zep/CommandLine.h"
 #include "zep/MainWindow.h"
 #include "zep/WindowInput.h"
 #include "zep/overlay/ScreenOverlay.h"
@@ -18,7 +19,7 @@ namespace {
 
 // The input handler asks the overlay about every pointer event first (it takes what falls on its
 // panes, and while it holds the mouse nothing the player does there reaches the station) and hands
-// it the window's commands that concern it.
+// it the close request.
 class OverlayMouseHold : public input::IInputSink {
  public:
   // `leftOut`: the presentation switch; while set the overlay is not drawn and takes no pointer.
@@ -41,11 +42,6 @@ class OverlayMouseHold : public input::IInputSink {
   }
   bool OwnsMouse() const override { return !LeftOut() && overlay_.OwnsMouse(); }
   bool PointerOverComponent() const override { return OwnsMouse(); }
-  bool OnCommand(int command) override {
-    // The statistics table here, the CSV reporting in the window's share of the command.
-    if (command == input::kCmdToggleStatistics) overlay_.ToggleStatistics();
-    return false;
-  }
   // Ctrl+Shift+Q asks the leave question, as the title bar's close button does.
   bool OnCloseRequested() override {
     overlay_.RequestClose();
@@ -88,6 +84,29 @@ class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
       : window_(window), threads_(station, params.forceSoftwareDecode) {
+    // The threads run from here on: a failure must end the process, never unwind threads_.
+    threads_.CompleteOrExit([&] { Build(station, params, window); },
+                            [](const std::string& what) {
+                              StartupError(std::string("InitInstance") + ": unhandled exception: " + what);
+                              StartupError("Instance initialization failed");
+                            });
+  }
+  ~StreamingSession() override {
+    window_.SetDrawThread(nullptr);
+    window_.SetStatistics(nullptr);
+  }
+  // DrawThreadProc is one of the media threads: it shares their second.
+  void Interrupt() override {
+    const int64_t startMs = HPCWrapper::NowMs();
+    threads_.Interrupt();
+    const int64_t leftMs = kMediaThreadsGraceMs - (HPCWrapper::NowMs() - startMs);
+    if (!draw_->WaitEnded(static_cast<int>(leftMs > 0 ? leftMs : 0))) LOGW << "DrawThreadProc still running";
+  }
+  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
+  IWindowEventHandler* WindowEvents() override { return input_.get(); }
+
+ private:
+  void Build(const StationAddress& station, const StartParams& params, MainWindow& window) {
     overlay_ = std::make_unique<overlay::ScreenOverlay>(
         LinksFor(params, station, threads_.Shared(), window.Handle()), &threads_.Table(), RunTimeSettings(),
         overlay::LanguageFromEnvironment(), [] { return HPCWrapper::NowMs(); });
@@ -110,30 +129,17 @@ class StreamingSession : public Session {
     };
     p.rendererGone = [this] { overlayLayer_.reset(); };
     draw_ = std::make_unique<video::DrawThread>(window.Handle(), std::move(p), threads_.Shared().interrupt);
-    window.SetDrawThread(draw_.get());
-    window.SetStatistics(&threads_.Table());
     input_ = std::make_unique<WindowInput>(window.Handle(), threads_);
     overlayHold_ = std::make_unique<OverlayMouseHold>(*overlay_, threads_.Shared().presentationSwitch);
     input_->SetInputSink(overlayHold_.get());
+    // Last, so that a constructor that throws leaves the window no pointer into this session.
+    window.SetDrawThread(draw_.get());
+    window.SetStatistics(&threads_.Table());
   }
-  ~StreamingSession() override {
-    window_.SetDrawThread(nullptr);
-    window_.SetStatistics(nullptr);
-  }
-  // DrawThreadProc is one of the media threads: it shares their second.
-  void Interrupt() override {
-    const int64_t startMs = HPCWrapper::NowMs();
-    threads_.Interrupt();
-    const int64_t leftMs = kMediaThreadsGraceMs - (HPCWrapper::NowMs() - startMs);
-    if (!draw_->WaitEnded(static_cast<int>(leftMs > 0 ? leftMs : 0))) LOGW << "DrawThreadProc still running";
-  }
-  overlay::ScreenOverlay* Overlay() override { return overlay_.get(); }
-  IWindowEventHandler* WindowEvents() override { return input_.get(); }
 
- private:
   MainWindow& window_;
+  CStatStorage storage_;  // the busy shares behind "Render loop"; made before any thread starts
   ClientThreads threads_;
-  CStatStorage storage_;  // the busy shares behind "Render loop"
   std::unique_ptr<overlay::ScreenOverlay> overlay_;
   // Used on the draw thread only: its texture belongs to the renderer there, which frees it.
   std::unique_ptr<overlay::SdlOverlayLayer> overlayLayer_ = std::make_unique<overlay::SdlOverlayLayer>();

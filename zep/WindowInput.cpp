@@ -206,7 +206,7 @@ void WindowInput::RunCommand(input::Command command) {
         session_.Shared().resolution.Set(r);
         break;
       }
-      case input::kCmdToggleStatistics:  // the overlay has shown or hidden its table
+      case input::kCmdToggleStatistics:  // one switch: the overlay's table and the CSV records
         ToggleStatsCsv();
         break;
       case input::kCmdToggleConfinement:

@@ -18,6 +18,7 @@ namespace {
 
 const char* const kConfigFile = "client-config.cfg";
 const char* const kWindowTitle = "zep";
+const char* const kWindowClass = "ZEP";
 
 // A folder named in the file may not exist yet (a fresh machine, a typo): make it rather than lose
 // every record. If that fails the run goes on without logs, so say why where someone can see it.
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
   }
   Config& config = Config::Instance();
   try {
-    config.Load(kConfigFile);
+    config.Load(ChooseConfigFile(kConfigFile));
   } catch (const std::exception& e) {
     ReportBadConfig(config, e);
     return kExitBadConfig;
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
        << config.humanControlPort << ", client " << params.clientGuid.ToString();
 
   MainWindow window;
-  if (!window.Create(kWindowTitle)) {
+  if (!window.Create(kWindowTitle, kWindowClass)) {
     StartupError("Can't create window");
     StartupError("Instance initialization failed");
     return 0;

@@ -96,7 +96,8 @@ class RollingSink final : public spdlog::sinks::base_sink<std::mutex> {
   }
 
   void Open() {
-    fp_ = std::fopen(file_.c_str(), "ab");
+    // "e": close-on-exec, so no program we start inherits a writable log.
+    fp_ = std::fopen(file_.c_str(), "abe");
     if (!fp_) return;
     std::fseek(fp_, 0, SEEK_END);
     long pos = std::ftell(fp_);

@@ -22,6 +22,10 @@ constexpr int kIncomingPollMs = 100;
 // An incoming request must be answerable while the settings are open.
 enum : int32_t { kZStatistics = 1, kZSession = 2, kZSettings = 5, kZIncoming = 6, kZLeave = 9 };
 
+// Texts take the toolkit's two default sizes (21 and 28 pixels); the nine cells of Server FPS
+// take a smaller one.
+constexpr float kSmallControlFont = 14;
+
 UIStyle PanelStyle() {
   UIStyle s;
   s.background = 0x181818;
@@ -191,7 +195,8 @@ void ScreenOverlay::BuildConnecting() {
 void ScreenOverlay::BuildSlowConnection() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return slowMs_.has_value(); });
-  auto text = std::make_unique<CTextTitle>(UILabel{}, TextStyle(20, 0xFFD060, "Courier"), TextAlign::kCentre);
+  auto text = std::make_unique<CTextTitle>(UILabel{}, TextStyle(DefaultStyle().fontSize, 0xFFD060, "Courier"),
+                                           TextAlign::kCentre);
   LayFill(*text);
   parts_.slowText = panel->Add(std::move(text));
   CScreenOverlayPanel* raw = nullptr;
@@ -217,8 +222,8 @@ void ScreenOverlay::BuildFullscreen() {
 void ScreenOverlay::BuildConfirmSession() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return confirmVisible_; });
-  auto title =
-      std::make_unique<CTextTitle>(UILabel::Text(links_.stationText), TextStyle(24), TextAlign::kCentre);
+  auto title = std::make_unique<CTextTitle>(UILabel::Text(links_.stationText),
+                                            TextStyle(DefaultStyle().fontSize), TextAlign::kCentre);
   LaySized(*title, kFromStart, 10, kFromStart, 10, 400, 50);
   panel->Add(std::move(title));
   auto play = Button(kStrPlayHere, [this](CBaseButton&, UIPoint, uint32_t) { ConfirmStation(); });
@@ -230,7 +235,6 @@ void ScreenOverlay::BuildConfirmSession() {
         confirmVisible_ = false;
         RequestClose();
       });
-  next->GetButtonStyle().text.fontSize = 18;
   LaySized(*next, kFromStart, 230, kFromStart, 80, 130, 70);
   parts_.tryNext = panel->Add(std::move(next), 1);
   CScreenOverlayPanel* raw = nullptr;
@@ -242,8 +246,8 @@ void ScreenOverlay::BuildConfirmSession() {
 void ScreenOverlay::BuildIncoming() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return !incoming_.empty(); });
-  auto question =
-      std::make_unique<CTextTitle>(UILabel::Id(kStrAllowIncoming), TextStyle(22), TextAlign::kCentre);
+  auto question = std::make_unique<CTextTitle>(UILabel::Id(kStrAllowIncoming),
+                                               TextStyle(DefaultStyle().fontSize), TextAlign::kCentre);
   LaySized(*question, kFromStart, 10, kFromStart, 10, 340, 40);
   panel->Add(std::move(question));
   auto answer = [this](bool accept) {
@@ -268,8 +272,8 @@ void ScreenOverlay::BuildIncoming() {
 void ScreenOverlay::BuildLeave() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return leaveVisible_; });
-  auto question =
-      std::make_unique<CTextTitle>(UILabel::Id(kStrLeaveFeedback), TextStyle(26), TextAlign::kCentre);
+  auto question = std::make_unique<CTextTitle>(UILabel::Id(kStrLeaveFeedback),
+                                               TextStyle(DefaultLargeStyle().fontSize), TextAlign::kCentre);
   LaySized(*question, kFromStart, 20, kFromStart, 20, 310, 50);
   panel->Add(std::move(question));
   auto yes = Button(kStrYes, [this](CBaseButton&, UIPoint, uint32_t) {
@@ -307,7 +311,8 @@ void ScreenOverlay::BuildSettings() {
                 kTop + kRowsPerColumn * kRowHeight + 5 == kSettingsHeight);
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return SettingsVisible(); });
-  auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings), TextStyle(26), TextAlign::kLeft);
+  auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings),
+                                              TextStyle(DefaultLargeStyle().fontSize), TextAlign::kLeft);
   PlaceScaled(*heading, kFromStart, 20, kFromStart, 8, 400, 36, &heading->MutableStyle().fontSize);
   parts_.settingsHeading = heading.get();
   panel->Add(std::move(heading));
@@ -322,7 +327,8 @@ void ScreenOverlay::BuildSettings() {
   for (int i = 0; i < kSettingsRows; ++i) {
     const SettingRow& row = kRows[i];
     const int x = 20 + (i / kRowsPerColumn) * kColumnWidth, y = kTop + (i % kRowsPerColumn) * kRowHeight;
-    auto title = std::make_unique<CTextTitle>(UILabel::Id(row.title), TextStyle(19), TextAlign::kLeft);
+    auto title = std::make_unique<CTextTitle>(UILabel::Id(row.title), TextStyle(DefaultStyle().fontSize),
+                                              TextAlign::kLeft);
     PlaceScaled(*title, kFromStart, x, kFromStart, y, 260, 30, &title->MutableStyle().fontSize);
     parts_.settingsTitles[i] = title.get();
     panel->Add(std::move(title), 1);
@@ -344,7 +350,8 @@ void ScreenOverlay::BuildSettings() {
       for (int id : row.options) labels.push_back(UILabel::Id(id));
       auto multi = std::make_unique<CMultiSwitch>(
           std::move(labels), [store](CMultiSwitch& m) { store(static_cast<uint32_t>(m.GetIndex())); });
-      multi->GetButtonStyle().text.fontSize = row.width > 240 ? 14 : 17;
+      if (row.width > 240)
+        multi->GetButtonStyle().text.fontSize = kSmallControlFont;  // Server FPS: nine cells
       controlFont = &multi->GetButtonStyle().text.fontSize;
       control = std::move(multi);
     }
@@ -390,7 +397,7 @@ void ScreenOverlay::Resize(int width, int height) {
 
 void ScreenOverlay::BuildStatistics() {
   auto view = std::make_unique<CStatisticsView>(table_);
-  view->SetVisibilityPredicate([this] { return statisticsVisible_; });
+  view->SetVisibilityPredicate([this] { return StatisticsVisible(); });
   CStatisticsView* raw = nullptr;
   // Values change all the time; the table is redrawn once a second, not on every change.
   auto cached = Cached(std::move(view), host_, &raw, CCachingUIVisualComponent::kRefreshPeriodic, 1000);

@@ -19,6 +19,7 @@
 #include "CommonFiles/UI/UIHost.h"
 #include "zep/overlay/OverlayRules.h"
 #include "zep/overlay/OverlayStrings.h"
+#include "zep/stats/StatsThread.h"
 
 class CRunTimeSettings;
 class StatsTable;
@@ -63,18 +64,14 @@ class ScreenOverlay {
   // The pointer should be visible: it is over an overlay component, or the settings are open.
   bool OwnsMouse() const;
   void ToggleSettings();
-  void ToggleStatistics() {
-    std::lock_guard lock(lock_);
-    statisticsVisible_ = !statisticsVisible_;
-  }
+  // Statistics reporting is one process-wide switch: the table shown here and the CSV records
+  // (ZEP_STATS_CSV=1 starts with it on).
+  void ToggleStatistics() { ToggleStatsCsv(); }
   // The window's close request: show the leave confirmation instead of closing.
   void RequestClose();
 
   bool SettingsVisible() const;
-  bool StatisticsVisible() const {
-    std::lock_guard lock(lock_);
-    return statisticsVisible_;
-  }
+  bool StatisticsVisible() const { return StatsCsvEnabled(); }
   // The overlay lock, held by the public operations here; whoever walks Host()'s tree (drawing)
   // holds it too. Recursive: a click handler may call back into the overlay.
   std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock(lock_); }
@@ -148,7 +145,6 @@ class ScreenOverlay {
   int64_t fullscreenHintUntilMs_ = 0;
   bool confirmVisible_ = true;
   bool leaveVisible_ = false;
-  bool statisticsVisible_ = false;
   bool settingsWereVisible_ = false;
   std::vector<IncomingId> incoming_;
   int64_t lastIncomingPollMs_ = -1000;

@@ -125,6 +125,8 @@ bool ClientThreads::Interrupt() {
     if (w.media) media.push_back(w.ended.get());
   const bool inTime = media.empty() || platform::WaitAll(media, kMediaThreadsGraceMs);
   if (!inTime) LOGW << "Media threads still running after " << kMediaThreadsGraceMs << " ms";
+  // Rumbles are started for a minute at a time; the process ends without closing the controllers.
+  if (context_.gamepad != nullptr) gamepads_.StopFeedback();
   for (Worker& w : workers_) {
     if (!w.thread.joinable()) continue;
     if (w.media && w.ended->IsSet())
@@ -133,6 +135,21 @@ bool ClientThreads::Interrupt() {
       w.thread.detach();  // ends with the process
   }
   return inTime;
+}
+
+void ClientThreads::CompleteOrExit(const std::function<void()>& build,
+                                   const std::function<void(const std::string&)>& report) {
+  try {
+    build();
+    return;
+  } catch (const std::exception& e) {
+    report(e.what());
+  } catch (...) {
+    report("");
+  }
+  Interrupt();
+  zlog::Flush();
+  std::_Exit(0);
 }
 
 ClientThreads::~ClientThreads() {

@@ -1,7 +1,9 @@
 #pragma once
 // The session object: the session's events, queues and shared blocks, and its threads in start
 // order. It lives until the process ends: the network threads are never joined and keep using it.
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,8 +32,16 @@ class ClientThreads {
   ClientThreads& operator=(const ClientThreads&) = delete;
 
   // Sets the interrupt and waits at most kMediaThreadsGraceMs in total for the media threads; the
-  // network threads are left to end with the process. True when every media thread left in time.
+  // network threads are left to end with the process. Every controller's rumble is stopped. True
+  // when every media thread left in time.
   bool Interrupt();
+
+  // Runs `build`, the rest of the session's set-up once the threads run (overlay, presenter). A
+  // failure there must not unwind this object: the network threads are never joined and use its
+  // queues. `report` is given the exception's text, the threads are interrupted, the logs flushed
+  // and the process ends at once with exit code 0, as a session that cannot be built does.
+  void CompleteOrExit(const std::function<void()>& build,
+                      const std::function<void(const std::string&)>& report);
 
   SessionShared& Shared() { return shared_; }
   // The statistics the overlay shows.
