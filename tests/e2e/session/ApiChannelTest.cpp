@@ -37,40 +37,56 @@ bool WaitUntil(Predicate p, int timeoutMs) {
   return true;
 }
 
+// The API channel thread of this process against the reference station, with the settings and
+// token services on the reference back-end. Leaving the scope interrupts the session and joins.
+struct ApiAgainstPeers {
+  ApiAgainstPeers(const std::string& backendScenario, std::vector<std::string> stationArgs)
+      : backend(backendScenario), station(std::move(stationArgs)) {
+    const fs::path cfg = backend.Dir() / "client-config.cfg";
+    std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
+                       << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
+                       << "\nHttpsCaFile = " << backend.CaFile() << "\n";
+    Config::Instance().Load(cfg.string());
+    address.address = "127.0.0.1";
+    address.apiPort = static_cast<uint32_t>(station.Port(4));
+    address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
+    address.token = "player-token";
+  }
+  ~ApiAgainstPeers() { StopUs(); }
+  void Start() {
+    api = std::thread([this] { ApiNetworkThreadProc(context); });
+  }
+  // Interrupts the session; returns how long the channel took to end.
+  int64_t StopUs() {
+    const int64_t start = MonotonicUs();
+    shared.interrupt.Set();
+    if (api.joinable()) api.join();
+    return MonotonicUs() - start;
+  }
+
+  BackendSim backend;
+  StationProcess station;
+  StationAddress address;
+  SessionShared shared;
+  StatsTable table;
+  ChannelContext context{address, shared, table};
+  std::thread api;
+};
+
 TEST(ApiChannel, ClipboardStreamKeyAndIncomingDecisionsReachTheStationOnce) {
   const std::string key40 = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
-  BackendSim backend("{\"tokens\": [\"player-token\"], \"stream_key\": \"" + key40 + "\"}");
-  StationProcess station({"--at", "1500 incoming 00112233445566778899aabbccddeeff", "--video-frames", "1"});
-
-  const fs::path cfg = backend.Dir() / "client-config.cfg";
-  std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
-                     << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
-                     << "\nHttpsCaFile = " << backend.CaFile() << "\n";
-  Config::Instance().Load(cfg.string());
+  ApiAgainstPeers peers("{\"tokens\": [\"player-token\"], \"stream_key\": \"" + key40 + "\"}",
+                        {"--at", "1500 incoming 00112233445566778899aabbccddeeff", "--video-frames", "1"});
+  StationProcess& station = peers.station;
+  SessionShared& shared = peers.shared;
   CRunTimeSettings& settings = RunTimeSettings();
   CRunTimeSettings::Set(settings.allowIncomingIndex, 1);
   CRunTimeSettings::Set(settings.enableMicIndex, 0);
   CRunTimeSettings::Set(settings.streamingEnabled, 1);
 
-  StationAddress address;
-  address.address = "127.0.0.1";
-  address.apiPort = static_cast<uint32_t>(station.Port(4));
-  address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
-  address.token = "player-token";
-  SessionShared shared;
-  StatsTable table;
-  ChannelContext context{address, shared, table};
   const std::u16string text = u"Grüße ✓ from the clipboard";
   shared.clipboard.Put(proto::MakeClipboardText(text, 1));
-  std::thread api([&] { ApiNetworkThreadProc(context); });
-  struct Stop {
-    SessionShared& shared;
-    std::thread& api;
-    ~Stop() {
-      shared.interrupt.Set();
-      if (api.joinable()) api.join();
-    }
-  } stop{shared, api};
+  peers.Start();
 
   // The station's request (sent once the first round allowed incoming requests) becomes pending; the player
   // accepts it, and the answer goes out once.
@@ -109,10 +125,7 @@ TEST(ApiChannel, ClipboardStreamKeyAndIncomingDecisionsReachTheStationOnce) {
   ASSERT_FALSE(station.WaitForLine("\"present\":false", 5000).empty()) << station.Log();
 
   // The interrupt ends the channel: the sender stops, the forced close ends the receiver.
-  const int64_t start = MonotonicUs();
-  shared.interrupt.Set();
-  api.join();
-  EXPECT_LT(MonotonicUs() - start, 2000000);
+  EXPECT_LT(peers.StopUs(), 2000000);
 }
 
 }  // namespace
@@ -240,39 +253,19 @@ std::vector<int64_t> HeartbeatTimes(const StationProcess& station) {
 // A slow settings service holds up neither the API rounds nor the end of the session.
 TEST(ApiChannel, StreamKeyFetchLetsHeartbeatsGoOnAndEndsWithTheSession) {
   // The first key request is answered after 3 s, the second after 60 s.
-  BackendSim backend(
+  ApiAgainstPeers peers(
       "{\"stream_key\": \"slow-key\", \"rules\": ["
       "{\"method\": \"GET\", \"path\": \"/settings/getusermetaplain*\", \"delay_ms\": 3000, \"times\": 1, "
       "\"pass\": true},"
       "{\"method\": \"GET\", \"path\": \"/settings/getusermetaplain*\", \"delay_ms\": 60000, \"pass\": "
-      "true}]}");
-  StationProcess station({"--video-frames", "1"});
-  const fs::path cfg = backend.Dir() / "client-config.cfg";
-  std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
-                     << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
-                     << "\nHttpsCaFile = " << backend.CaFile() << "\n";
-  Config::Instance().Load(cfg.string());
+      "true}]}",
+      {"--video-frames", "1"});
+  StationProcess& station = peers.station;
   CRunTimeSettings& settings = RunTimeSettings();
   CRunTimeSettings::Set(settings.enableMicIndex, 0);
   CRunTimeSettings::Set(settings.streamingEnabled, 1);
 
-  StationAddress address;
-  address.address = "127.0.0.1";
-  address.apiPort = static_cast<uint32_t>(station.Port(4));
-  address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
-  address.token = "player-token";
-  SessionShared shared;
-  StatsTable table;
-  ChannelContext context{address, shared, table};
-  std::thread api([&] { ApiNetworkThreadProc(context); });
-  struct Stop {
-    SessionShared& shared;
-    std::thread& api;
-    ~Stop() {
-      shared.interrupt.Set();
-      if (api.joinable()) api.join();
-    }
-  } stop{shared, api};
+  peers.Start();
 
   // The key comes after the slow answer; the rounds went on at their pace meanwhile.
   ASSERT_FALSE(station.WaitForLine("\"name\":\"stream-key\"", 15000).empty()) << station.Log();
@@ -295,10 +288,7 @@ TEST(ApiChannel, StreamKeyFetchLetsHeartbeatsGoOnAndEndsWithTheSession) {
   const std::size_t before = HeartbeatTimes(station).size();
   ASSERT_GE(station.WaitForCount("\"name\":\"heartbeat\"", before + 4, 10000), before + 4) << station.Log();
   EXPECT_EQ(station.Lines("\"name\":\"stream-key\"").size(), 2u);  // the key and the empty one
-  const int64_t start = MonotonicUs();
-  shared.interrupt.Set();
-  api.join();
-  EXPECT_LT(MonotonicUs() - start, 2000000);
+  EXPECT_LT(peers.StopUs(), 2000000);
   CRunTimeSettings::Set(settings.streamingEnabled, 0);
 }
 
@@ -309,36 +299,16 @@ namespace {
 // The station drops the API connection while the key request hangs: the channel reconnects at its
 // usual pace instead of waiting for the settings service.
 TEST(ApiChannel, PendingStreamKeyFetchDoesNotHoldTheReconnect) {
-  BackendSim backend(
+  ApiAgainstPeers peers(
       "{\"stream_key\": \"k\", \"rules\": [{\"method\": \"GET\", \"path\": \"/settings/getusermetaplain*\", "
-      "\"delay_ms\": 60000, \"pass\": true}]}");
-  StationProcess station({"--drop-after", "api:3", "--video-frames", "1"});
-  const fs::path cfg = backend.Dir() / "client-config.cfg";
-  std::ofstream(cfg) << "SettingsHost = 127.0.0.1\nSettingsPort = " << backend.Port()
-                     << "\nTokenVerifierHost = 127.0.0.1\nTokenVerifierPort = " << backend.Port()
-                     << "\nHttpsCaFile = " << backend.CaFile() << "\n";
-  Config::Instance().Load(cfg.string());
+      "\"delay_ms\": 60000, \"pass\": true}]}",
+      {"--drop-after", "api:3", "--video-frames", "1"});
+  StationProcess& station = peers.station;
   CRunTimeSettings& settings = RunTimeSettings();
   CRunTimeSettings::Set(settings.enableMicIndex, 0);
   CRunTimeSettings::Set(settings.streamingEnabled, 1);
 
-  StationAddress address;
-  address.address = "127.0.0.1";
-  address.apiPort = static_cast<uint32_t>(station.Port(4));
-  address.clientGuid = *platform::Guid::Parse("01020304-0506-0708-090a-0b0c0d0e0f10");
-  address.token = "player-token";
-  SessionShared shared;
-  StatsTable table;
-  ChannelContext context{address, shared, table};
-  std::thread api([&] { ApiNetworkThreadProc(context); });
-  struct Stop {
-    SessionShared& shared;
-    std::thread& api;
-    ~Stop() {
-      shared.interrupt.Set();
-      if (api.joinable()) api.join();
-    }
-  } stop{shared, api};
+  peers.Start();
 
   ASSERT_GE(station.WaitForCount("\"event\":\"greeting\",\"channel\":\"api\"", 2, 10000), 2u)
       << station.Log();
@@ -349,10 +319,7 @@ TEST(ApiChannel, PendingStreamKeyFetchDoesNotHoldTheReconnect) {
       StationProcess::NumberField(greetings[1], "t_us") - StationProcess::NumberField(dropped[0], "t_us");
   EXPECT_LT(gapUs, 3000000) << station.Log();
   EXPECT_TRUE(station.Lines("\"name\":\"stream-key\"").empty());
-  const int64_t start = MonotonicUs();
-  shared.interrupt.Set();
-  api.join();
-  EXPECT_LT(MonotonicUs() - start, 2000000);
+  EXPECT_LT(peers.StopUs(), 2000000);
   CRunTimeSettings::Set(settings.streamingEnabled, 0);
 }
 
