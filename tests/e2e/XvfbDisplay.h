@@ -16,9 +16,10 @@ class XvfbDisplay {
   explicit XvfbDisplay(const std::string& screen) {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid_ = SpawnProcess(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
-        {"PATH=/usr/bin:/bin"});
+    // -noreset: a keyboard layout set with setxkbmap stays while no client is connected.
+    pid_ = SpawnProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten",
+                         "tcp", "-noreset"},
+                        {"PATH=/usr/bin:/bin"});
     close(fds[1]);
     // The server writes its display number and a newline once it accepts clients.
     std::string number;

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "tests/e2e/SpawnProcess.h"
-#include "tests/e2e/XvfbDisplay.h"
+#include "tests/e2e/ZepOnXvfb.h"
 #include "tests/integration/station/StationHarness.h"
 
 // Last: Xlib defines macros (None, Bool) that clash with the headers above.
@@ -29,74 +29,12 @@ using stationtest::StationProcess;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
-  while (!done()) {
-    if (MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
+using e2e::WaitUntil;
 
-class ZepWindow : public ::testing::Test {
+class ZepWindow : public e2e::ZepOnXvfb {
  protected:
-  void SetUp() override {
-    for (const char* tool : {"xdotool", "xprop", "Xvfb"})
-      if (system((std::string("command -v ") + tool + " >/dev/null").c_str()) != 0)
-        GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh)";
-    ASSERT_FALSE(x_.Display().empty()) << "Xvfb did not start";
-    dir_ = fs::temp_directory_path() / ("zep-window-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "logs");
-    std::ofstream(dir_ / "client-config.cfg")
-        << "logger.applicationlog = " << (dir_ / "logs").string() << "\n";
-  }
-  void TearDown() override {
-    if (zep_ > 0) {
-      kill(zep_, SIGKILL);
-      waitpid(zep_, nullptr, 0);
-    }
-    fs::remove_all(dir_);
-  }
-  void StartZep(int port) {
-    zep_ =
-        e2e::SpawnProcess({ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)},
-                          {"DISPLAY=" + x_.Display(), "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                           "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                           "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
-                           "XDG_RUNTIME_DIR=" + dir_.string(), "PATH=/usr/bin:/bin"},
-                          dir_);
-    ASSERT_GT(zep_, 0);
-    // SDL may replace its first window when the renderer starts: take the one that stays.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          window_ =
-              Sh("for w in $(xdotool search --name '^zep$'); do "
-                 "xdotool getwindowgeometry $w >/dev/null 2>&1 && echo $w; done | tail -1");
-          return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
-        },
-        30000))  // generous: a loaded machine starts the renderer slowly
-        << "no zep window; its log:\n"
-        << ZepLog();
-  }
-  // Runs a shell command on our display; its standard output without the final newline.
-  std::string Sh(const std::string& command) const {
-    const std::string full = "export DISPLAY=" + x_.Display() + "; " + command;
-    std::string out;
-    if (FILE* f = popen(full.c_str(), "r")) {
-      char buf[512];
-      while (fgets(buf, sizeof buf, f)) out += buf;
-      pclose(f);
-    }
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  std::string ZepLog() const {
-    std::ifstream in(dir_ / "logs" / "vektaclient.log");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  ZepWindow() : ZepOnXvfb("1366x768x24", {"xdotool", "xprop", "Xvfb"}, "zep-window-") {}
+
   // zep's threads as the system shows them: thread id to name.
   std::map<pid_t, std::string> Threads() const {
     std::map<pid_t, std::string> threads;
@@ -144,11 +82,6 @@ class ZepWindow : public ::testing::Test {
     XCloseDisplay(d);
     return px;
   }
-
-  e2e::XvfbDisplay x_{"1366x768x24"};
-  fs::path dir_;
-  pid_t zep_ = -1;
-  std::string window_;
 };
 
 // Presentation has a thread of its own, and the window thread's busy share reaches the statistics
