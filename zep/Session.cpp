@@ -80,16 +80,18 @@ overlay::OverlayLinks LinksFor(const StartParams& params, const StationAddress& 
   return l;
 }
 
+// A session that fails once its threads run is reported as start-up reports one that cannot be built.
+void ReportSessionFailure(const std::string& what) {
+  StartupError(std::string("InitInstance") + ": unhandled exception: " + what);
+  StartupError("Instance initialization failed");
+}
+
 class StreamingSession : public Session {
  public:
   StreamingSession(StationAddress station, const StartParams& params, MainWindow& window)
-      : window_(window), threads_(station, params.forceSoftwareDecode) {
+      : window_(window), threads_(station, params.forceSoftwareDecode, ReportSessionFailure) {
     // The threads run from here on: a failure must end the process, never unwind threads_.
-    threads_.CompleteOrExit([&] { Build(station, params, window); },
-                            [](const std::string& what) {
-                              StartupError(std::string("InitInstance") + ": unhandled exception: " + what);
-                              StartupError("Instance initialization failed");
-                            });
+    threads_.CompleteOrExit([&] { Build(station, params, window); }, ReportSessionFailure);
   }
   ~StreamingSession() override {
     window_.SetDrawThread(nullptr);

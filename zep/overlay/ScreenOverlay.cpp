@@ -78,34 +78,45 @@ class CFullscreenPane : public CBaseButton {
 };
 
 // The statistics table: label and value of every cell, grouped, read from the table when drawn.
+// Its rows, columns and texts follow the overlay's statistics scale, so a small window gets the
+// whole table smaller rather than its last rows cut off.
 class CStatisticsView : public CBaseUIVisualComponent {
  public:
   static constexpr int kRowHeight = 22;
-  explicit CStatisticsView(const StatsTable* table) : CBaseUIVisualComponent(PanelStyle()), table_(table) {}
+  static constexpr float kFontSize = 15;
+  CStatisticsView(const StatsTable* table, const double* scale)
+      : CBaseUIVisualComponent(PanelStyle()), table_(table), scale_(scale) {}
   void Draw(IUIViewRenderer& r) override {
     const UIRect a = AbsoluteRect();
     r.FillRect(a, GetStyle().background, GetStyle().opacity / 255.0);
     r.FrameRect(a, 0x808080, 1.0);
     if (!table_) return;
-    int y = a.y + 8;
+    const double scale = *scale_;
+    auto at = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
+    const int rowHeight = at(kRowHeight);
+    const float font = static_cast<float>(kFontSize * scale);
+    int slot = 0;  // rows drawn so far, group headings included
+    auto top = [&] { return a.y + at(8 + slot * kRowHeight); };
     std::string group = "\x01";
-    for (int i = 0; i < table_->Size() && y + kRowHeight <= a.Bottom(); ++i) {
+    for (int i = 0; i < table_->Size() && top() + rowHeight <= a.Bottom(); ++i) {
       const StatRow row = table_->Row(i);
       if (row.group != group && !row.group.empty()) {
-        r.DrawText({a.x + 10, y, a.w - 20, kRowHeight}, row.group, TextStyle(15, 0x8FB8FF), 0x8FB8FF,
-                   TextAlign::kLeft);
-        y += kRowHeight;
+        r.DrawText({a.x + at(10), top(), a.w - at(20), rowHeight}, row.group, TextStyle(font, 0x8FB8FF),
+                   0x8FB8FF, TextAlign::kLeft);
+        ++slot;
       }
       group = row.group;
-      r.DrawText({a.x + 20, y, 330, kRowHeight}, row.label, TextStyle(15), 0xFFFFFF, TextAlign::kLeft);
-      r.DrawText({a.x + 350, y, a.w - 360, kRowHeight}, table_->Format(i), TextStyle(15), 0xFFFFFF,
-                 TextAlign::kRight);
-      y += kRowHeight;
+      r.DrawText({a.x + at(20), top(), at(330), rowHeight}, row.label, TextStyle(font), 0xFFFFFF,
+                 TextAlign::kLeft);
+      r.DrawText({a.x + at(350), top(), a.w - at(360), rowHeight}, table_->Format(i), TextStyle(font),
+                 0xFFFFFF, TextAlign::kRight);
+      ++slot;
     }
   }
 
  private:
   const StatsTable* table_;
+  const double* scale_;  // the overlay's statistics scale, read under the overlay lock
 };
 
 // One settings row: the field it shows, its title and hint, its option labels (none for a switch).
@@ -389,19 +400,37 @@ void ScreenOverlay::FitSettings() {
     close->MarkDirty();
 }
 
+// The statistics table in the same way: a window that cannot hold it with its margins gets the
+// table, its margins and its texts scaled down as a whole.
+void ScreenOverlay::FitStatistics() {
+  const int w = host_.Width(), h = host_.Height();
+  if (w <= 0 || h <= 0) return;
+  const double scale = std::min({1.0, static_cast<double>(w) / (kStatisticsWidth + 2 * kStatisticsMargin),
+                                 static_cast<double>(h) / (kStatisticsHeight + 2 * kStatisticsMargin)});
+  if (scale == statisticsScale_) return;
+  statisticsScale_ = scale;
+  auto at = [scale](int v) { return static_cast<int32_t>(std::lround(v * scale)); };
+  LaySized(*parts_.statistics, kFromStart, at(kStatisticsMargin), kFromStart, at(kStatisticsMargin),
+           at(kStatisticsWidth), at(kStatisticsHeight));
+  parts_.statistics->MarkDirty();
+}
+
 void ScreenOverlay::Resize(int width, int height) {
   std::lock_guard lock(lock_);
   host_.Resize(width, height);
   FitSettings();
+  FitStatistics();
 }
 
 void ScreenOverlay::BuildStatistics() {
-  auto view = std::make_unique<CStatisticsView>(table_);
+  static_assert(kStatisticsHeight == 8 + 30 * CStatisticsView::kRowHeight);
+  auto view = std::make_unique<CStatisticsView>(table_, &statisticsScale_);
   view->SetVisibilityPredicate([this] { return StatisticsVisible(); });
   CStatisticsView* raw = nullptr;
   // Values change all the time; the table is redrawn once a second, not on every change.
   auto cached = Cached(std::move(view), host_, &raw, CCachingUIVisualComponent::kRefreshPeriodic, 1000);
-  LaySized(*cached, kFromStart, 20, kFromStart, 20, 520, 8 + 30 * CStatisticsView::kRowHeight);
+  LaySized(*cached, kFromStart, kStatisticsMargin, kFromStart, kStatisticsMargin, kStatisticsWidth,
+           kStatisticsHeight);
   parts_.statistics = host_.Root().Add(std::move(cached), kZStatistics);
 }
 
@@ -429,6 +458,7 @@ void ScreenOverlay::SyncSettingsControls() {
 void ScreenOverlay::Update() {
   std::lock_guard lock(lock_);
   FitSettings();
+  FitStatistics();
   const int64_t now = clockMs_();
   const bool settings = SettingsVisible();
   if (settings && !settingsWereVisible_) SyncSettingsControls();

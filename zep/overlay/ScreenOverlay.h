@@ -50,6 +50,9 @@ class ScreenOverlay {
   static constexpr int kSettingsRows = 13;
   // The settings panel's own size; smaller windows show it scaled down to fit.
   static constexpr int kSettingsWidth = 1180, kSettingsHeight = 720;
+  // The statistics table's own size (thirty rows of 22 px) and its distance from the window's
+  // top-left corner; a window that cannot hold it with that margin all round shows it scaled down.
+  static constexpr int kStatisticsWidth = 520, kStatisticsHeight = 668, kStatisticsMargin = 20;
 
   ScreenOverlay(OverlayLinks links, StatsTable* table, CRunTimeSettings& settings, Language language,
                 std::function<int64_t()> clockMs);
@@ -109,6 +112,11 @@ class ScreenOverlay {
     std::lock_guard lock(lock_);
     return settingsScale_;
   }
+  // The same for the statistics table.
+  double StatisticsScale() const {
+    std::lock_guard lock(lock_);
+    return statisticsScale_;
+  }
   bool StationConfirmed() const { return confirmDone_.load(); }
 
  private:
@@ -123,6 +131,7 @@ class ScreenOverlay {
   void PlaceScaled(VektaUI::IUIVisualComponent& c, int32_t hKind, int32_t x, int32_t vKind, int32_t y, int w,
                    int h, float* fontSize);
   void FitSettings();
+  void FitStatistics();
   void BuildStatistics();
   void SyncSettingsControls();
   void ConfirmStation();
@@ -157,6 +166,7 @@ class ScreenOverlay {
   };
   std::vector<ScaledPlace> settingsPlaces_;
   double settingsScale_ = 1.0;
+  double statisticsScale_ = 1.0;
 
   ConnectingRule connectingRule_;
   int64_t createdMs_;

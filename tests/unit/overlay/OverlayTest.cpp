@@ -303,6 +303,106 @@ TEST_F(OverlayTest, SettingsPanelFitsSmallWindowsWithItsHeadingCloseButtonAndRow
   }
 }
 
+// Where a frame's white text lies in `r`, row by row: each run of pixel rows with ink is one line.
+struct InkLine {
+  int top, bottom;  // pixel rows of the frame, bottom inclusive
+  int left, right;  // columns of the frame with ink
+  bool split;       // ink at both ends with a gap between: a label and its value
+};
+std::vector<InkLine> InkLines(const VektaUI::CUIBitmap& frame, const VektaUI::UIRect& r) {
+  std::vector<InkLine> lines;
+  bool open = false;
+  for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, frame.Height()); ++y) {
+    const Ink ink = InkIn(frame, {r.x, y, r.w, 1});
+    if (ink.count == 0) {
+      open = false;
+      continue;
+    }
+    if (!open) lines.push_back({y, y, r.x + r.w, r.x, false});
+    open = true;
+    InkLine& line = lines.back();
+    line.bottom = y;
+    for (int x = r.x; x < r.x + r.w; ++x)
+      if (InkIn(frame, {x, y, 1, 1}).count) {
+        line.left = std::min(line.left, x);
+        line.right = std::max(line.right, x);
+      }
+  }
+  for (InkLine& line : lines) {
+    // A label and its value leave an empty stretch of at least a tenth of the table between them.
+    const VektaUI::UIRect band{r.x, line.top, r.w, line.bottom - line.top + 1};
+    int gap = 0, widest = 0;
+    for (int x = line.left; x <= line.right; ++x) {
+      gap = InkIn(frame, {x, band.y, 1, band.h}).count ? 0 : gap + 1;
+      widest = std::max(widest, gap);
+    }
+    line.split = widest >= r.w / 10;
+  }
+  return lines;
+}
+
+// The table takes 8 + 30 × 22 px at (20, 20): a 1094×616 window (1366×768 screen) and an 800×600
+// one get it scaled down whole, so that every cell's row shows with its label and value; a window
+// that holds it keeps it at its own size.
+TEST_F(OverlayTest, StatisticsTableFitsSmallWindowsWithEveryRowWhole) {
+  ScreenOverlay& o = Make(false);
+  const auto& p = o.Components();
+  SetStandardLabels(table_);
+  for (int i = 0; i < table_.Size(); ++i) table_.SetInt(i, 1000 + i);
+  table_.SetReal(kStatFpsServer, 59.5f);
+  // The longest value: busy shares of 10/30/0/0/60 %.
+  table_.SetUInt64(kStatRenderLoop, 10 | 30 << 7 | uint64_t{60} << 28);
+  table_.SetInt(kStatNetworkLatency, 123456);
+  // The other panes out of the way: the station confirmed, the picture streaming, the hint gone.
+  Click(p.playHere);
+  streaming_ = true;
+  for (int i = 0; i < 4; ++i) Frame(6000);
+  o.ToggleStatistics();
+  for (auto [w, h] : {std::pair{1536, 864}, std::pair{1094, 616}, std::pair{800, 600}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    o.Resize(w, h);
+    Frame();
+    const VektaUI::UIRect window{0, 0, w, h};
+    const auto table = p.statistics->AbsoluteRect();
+    if (w == 1536) {
+      EXPECT_EQ(table, (VektaUI::UIRect{20, 20, 520, 668}));
+      EXPECT_EQ(o.StatisticsScale(), 1.0);
+    } else {
+      EXPECT_LT(o.StatisticsScale(), 1.0);
+      EXPECT_TRUE(Inside(table, window)) << table.x << "," << table.y << " " << table.w << "x" << table.h;
+      // Scaled as a whole, margins included: the bottom margin is the top one.
+      EXPECT_NEAR(table.w * 668.0 / (table.h * 520.0), 1.0, 0.01);
+      EXPECT_NEAR(h - table.Bottom(), table.y, 1);
+    }
+
+    VektaUI::CUIBitmap frame(w, h);
+    o.Host().Render(frame);
+    const char* keep = std::getenv("ZEP_TEST_PNG_DIR");  // to look at the frames
+    const fs::path png = fs::path(keep ? keep : dir_.string()) /
+                         ("statistics-" + std::to_string(w) + "x" + std::to_string(h) + ".png");
+    EXPECT_EQ(cairo_surface_write_to_png(frame.Surface(), png.c_str()), CAIRO_STATUS_SUCCESS);
+    // White ink is the cells' labels and values (group headings are blue): one line per cell,
+    // each inside the table and the window, no taller than its row, a label and a value apart.
+    const std::vector<InkLine> lines = InkLines(frame, window);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(table_.Size()));
+    const double row = 22 * o.StatisticsScale();
+    for (size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(std::to_string(i) + ": " + std::to_string(lines[i].left) + "," +
+                   std::to_string(lines[i].top) + " to " + std::to_string(lines[i].right) + "," +
+                   std::to_string(lines[i].bottom));
+      EXPECT_TRUE(Inside({lines[i].left, lines[i].top, lines[i].right - lines[i].left + 1,
+                          lines[i].bottom - lines[i].top + 1},
+                         table));
+      EXPECT_LT(lines[i].bottom, h - 1) << "cut at the window's bottom edge";
+      EXPECT_LT(lines[i].bottom - lines[i].top + 1, row);
+      EXPECT_TRUE(lines[i].split);
+      if (i > 0) {
+        EXPECT_GE(lines[i].top - lines[i - 1].top, row - 2);  // rows rounded to pixels, ink to the threshold
+      }
+    }
+  }
+}
+
 TEST_F(OverlayTest, StatisticsTableAndCsvRecordsAreOneSwitch) {
   // ZEP_STATS_CSV=1 turns reporting on before the overlay exists: the table shows from the start.
   SetStatsCsvEnabled(true);
