@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   ReadExactly(conn, skip, 2);  // the release that activation sends
   const Stats real = Summarise(Measure(conn, events, [&](int i) {
     if (i % 2 == 0)
-      capture.OnKey(SDL_SCANCODE_W, (i / 2) % 2 == 0, {});
+      capture.OnKey(SDL_SCANCODE_W, SDLK_w, (i / 2) % 2 == 0, {});
     else
       capture.OnMotion(100 + i % 500, 200, 0, 0);
   }));

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Process.h"
 #include "platform/UniqueFd.h"
 #include "platform/Waitable.h"
 
@@ -59,8 +60,9 @@ bool SendMessage(const std::string& path, const std::string& message);
 // the FIFO report a hang-up.
 class FifoSignal : public Waitable {
  public:
-  // Replaces any file of that name with a new FIFO (mode 0600). ErrCodeException (errno).
-  explicit FifoSignal(const std::string& path);
+  // Replaces any file of that name with a new FIFO (mode 0600), owned by `owner` when given
+  // (a root service hands it to the desktop user it starts zep as). ErrCodeException (errno).
+  explicit FifoSignal(const std::string& path, const RunAs* owner = nullptr);
   ~FifoSignal() override;
   FifoSignal(const FifoSignal&) = delete;
   FifoSignal& operator=(const FifoSignal&) = delete;
@@ -74,6 +76,11 @@ class FifoSignal : public Waitable {
   UniqueFd read_;
   UniqueFd write_;
 };
+
+// Sets the FifoSignal at path from any process: writes one byte without waiting for a reader.
+// False when there is no FIFO at path or nobody holds it open for reading; other failures throw
+// ErrCodeException (errno).
+bool SetFifoSignal(const std::string& path);
 
 // A connected AF_UNIX stream socket (non-blocking reads), or an invalid descriptor when
 // nothing listens at path.

@@ -10,8 +10,9 @@
 namespace platform {
 
 // Starts argv[0], looked up in PATH, with the given arguments and this process's environment,
-// and does not wait for it; the child is reaped in the background when it ends. False (with the
-// reason logged at debug level) when it could not be started.
+// and does not wait for it; the child is reaped in the background when it ends. It runs in a
+// session of its own with descriptors 0, 1 and 2 only. False (with the reason logged at debug
+// level) when it could not be started.
 bool SpawnDetached(const std::vector<std::string>& argv);
 
 // Another user to run a child as (the service started by root launches into the desktop
@@ -27,15 +28,18 @@ struct SpawnRequest {
   std::string directory;            // working folder of the child; empty: ours
   std::vector<std::string> setEnv;  // "NAME=value" entries added to (or replacing in) our environment
   std::optional<RunAs> runAs;       // switch user in the child (needs root)
+  bool ownEnvironment = true;       // false: setEnv is the child's whole environment
 };
 
 // A child we started, watched through a pidfd: the descriptor turns readable when the child
-// ends, so it shares one wait with events and FIFOs. Signals go through the pidfd too, so a
-// recycled process id can never be hit. The destructor reaps a child that already ended; a
-// child still running is left alone (the owner closes it first).
+// ends, so it shares one wait with events and FIFOs. It leads a process group of its own. Signals go through
+// the pidfd too, so a recycled process id can never be hit. The destructor reaps a child that already ended;
+// a child still running is left alone (the owner closes it first).
 class ChildProcess : public Waitable {
  public:
-  // Throws ErrCodeException with errno (or posix_spawn's error) when it cannot be started.
+  // The child starts with an empty signal mask, default signal handling and only descriptors
+  // 0, 1 and 2. Throws ErrCodeException with errno (or posix_spawn's error) when it cannot be
+  // started, also when switching the user or running the program fails in the child.
   static ChildProcess Spawn(const SpawnRequest& request);
 
   ChildProcess(ChildProcess&&) noexcept = default;
@@ -52,7 +56,7 @@ class ChildProcess : public Waitable {
   std::optional<int> ExitCode();
   // SIGTERM: the polite request to close. False when the child is gone already.
   bool RequestClose();
-  // SIGKILL.
+  // SIGKILL to the child and everything left in its process group.
   bool Kill();
 
  private:

@@ -6,13 +6,14 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev libfmt-dev
-  libsdl2-dev xvfb xauth xdotool xclip x11-utils
+  libsdl2-dev xvfb xauth xdotool xclip x11-utils x11-xkb-utils
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
   libcairo2-dev libpango1.0-dev fonts-liberation2 fonts-dejavu-core xdotool
   libcurl4-openssl-dev libssl-dev openssl ca-certificates libcpp-httplib-dev
   libsystemd-dev
-  python3
+  python3 python3-matplotlib
+  lintian desktop-file-utils man-db file chromium
   nftables iproute2
 )
 # The Windows cross build (scripts/test.sh --windows): compiler, Wine, GoogleTest's sources.

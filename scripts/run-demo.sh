@@ -8,6 +8,7 @@
 # Ctrl-C, SIGTERM and the normal end all stop every process the demo started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+repo=$PWD
 
 seconds=""
 extra=()
@@ -119,6 +120,13 @@ echo "Live statistics, once a second (last lines; all in the client log):"
 grep -h "Statistics: " "$logs/vektaclient.log" | tail -n 5 | sed 's/.*Statistics: /  /' || true
 echo "Statistics CSV ($logs/vektaclient.csv: latency us;full latency;frames queued;FPS (server);cursor shapes/s;audio frames/s):"
 tail -n 3 "$logs/vektaclient.csv" 2>/dev/null || true
+# The session over time as one picture: latency and jitter, frame rates, drops, Mbit/s.
+plot="$run/session.png"
+if /usr/bin/python3 "$repo/tools/zep-plot/zep-plot" "$logs/vektaclient.csv" -o "$plot" >/dev/null 2>"$run/plot.err"; then
+  echo "Session plot: $plot"
+else
+  echo "No session plot: $(tail -n 1 "$run/plot.err")"
+fi
 if [ -n "$station_pid" ] && [ -f "$run/station.jsonl" ]; then
   echo "Station log (last lines):"
   tail -n 10 "$run/station.jsonl"

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/Socket.h"
 #include "sov/base/Log.h"
 #include "sov/base/Text.h"
 #include "sov/config/Config.h"
@@ -114,6 +115,15 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& args, StartP
     } else {
       StartupError("unknown parameter " + arg);
     }
+  }
+  // The transports take the address as it is and never resolve a name: a host name here would
+  // only leave every channel failing and retrying without a word.
+  platform::Ipv4Endpoint station;
+  if (platform::ParseIpv4(config.serverAddress.c_str(), 0, station) != 0) {
+    StartupError(
+        "Specify valid station address: " + config.serverAddress,
+        "the station address must be dotted IPv4 text such as 10.0.0.5; host names are not resolved");
+    return kExitBadCommandLine;
   }
   return std::nullopt;
 }

@@ -6,9 +6,6 @@
 
 class MainWindow;
 class IWindowEventHandler;
-namespace video {
-class Presenter;
-}
 namespace overlay {
 class ScreenOverlay;
 }
@@ -19,8 +16,6 @@ class Session {
   // The window is closing: sets the session's interrupt and gives the media threads at most one
   // second in total to leave; the network threads end with the process.
   virtual void Interrupt() = 0;
-  // The presentation loop the window's event loop drives; null when there is none.
-  virtual video::Presenter* Presentation() { return nullptr; }
   // The overlay the window routes pointer input and accelerators to; null when there is none.
   virtual overlay::ScreenOverlay* Overlay() { return nullptr; }
   // Input routing for the window's events; null when there is none.

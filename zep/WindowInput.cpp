@@ -1,5 +1,6 @@
 #include "zep/WindowInput.h"
 
+#include "platform/HPCWrapper.h"
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/MainWindow.h"
@@ -15,6 +16,7 @@ constexpr int kEdgePixels = 9;
 constexpr uint32_t kCaptureWidth = 1280;
 constexpr uint16_t kCaptureHeight = 720;
 constexpr uint32_t kLeftBit = 1, kMiddleBit = 2, kRightBit = 4;
+constexpr int kDefaultPointerSpeed = 10;
 
 bool OverlayVisible() {
   return CRunTimeSettings::Get(RunTimeSettings().overlayVisible) != 0;
@@ -25,6 +27,7 @@ bool OverlayVisible() {
 WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
     : window_(window),
       session_(session),
+      layout_(window),
       capture_(
           [&queue = session.ControlEvents()](const HUMAN_CONTROL_EVENT_PACKET& p) {
             try {
@@ -37,6 +40,10 @@ WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
             const auto v = scale.Get();
             return input::InputCapture::Scale{v.x, v.y};
           }) {
+  capture_.SetMouseClock(&session.Shared().lastMouseInputMs, [] { return HPCWrapper::NowMs(); });
+  // Linux desktops have no pointer speed on the Windows scale of 1..20: relative movements reach
+  // the station as they would from a Windows pointer at its default speed.
+  capture_.SetSpeedFactor(input::MouseSpeedFactor(kDefaultPointerSpeed));
   RefreshSize();
   const Uint32 flags = SDL_GetWindowFlags(window_);
   fullscreen_ = (flags & SDL_WINDOW_FULLSCREEN) != 0;
@@ -45,6 +52,7 @@ WindowInput::WindowInput(SDL_Window* window, ClientThreads& session)
 }
 
 WindowInput::~WindowInput() {
+  if (relative_) SDL_SetRelativeMouseMode(SDL_FALSE);
   SDL_SetCursor(SDL_GetDefaultCursor());
 }
 
@@ -87,18 +95,22 @@ void WindowInput::OnWindowEvent(const SDL_WindowEvent& e) {
       RefreshSize();
       capture_.SetActive(true);
       session_.Gamepads().SetEnabled(true);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       capture_.SetActive(false);
       session_.Gamepads().SetEnabled(false);
       SetConfined(false);  // losing focus always frees the pointer
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_ENTER:
       RefreshSize();
       capture_.SetPointerInside(true);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_LEAVE:
       capture_.SetPointerInside(false);
+      UpdatePointer();
       break;
     case SDL_WINDOWEVENT_SIZE_CHANGED:
     case SDL_WINDOWEVENT_RESIZED: {
@@ -116,18 +128,29 @@ void WindowInput::OnWindowEvent(const SDL_WindowEvent& e) {
 
 void WindowInput::OnKey(const SDL_KeyboardEvent& e) {
   const bool down = e.type == SDL_KEYDOWN;
-  if (down && !e.repeat) {
-    if (auto command = input::MatchAccelerator(e.keysym.sym, e.keysym.mod)) RunCommand(*command);
-  }
   input::KeyModifiers mods;
   mods.alt = (e.keysym.mod & KMOD_ALT) != 0;
   mods.ctrl = (e.keysym.mod & KMOD_CTRL) != 0;
   mods.numLock = (e.keysym.mod & KMOD_NUM) != 0;
-  capture_.OnKey(e.keysym.scancode, down, mods);
+  if (down && e.keysym.scancode == SDL_SCANCODE_RALT) mods.altGr = layout_.RightAltIsAltGr();
+  if (down && !e.repeat) {
+    // Bound keys by their virtual keys under the active layout; AltGr counts as Ctrl+Alt, as on
+    // Windows.
+    Uint16 mod = e.keysym.mod;
+    if (capture_.AltGrHeld()) mod |= KMOD_LCTRL;
+    const uint16_t vkey = input::KeyVirtualKey(e.keysym.scancode, e.keysym.sym, mods.numLock);
+    if (auto command = input::MatchAccelerator(vkey, mod)) RunCommand(*command);
+  }
+  // A bound key reaches the station too, its press and its release.
+  capture_.OnKey(e.keysym.scancode, e.keysym.sym, down, mods);
+}
+
+bool WindowInput::SettingsShown() const {
+  return OverlayVisible() && session_.Shared().presentationSwitch.load(std::memory_order_relaxed) == 0;
 }
 
 bool WindowInput::MouseHeld() const {
-  return OverlayVisible() || (sink_ != nullptr && sink_->OwnsMouse());
+  return SettingsShown() || (sink_ != nullptr && sink_->OwnsMouse());
 }
 
 bool WindowInput::OnMouse(const SDL_Event& e) {
@@ -154,6 +177,7 @@ bool WindowInput::OnMouse(const SDL_Event& e) {
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       capture_.OnButton(e.button.button, e.type == SDL_MOUSEBUTTONDOWN, e.button.x, e.button.y);
+      UpdatePointer();  // a click may have opened or closed a pane
       break;
     case SDL_MOUSEWHEEL: {
       const int sign = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
@@ -182,8 +206,8 @@ void WindowInput::RunCommand(input::Command command) {
         session_.Shared().resolution.Set(r);
         break;
       }
-      case input::kCmdToggleStatistics:
-        SetStatsCsvEnabled(!StatsCsvEnabled());
+      case input::kCmdToggleStatistics:  // one switch: the overlay's table and the CSV records
+        ToggleStatsCsv();
         break;
       case input::kCmdToggleConfinement:
         confineWanted_ = !confineWanted_;
@@ -203,9 +227,12 @@ void WindowInput::RunCommand(input::Command command) {
       case input::kCmdToggleFullscreen:
         ToggleFullscreen();
         break;
-      case input::kCmdTogglePresentation:
-        LOGD << "HotkeyHandleProc: the presentation switch has no owner in this build";
+      case input::kCmdTogglePresentation: {
+        const bool on = (session_.Shared().presentationSwitch.fetch_xor(1) ^ 1) != 0;
+        LOGI << "Presentation switch " << (on ? "on: the picture without the overlay" : "off");
+        UpdatePointer();
         break;
+      }
     }
   } catch (const std::exception& e) {
     LOGE << "HotkeyHandleProc"
@@ -254,7 +281,22 @@ void WindowInput::UpdatePointer() {
     SDL_SetCursor(want);
     shownCursor_ = want;
   }
-  const bool show = OverlayVisible() || overOverlay || session_.Cursor().Visible() || (edge && !confined_);
+  // The station's pointer visibility chooses how the mouse is sent: positions while it shows its
+  // pointer, movements while it hides it (a game that turns the view with the mouse).
+  const bool stationPointer = session_.Cursor().Visible();
+  capture_.SetAbsolute(stationPointer);
+  // While SDL's relative mode holds the pointer it cannot reach an edge: the edges count only
+  // outside it.
+  const bool show = SettingsShown() || overOverlay || stationPointer || (edge && !confined_ && !relative_);
+  // Hidden: raw movements through SDL's relative mode, while the window has the focus and the
+  // pointer; shown again as soon as anything needs the local pointer (a pane, the settings).
+  const bool relative = !show && capture_.Active() && capture_.PointerInside();
+  if (relative != relative_) {
+    if (SDL_SetRelativeMouseMode(relative ? SDL_TRUE : SDL_FALSE) != 0)
+      LOGW << "SDL_SetRelativeMouseMode: " << SDL_GetError();
+    relative_ = relative;
+    LOGD << "Mouse " << (relative ? "relative" : "absolute") << " mode";
+  }
   if (static_cast<int>(show) != showing_) {
     SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
     showing_ = show ? 1 : 0;

@@ -9,6 +9,7 @@
 #include "zep/input/Accelerators.h"
 #include "zep/input/InputCapture.h"
 #include "zep/input/InputSink.h"
+#include "zep/input/KeyboardLayout.h"
 
 class ClientThreads;
 
@@ -39,9 +40,12 @@ class WindowInput : public IWindowEventHandler {
   void UpdatePointer();
   bool NearEdge() const;
   bool MouseHeld() const;
+  // The settings panel is open and drawn (not left out by the presentation switch).
+  bool SettingsShown() const;
 
   SDL_Window* window_;
   ClientThreads& session_;
+  input::KeyboardLayout layout_;
   input::InputCapture capture_;
   input::IInputSink* sink_ = nullptr;
   input::PointerShared pointer_;
@@ -52,5 +56,6 @@ class WindowInput : public IWindowEventHandler {
   bool fullscreen_ = false;
   bool confineWanted_ = false;
   bool confined_ = false;
-  int showing_ = -1;  // SDL_ShowCursor state last set, -1 before the first
+  bool relative_ = false;  // SDL's relative mouse mode is on
+  int showing_ = -1;       // SDL_ShowCursor state last set, -1 before the first
 };

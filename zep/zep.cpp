@@ -18,6 +18,7 @@ namespace {
 
 const char* const kConfigFile = "client-config.cfg";
 const char* const kWindowTitle = "zep";
+const char* const kWindowClass = "ZEP";
 
 // A folder named in the file may not exist yet (a fresh machine, a typo): make it rather than lose
 // every record. If that fails the run goes on without logs, so say why where someone can see it.
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
   }
   Config& config = Config::Instance();
   try {
-    config.Load(kConfigFile);
+    config.Load(ChooseConfigFile(kConfigFile));
   } catch (const std::exception& e) {
     ReportBadConfig(config, e);
     return kExitBadConfig;
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
        << config.humanControlPort << ", client " << params.clientGuid.ToString();
 
   MainWindow window;
-  if (!window.Create(kWindowTitle)) {
+  if (!window.Create(kWindowTitle, kWindowClass)) {
     StartupError("Can't create window");
     StartupError("Instance initialization failed");
     return 0;
@@ -96,11 +97,10 @@ int main(int argc, char** argv) {
   if (session) window.SetOverlay(session->Overlay());
   int exitCode = 0;
   try {
-    exitCode = window.RunEventLoop(session ? session->Presentation() : nullptr,
-                                   session ? session->WindowEvents() : nullptr);
+    exitCode = window.RunEventLoop(session ? session->WindowEvents() : nullptr);
   } catch (const std::exception& e) {
-    // A renderer that fails mid-stream cannot be recovered on this thread: end like a failed thread.
-    LOGE << "DrawThreadProc"
+    // The window procedure cannot go on without its handling: end like a failed thread.
+    LOGE << "WndProc"
          << ": unhandled exception: " << e.what();
     exitCode = kExitThreadFailure;
   }

@@ -1,15 +1,18 @@
 #include "zeps/BrowserLink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include "mord/services/WordPressClient.h"
 #include "platform/LocalIpc.h"
+#include "platform/PollNow.h"
+#include "platform/Socket.h"
 #include "platform/Wait.h"
 #include "sov/base/Log.h"
 #include "sov/base/Text.h"
-#include "sov/net/TransportListener.h"
 #include "zeps/TlsParser.h"
 
 namespace {
@@ -18,6 +21,12 @@ constexpr std::size_t kTokenLength = 36;
 constexpr std::size_t kIdLength = 36;
 constexpr std::size_t kSchemeChars = 6;
 constexpr int kHelloTimeMs = 1000;
+constexpr int kListenBacklog = 32;
+constexpr int kPortTakenRetryMs = 5000;
+// With the listening socket and the stop event, every pending hello fits into one wait.
+constexpr std::size_t kMaxPendingHellos = platform::kMaxWaitObjects - 4;
+// A hello may be spread over many records; more than twice its own limit is no browser's.
+constexpr std::size_t kMaxHelloBytes = 2 * TlsParser::kMaxHelloLength;
 constexpr int64_t kRepeatWindowMs = 1000;
 
 int64_t NowMs() {
@@ -41,36 +50,6 @@ BrowserCommand ParseSessionCommand(CommandKind kind, std::string_view text, std:
   c.startFlag = text.size() > flagAt && text[flagAt] == '1' ? 1 : 0;
   return c;
 }
-
-// The connection's bytes, with one deadline for the whole hello: a browser sends it at once,
-// and a peer that trickles bytes must not hold the listener.
-class HelloSource : public ByteSource {
- public:
-  HelloSource(int fd, platform::Event& stop) : fd_(fd), stop_(stop), deadline_(NowMs() + kHelloTimeMs) {}
-
-  void Read(void* destination, std::size_t length) override {
-    auto* p = static_cast<uint8_t*>(destination);
-    while (length > 0) {
-      const int64_t left = deadline_ - NowMs();
-      if (left <= 0) throw ReceiveStructException(ETIMEDOUT, ZEP_SOURCE, __LINE__);
-      const platform::PollFd fds[] = {{fd_, platform::kWaitReadable}};
-      platform::Waitable* objects[] = {&stop_};
-      const int r = platform::WaitAnyFd(fds, objects, static_cast<int>(left));
-      if (r == 1) throw InterruptException(ZEP_SOURCE, __LINE__);
-      if (r == platform::kWaitTimeout) throw ReceiveStructException(ETIMEDOUT, ZEP_SOURCE, __LINE__);
-      bool ended = false;
-      const long n = platform::ReadSome(fd_, p, length, 0, &ended);
-      if (n < 0 || ended) throw ReceiveStructException(n < 0 ? errno : ENOTCONN, ZEP_SOURCE, __LINE__);
-      p += n;
-      length -= static_cast<std::size_t>(n);
-    }
-  }
-
- private:
-  int fd_;
-  platform::Event& stop_;
-  int64_t deadline_;
-};
 
 // The same command text again within a second is a repeat of the browser's, not a new request.
 struct LastCommand {
@@ -172,38 +151,143 @@ void ProcessUrl(const std::string& message, CommandHandlers& handlers) {
   }
 }
 
+namespace {
+
+// A connection whose hello is still coming. Its bytes are kept and parsed again as more arrive
+// (a hello is a few hundred bytes), each connection with its own deadline.
+struct PendingHello {
+  platform::UniqueFd fd;
+  int64_t deadlineMs = 0;
+  std::vector<uint8_t> bytes;
+};
+
+enum class HelloState { Incomplete, Done, Failed };
+
+// Takes what the connection has; Done with the server name once the whole hello is there.
+HelloState ReadMore(PendingHello& p, std::string& name) {
+  uint8_t buffer[4096];
+  bool ended = false;
+  for (;;) {
+    std::size_t got = 0;
+    const int e = platform::ReceiveSome(p.fd.Get(), buffer, sizeof buffer, nullptr, 0, got);
+    if (e == platform::kSocketTimedOut) break;
+    if (e == platform::kSocketEndOfStream) {
+      ended = true;
+      break;
+    }
+    if (e != 0) throw ReceiveStructException(e, ZEP_SOURCE, __LINE__);
+    p.bytes.insert(p.bytes.end(), buffer, buffer + got);
+    if (p.bytes.size() > kMaxHelloBytes)
+      throw TlsParseException("Oversized ClientHello", ZEP_SOURCE, __LINE__);
+  }
+  try {
+    name = TlsParser::ParseServerName(p.bytes.data(), p.bytes.size());
+    return HelloState::Done;
+  } catch (const ReceiveStructException&) {
+    // Not all of it yet.
+    if (ended) throw ReceiveStructException(ENOTCONN, ZEP_SOURCE, __LINE__);
+    return HelloState::Incomplete;
+  }
+}
+
+void Drop(PendingHello& p) {
+  platform::ShutdownBoth(p.fd.Get());
+  p.fd.Reset();
+}
+
+}  // namespace
+
 void TlsListenThreadProc(uint16_t port, CommandHandlers& handlers, platform::Event& stop) {
   const std::string service = std::to_string(port);
-  std::unique_ptr<TransportListener> listener;
+  platform::UniqueFd listening;
+  std::vector<PendingHello> pending;  // oldest first
   LastCommand lastStart;
   LastCommand lastCheck;
+  bool portTaken = false;
   while (!stop.IsSet()) {
-    try {
+    if (!listening.Valid()) {
       // Only loopback: nothing else on the network may drive the service.
-      if (!listener) listener = std::make_unique<TransportListener>("127.0.0.1", service.c_str(), 1, &stop);
-      listener->StartAcceptConnections();
-      if (!listener->WaitForConnection(-1)) continue;
-    } catch (const InterruptException&) {
-      return;
-    } catch (const BaseException& e) {
-      // The listening socket itself failed: a new one after a second.
-      LOGD << "Browser closed connection: " << e.what();
-      listener.reset();
-      platform::WaitAny({&stop}, 1000);
-      continue;
+      const int e = platform::ListenTcp("127.0.0.1", service.c_str(), kListenBacklog, listening);
+      if (e == EADDRINUSE) {
+        // The port is one per machine, this service one per user: another user's zeps (or any
+        // other program) may hold it. Said once; the URL link works all the same.
+        if (!portTaken)
+          LOGW << "Browser link: port " << port
+               << " on 127.0.0.1 is in use by another program (another user's zeps?); web pages reach "
+                  "this service through vekta: links only, until the port is free";
+        portTaken = true;
+        if (platform::WaitAny({&stop}, kPortTakenRetryMs) == 0) return;
+        continue;
+      }
+      if (e == 0 && portTaken) {
+        LOGI << "Browser link: port " << port << " is free again and ours";
+        portTaken = false;
+      }
+      if (e != 0) {
+        // The listening socket itself failed: a new one after a second.
+        LOGD << "Browser closed connection: " << TransportException(e, ZEP_SOURCE, __LINE__).what();
+        listening.Reset();
+        if (platform::WaitAny({&stop}, 1000) == 0) return;
+        continue;
+      }
     }
-    const uint32_t slot = listener->Current();
-    try {
-      listener->SetReceiveTimeout(kHelloTimeMs);
-      HelloSource source(listener->Socket(slot), stop);
-      RunTlsCommand(TlsParser::ReadServerName(source), handlers, lastStart, lastCheck);
-    } catch (const InterruptException&) {
-      return;
-    } catch (const std::exception& e) {
-      // Only this connection is lost; the listener keeps what waits in its backlog.
-      LOGD << "Browser closed connection: " << e.what();
+    // One wait over the listening socket and every pending hello, each with its own second, so
+    // that silent connections cannot delay a browser's hello behind them.
+    std::vector<platform::PollFd> fds = {{listening.Get(), platform::kWaitReadable}};
+    int64_t now = NowMs();
+    int64_t waitMs = -1;
+    for (const PendingHello& p : pending) {
+      fds.push_back({p.fd.Get(), platform::kWaitReadable});
+      const int64_t left = std::max<int64_t>(0, p.deadlineMs - now);
+      waitMs = waitMs < 0 ? left : std::min(waitMs, left);
     }
-    listener->CloseSocket(slot, TransportBase::kForcedClose);
+    platform::Waitable* objects[] = {&stop};
+    const int r = platform::WaitAnyFd(fds, objects, static_cast<int>(waitMs));
+    if (r == static_cast<int>(fds.size())) return;
+    const std::vector<platform::Readiness> ready =
+        r == platform::kWaitTimeout ? std::vector<platform::Readiness>(fds.size()) : platform::PollNow(fds);
+    now = NowMs();
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      PendingHello& p = pending[i];
+      const platform::Readiness& ev = ready[i + 1];
+      try {
+        std::string name;
+        if ((ev.readable || ev.failed) && ReadMore(p, name) == HelloState::Done) {
+          Drop(p);
+          RunTlsCommand(name, handlers, lastStart, lastCheck);
+        } else if (now >= p.deadlineMs) {
+          throw ReceiveStructException(ETIMEDOUT, ZEP_SOURCE, __LINE__);
+        }
+      } catch (const InterruptException&) {
+        return;
+      } catch (const std::exception& e) {
+        // Only this connection is lost.
+        LOGD << "Browser closed connection: " << e.what();
+        if (p.fd.Valid()) Drop(p);
+      }
+    }
+    std::erase_if(pending, [](const PendingHello& p) { return !p.fd.Valid(); });
+    if (!ready[0].readable && !ready[0].failed) continue;
+    for (;;) {
+      platform::UniqueFd accepted;
+      platform::Ipv4Endpoint peer;
+      const int e = platform::Accept(listening.Get(), accepted, peer);
+      if (e == EAGAIN || e == EWOULDBLOCK) break;
+      if (e == ECONNABORTED || e == EINTR) continue;
+      if (e != 0) {
+        LOGD << "Browser closed connection: " << TransportException(e, ZEP_SOURCE, __LINE__).what();
+        listening.Reset();
+        pending.clear();
+        break;
+      }
+      // A newcomer is never refused: past the cap the oldest, closest to its deadline, goes.
+      if (pending.size() >= kMaxPendingHellos) {
+        LOGD << "Browser closed connection: too many connections without a hello";
+        Drop(pending.front());
+        pending.erase(pending.begin());
+      }
+      pending.push_back({std::move(accepted), NowMs() + kHelloTimeMs, {}});
+    }
   }
 }
 

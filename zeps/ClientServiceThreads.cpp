@@ -4,6 +4,7 @@
 
 #include "platform/Thread.h"
 #include "platform/Wait.h"
+#include "sov/base/FinalAction.h"
 #include "sov/base/Log.h"
 #include "zeps/ClientWorkflow.h"
 #include "zeps/DiscordIpc.h"
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr int kPresenceTickMs = 5000;
+// zep's grace period (5 s) and the stop call with its retries.
+constexpr int kStopGraceMs = 12000;
 
 // Ends a thread's body the way every thread of the service ends: an interruption quietly,
 // anything else with its text in the log.
@@ -30,9 +33,10 @@ void Guarded(const char* name, Body&& body) {
 
 ClientServiceThreads::ClientServiceThreads(const Config& config, ServiceSettings settings)
     : settings_(std::move(settings)),
-      clients_(ServiceClients::FromConfig(config, &stop_)),
+      clients_(ServiceClients::FromConfig(config, &clientsStop_)),
       handlers_(*clients_.settings, starts_),
-      launcher_(settings_.zepFolder, settings_.gpuPreference, settings_.launchAsServiceUser) {
+      launcher_(settings_.zepFolder, settings_.gpuPreference, settings_.launchAsServiceUser,
+                settings_.runtimeFolder) {
   threads_.emplace_back([this] {
     Guarded("TlsListenThreadProc", [this] { TlsListenThreadProc(settings_.browserPort, handlers_, stop_); });
   });
@@ -49,6 +53,8 @@ ClientServiceThreads::ClientServiceThreads(const Config& config, ServiceSettings
 
 ClientServiceThreads::~ClientServiceThreads() {
   stop_.Set();
+  platform::WaitAny({&workflowDone_}, kStopGraceMs);
+  clientsStop_.Set();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -58,11 +64,11 @@ void ClientServiceThreads::ClientWorkflowThreadProc() {
                           *clients_.settings,
                           presence_,
                           launcher_,
-                          settings_.runtimeFolder + "/ConfirmSessionEvent",
                           stop_,
                           settings_.heartbeatMs,
                           {}};
   ClientWorkflow workflow(context);
+  auto done = Finally([this] { workflowDone_.Set(); });
   while (auto request = starts_.WaitNext(stop_)) {
     try {
       workflow.Do(*request);

@@ -44,6 +44,10 @@ class ClientServiceThreads {
 
   ServiceSettings settings_;
   platform::Event stop_{true};
+  // Ends the back-end calls. Set a bounded while after stop_, so that a run being stopped
+  // can still close zep and then stop its session on the back-end.
+  platform::Event clientsStop_{true};
+  platform::Event workflowDone_{true};
   ServiceClients clients_;
   StartRequests starts_;
   PresenceRecord presence_;

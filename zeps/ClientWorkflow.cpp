@@ -19,6 +19,21 @@ constexpr std::size_t kSessionIdLength = 36;
 // The attempt goes on with the next endpoint (the reason was logged and the session aborted).
 struct NextEndpoint {};
 
+// What the back-end's comment says: the reason alone, without the source place and class that
+// the log keeps (the comment is cut to 63 bytes, so they would push the reason out).
+std::string AbortReason(const std::exception& e) {
+  std::string reason;
+  if (const auto* b = dynamic_cast<const BaseException*>(&e)) {
+    reason = b->Message();
+    const auto* coded = dynamic_cast<const ErrCodeException*>(&e);
+    if (reason.empty() && coded != nullptr) reason = SystemErrorText(coded->Code());
+  }
+  if (reason.empty()) reason = e.what();
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+    reason.pop_back();
+  return reason;
+}
+
 }  // namespace
 
 struct ClientWorkflow::Run {
@@ -58,7 +73,6 @@ void ClientWorkflow::Do(const WorkflowRequest& request) {
   run.sessionId = request.sessionId;
   run.startFlag = request.startFlag;
   try {
-    run.confirm = std::make_unique<platform::FifoSignal>(c_.confirmPath);
     const Endpoints endpoints = c_.sessions.GetEndpoints(run.sessionId, run.token);
     const std::string& status = endpoints.Status();
     if (status == "HANDSHAKE" || status == "ACTIVE") run.handshakeStarted = true;
@@ -76,12 +90,13 @@ void ClientWorkflow::Do(const WorkflowRequest& request) {
       run.ranked[i].connection.reset();
     }
   } catch (const InterruptException&) {
-    if (c_.stop.IsSet()) throw;  // the service is stopping; its clients no longer call out
+    // zep has been closed by now. A service that is stopping ends the session too: its clients
+    // still call out for a bounded while (ClientServiceThreads).
     c_.sessions.StopSession(run.sessionId, run.token);
-  } catch (const std::exception& e) {
     if (c_.stop.IsSet()) throw;
+  } catch (const std::exception& e) {
     LOGE << "aborting session: " << e.what();
-    Abort(run, e.what());
+    Abort(run, AbortReason(e));
   } catch (...) {
     Abort(run, "Unknown error");
   }
@@ -149,7 +164,7 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
       answer = e.connection->ReceiveByte(0);
     } catch (const TransportException& ex) {
       LOGE << "Error during handshake: " << ex.what();
-      Abort(run, ex.what());
+      Abort(run, AbortReason(ex));
       throw NextEndpoint{};
     }
     if (answer == 0) {
@@ -161,11 +176,20 @@ void ClientWorkflow::Attempt(Run& run, std::size_t i) {
 
   LaunchRequest launch{e.endpoint.ip, e.endpoint.basePort,        run.token,      run.sessionId,
                        sessionToken,  i + 1 != run.ranked.size(), e.endpoint.city};
-  platform::ChildProcess child = c_.launcher.Launch(launch);
+  // "ConfirmSessionEvent" goes where zep looks for it, owned by the user zep runs as; made once
+  // a run and again only when the next zep runs elsewhere.
+  const LaunchTarget target = c_.launcher.Target();
+  const std::string confirmPath = target.runtimeFolder + "/ConfirmSessionEvent";
+  if (!run.confirm || run.confirm->Path() != confirmPath) {
+    run.confirm.reset();
+    run.confirm =
+        std::make_unique<platform::FifoSignal>(confirmPath, target.runAs ? &*target.runAs : nullptr);
+  }
+  platform::ChildProcess child = c_.launcher.Launch(launch, target);
   // However the attempt ends: presence cleared, zep closed if it still runs.
   auto cleanup = Finally([&] {
     c_.presence.clear.Set();
-    Launcher::Close(child, c_.stop);
+    Launcher::Close(child);
   });
   const Sessions session = c_.sessions.GetSession(run.sessionId, run.token);
   c_.presence.Publish(c_.servers.GetProduct(session.FirstProductId(), run.token).Title());

@@ -22,7 +22,6 @@ struct WorkflowContext {
   WordPressClient& settings;
   PresenceRecord& presence;
   const Launcher& launcher;
-  std::string confirmPath;  // the "ConfirmSessionEvent" FIFO
   platform::Event& stop;
   int heartbeatMs = 10000;
   RankingTimes ranking;

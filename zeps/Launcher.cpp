@@ -1,6 +1,5 @@
 #include "zeps/Launcher.h"
 
-#include "platform/ActiveSession.h"
 #include "platform/Wait.h"
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
@@ -8,7 +7,6 @@
 
 namespace {
 
-constexpr int kCloseGraceMs = 5000;
 const char* const kProtectedNames[] = {"FortniteClient-Win64-Shipping_EAC.exe", "dllhost.exe",
                                        "TeamViewer.exe", "ShellExperienceHost.exe"};
 
@@ -45,32 +43,44 @@ bool IsProtectedProcess(const std::string& path) {
   return false;
 }
 
-platform::ChildProcess Launcher::Launch(const LaunchRequest& request) const {
+LaunchTarget Launcher::Target() const {
+  LaunchTarget target;
+  target.runtimeFolder = runtimeFolder_;
+  if (!platform::RunningAsRoot() || sameUser_) return target;
+  auto session = sessions_();
+  if (!session) throw BaseException("No active session", ZEP_SOURCE, __LINE__);
+  target.runAs = session->user;
+  target.env = session->env;
+  target.runtimeFolder = session->runtimeFolder;
+  return target;
+}
+
+platform::ChildProcess Launcher::Launch(const LaunchRequest& request, const LaunchTarget& target) const {
   platform::SpawnRequest spawn;
   const std::string program = directory_ + "/zep";
   spawn.argv.push_back(program);
   for (std::string& a : ZepArguments(request)) spawn.argv.push_back(std::move(a));
   spawn.directory = directory_;
-  if (gpu_) spawn.setEnv.push_back("DRI_PRIME=1");
-  if (platform::RunningAsRoot() && !sameUser_) {
-    auto session = platform::FindActiveDesktopSession();
-    if (!session) throw BaseException("No active session", ZEP_SOURCE, __LINE__);
-    spawn.runAs = session->user;
-    spawn.setEnv.insert(spawn.setEnv.end(), session->env.begin(), session->env.end());
+  if (target.runAs) {
+    // The session's own environment and nothing of root's.
+    spawn.runAs = target.runAs;
+    spawn.ownEnvironment = false;
+    spawn.setEnv = target.env;
   }
+  if (gpu_) spawn.setEnv.push_back("DRI_PRIME=1");
   LOGI << "Launching " << ZepCommandLine(program, request);
   return platform::ChildProcess::Spawn(spawn);
 }
 
-void Launcher::Close(platform::ChildProcess& child, platform::Event& stop) {
+void Launcher::Close(platform::ChildProcess& child, int graceMs) {
   if (child.HasEnded()) return;
   if (child.Pid() == platform::CurrentProcessId() ||
       IsProtectedProcess(platform::ExecutablePathOf(child.Pid()))) {
     LOGW << "Process " << child.Pid() << " is protected and stays open";
     return;
   }
-  if (child.RequestClose() && platform::WaitAny({&child, &stop}, kCloseGraceMs) == 0) return;
-  LOGI << "zep did not close within " << kCloseGraceMs << " ms; killing it";
+  if (child.RequestClose() && platform::WaitAny({&child}, graceMs) == 0) return;
+  LOGI << "zep did not close within " << graceMs << " ms; killing it";
   child.Kill();
   // Reap it now, so no zombie outlives the attempt.
   platform::WaitAny({&child}, 1000);

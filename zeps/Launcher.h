@@ -1,9 +1,12 @@
 #pragma once
 // Starting `zep` for one attempt of the workflow, and closing it again.
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ActiveSession.h"
 #include "platform/Event.h"
 #include "platform/Process.h"
 
@@ -30,24 +33,48 @@ std::string ZepCommandLine(const std::string& program, const LaunchRequest& requ
 // process's executable path.
 bool IsProtectedProcess(const std::string& executablePath);
 
+// Who zep runs as, in which environment, and where it looks for "ConfirmSessionEvent".
+struct LaunchTarget {
+  std::optional<platform::RunAs> runAs;  // set when a root service starts zep as the desktop's user
+  std::vector<std::string> env;          // with runAs: zep's whole environment (the session's own)
+  std::string runtimeFolder;             // zep's XDG_RUNTIME_DIR
+};
+
+// The active graphical session, or nothing (logind's view; tests give their own).
+using SessionSource = std::function<std::optional<platform::DesktopSession>()>;
+
 class Launcher {
  public:
   // `directory` is where zep lives (beside zeps); `gpuPreference` adds DRI_PRIME=1;
-  // `sameUser` starts zep as zeps's own user even as root (a root-only kiosk or container).
-  Launcher(std::string directory, bool gpuPreference, bool sameUser = false)
-      : directory_(std::move(directory)), gpu_(gpuPreference), sameUser_(sameUser) {}
+  // `sameUser` starts zep as zeps's own user even as root (a root-only kiosk or container);
+  // `runtimeFolder` is the service's own, which zep shares when it runs as the same user.
+  Launcher(std::string directory, bool gpuPreference, bool sameUser, std::string runtimeFolder,
+           SessionSource sessions = platform::FindActiveDesktopSession)
+      : directory_(std::move(directory)),
+        gpu_(gpuPreference),
+        sameUser_(sameUser),
+        runtimeFolder_(std::move(runtimeFolder)),
+        sessions_(std::move(sessions)) {}
 
-  // Starts zep beside zeps, or, when zeps runs as root, as the user of the active graphical
-  // session in that session's environment (BaseException "No active session" when there is
-  // none). ErrCodeException when it cannot be started.
-  platform::ChildProcess Launch(const LaunchRequest& request) const;
+  // zeps's own user and environment; or, when zeps runs as root, the user of the active
+  // graphical session with that session's environment (BaseException "No active session"
+  // when there is none).
+  LaunchTarget Target() const;
 
-  // Closes a zep still running: SIGTERM, up to 5 s for it to end, then SIGKILL. A protected
-  // process (and our own) is never touched. `stop` cuts the grace period short.
-  static void Close(platform::ChildProcess& child, platform::Event& stop);
+  // Starts zep beside zeps for the target. ErrCodeException when it cannot be started, also
+  // when switching to the user or running zep fails in the child.
+  platform::ChildProcess Launch(const LaunchRequest& request, const LaunchTarget& target) const;
+
+  static constexpr int kCloseGraceMs = 5000;
+  // Closes a zep still running: SIGTERM, up to graceMs for it to end, then SIGKILL. A
+  // protected process (and our own) is never touched. The grace period holds also while the
+  // service stops, so zep can always end its session cleanly.
+  static void Close(platform::ChildProcess& child, int graceMs = kCloseGraceMs);
 
  private:
   std::string directory_;
   bool gpu_;
   bool sameUser_;
+  std::string runtimeFolder_;
+  SessionSource sessions_;
 };

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
   Config& config = Config::Instance();
   try {
     lock = platform::InstanceLock::TryAcquire(runtime + "/zepsmainmutex");
-    config.Load(kConfigFile);
+    config.Load(ChooseConfigFile(kConfigFile));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zeps: %s\n", e.what());
     return kExitBadConfig;

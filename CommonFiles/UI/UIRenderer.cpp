@@ -2,6 +2,7 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -108,25 +109,30 @@ void CCairoRenderer::FrameRect(const UIRect& r, uint32_t rgb, double lineWidth) 
 void CCairoRenderer::DrawText(const UIRect& r, const std::string& text, const UIStyle& style, uint32_t rgb,
                               TextAlign align) {
   if (text.empty()) return;
-  PangoFontDescription* font = pango_font_description_new();
-  pango_font_description_set_family(font, style.fontFamily.c_str());
-  // Sizes are pixels, as the window's pixels are the overlay's unit.
-  pango_font_description_set_absolute_size(font, style.fontSize * 0.75 * PANGO_SCALE);
-  pango_font_description_set_weight(font, static_cast<PangoWeight>(style.fontWeight));
-  pango_layout_set_font_description(layout_, font);
-  pango_font_description_free(font);
   pango_layout_set_width(layout_, r.w * PANGO_SCALE);
   pango_layout_set_wrap(layout_, PANGO_WRAP_WORD_CHAR);
   pango_layout_set_alignment(layout_, align == TextAlign::kCentre  ? PANGO_ALIGN_CENTER
                                       : align == TextAlign::kRight ? PANGO_ALIGN_RIGHT
                                                                    : PANGO_ALIGN_LEFT);
   pango_layout_set_text(layout_, text.c_str(), static_cast<int>(text.size()));
+  // Sizes are the em height in window pixels, as the overlay's unit is the window's pixel. A text
+  // that wraps beyond its box (a Russian title, a long city) gets smaller, down to 60 %, rather
+  // than lose its last line at the box's edge; one line taller than its box keeps its size.
   int textW = 0, textH = 0;
-  pango_layout_get_pixel_size(layout_, &textW, &textH);
+  for (double size = style.fontSize;; size *= 0.9) {
+    PangoFontDescription* font = pango_font_description_new();
+    pango_font_description_set_family(font, style.fontFamily.c_str());
+    pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+    pango_font_description_set_weight(font, static_cast<PangoWeight>(style.fontWeight));
+    pango_layout_set_font_description(layout_, font);
+    pango_font_description_free(font);
+    pango_layout_get_pixel_size(layout_, &textW, &textH);
+    if (textH <= r.h || pango_layout_get_line_count(layout_) <= 1 || size * 0.9 < style.fontSize * 0.6) break;
+  }
   // Centred text is centred both ways (labels of buttons and switches); the rest starts at the top.
-  const int y = align == TextAlign::kCentre && textH < r.h ? r.y + (r.h - textH) / 2 : r.y;
+  const int y = align == TextAlign::kCentre ? r.y + (r.h - textH) / 2 : r.y;
   cairo_save(cr_.get());
-  cairo_rectangle(cr_.get(), r.x, r.y, r.w, r.h);
+  cairo_rectangle(cr_.get(), r.x, std::min(r.y, y), r.w, std::max(r.h, textH));
   cairo_clip(cr_.get());
   SetColour(rgb, 1.0);
   cairo_move_to(cr_.get(), r.x, y);

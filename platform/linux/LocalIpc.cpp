@@ -121,18 +121,27 @@ bool SendMessage(const std::string& path, const std::string& message) {
   return true;
 }
 
-FifoSignal::FifoSignal(const std::string& path) : path_(path) {
+FifoSignal::FifoSignal(const std::string& path, const RunAs* owner) : path_(path) {
   ::unlink(path.c_str());
-  if (::mkfifo(path.c_str(), 0600) != 0 || ::chmod(path.c_str(), 0600) != 0)
-    throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
-  // The read end first: a non-blocking open for writing needs a reader.
-  read_.Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (read_.Valid()) write_.Reset(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!read_.Valid() || !write_.Valid()) {
-    const int err = errno;
-    ::unlink(path.c_str());
+  if (::mkfifo(path.c_str(), 0600) != 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  auto fail = [this](int err) {
+    ::unlink(path_.c_str());
     throw ErrCodeException(err, ZEP_SOURCE, __LINE__);
-  }
+  };
+  // The read end first: a non-blocking open for writing needs a reader. The folder may belong
+  // to the user we hand the FIFO to, who could swap the name under us; so mode and owner are
+  // set through the descriptor, which must be the FIFO, never a file a link points to.
+  read_.Reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+  if (!read_.Valid()) fail(errno);
+  struct stat st {};
+  if (::fstat(read_.Get(), &st) != 0) fail(errno);
+  if (!S_ISFIFO(st.st_mode)) fail(EEXIST);
+  if (::fchmod(read_.Get(), 0600) != 0) fail(errno);
+  if (owner != nullptr && ::fchown(read_.Get(), owner->uid, owner->gid) != 0) fail(errno);
+  // The write end reopens the very FIFO we read from.
+  write_.Reset(
+      ::open(("/proc/self/fd/" + std::to_string(read_.Get())).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!write_.Valid()) fail(errno);
 }
 
 FifoSignal::~FifoSignal() {
@@ -150,6 +159,27 @@ bool FifoSignal::TryAcquire() {
     }
     if (n < 0 && errno == EINTR) continue;
     return any;
+  }
+}
+
+bool SetFifoSignal(const std::string& path) {
+  // Non-blocking: an open for writing would otherwise wait for a reader that may never come.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) {
+    if (errno == ENOENT || errno == ENXIO) return false;
+    throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  }
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+  if (!S_ISFIFO(info.st_mode)) return false;  // a plain file of that name is no signal
+  const char byte = 1;
+  for (;;) {
+    const ssize_t written = ::write(fd.Get(), &byte, 1);
+    if (written == 1) return true;
+    if (written < 0 && errno == EINTR) continue;
+    // A full pipe already holds pending bytes, so the reader is signalled anyway.
+    if (written < 0 && errno == EAGAIN) return true;
+    throw ErrCodeException(written < 0 ? errno : EIO, ZEP_SOURCE, __LINE__);
   }
 }
 

@@ -51,16 +51,56 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings) {
 }
 
 // fork + exec for the switch of user, which posix_spawn cannot do. Only async-signal-safe
-// calls run in the child; everything it needs was prepared before the fork.
-pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* const* envp) {
+// calls run in the child; everything it needs was prepared before the fork. A failure in the
+// child comes back as its errno over a close-on-exec pipe (the pipe closes unread once the
+// program runs), so it is never mistaken for the program's own exit. -1 with `error` set.
+pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* const* envp, int& error) {
   std::vector<gid_t> groups(as.groups.begin(), as.groups.end());
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    error = errno;
+    return -1;
+  }
   const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
-    ::_exit(127);
-  if (directory != nullptr && ::chdir(directory) != 0) ::_exit(127);
-  ::execve(argv[0], argv, envp);
-  ::_exit(127);
+  if (pid == 0) {
+    auto fail = [&report]() {
+      const int e = errno;
+      (void)!::write(report[1], &e, sizeof e);
+      ::_exit(127);
+    };
+    ::setpgid(0, 0);
+    // The service blocks SIGTERM and SIGINT in every thread; a blocked or ignored signal would
+    // survive the exec, and zep could never be closed gracefully.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    for (int s = 1; s < NSIG; ++s)
+      if (s != SIGKILL && s != SIGSTOP) ::sigaction(s, &byDefault, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Nothing of ours reaches the program: not the log, not the back-end's connections. Closed
+    // at the exec, so the report pipe works until then.
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) fail();
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(as.gid) != 0 || ::setuid(as.uid) != 0)
+      fail();
+    if (directory != nullptr && ::chdir(directory) != 0) fail();
+    ::execve(argv[0], argv, envp);
+    fail();
+  }
+  if (pid < 0) error = errno;
+  ::close(report[1]);
+  int childError = 0;
+  ssize_t n = 0;
+  while (pid > 0 && (n = ::read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (pid > 0 && n == static_cast<ssize_t>(sizeof childError)) {
+    ::waitpid(pid, nullptr, 0);
+    error = childError;
+    return -1;
+  }
+  return pid;
 }
 
 }  // namespace
@@ -69,8 +109,23 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
   if (argv.empty()) return false;
   std::vector<char*> args = Pointers(argv);
   pid_t pid = -1;
+  // The opened program (a browser, say) lives on its own: a session of its own, so closing the
+  // process group of a stuck zep never takes it along, and nothing of ours inherited.
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  ::posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setsigdefault(&attr, &all);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   // posix_spawnp runs the program directly: no shell ever sees the arguments.
-  const int r = ::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  const int r = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
+  ::posix_spawn_file_actions_destroy(&actions);
   if (r != 0) {
     LOGD << "cannot start " << argv[0] << ": " << SystemErrorText(r);
     return false;
@@ -86,18 +141,23 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
 
 ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
   if (request.argv.empty()) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
-  const std::vector<std::string> env = MergedEnvironment(request.setEnv);
+  const std::vector<std::string> env =
+      request.ownEnvironment ? MergedEnvironment(request.setEnv) : request.setEnv;
   std::vector<char*> args = Pointers(request.argv);
   std::vector<char*> envp = Pointers(env);
   const char* directory = request.directory.empty() ? nullptr : request.directory.c_str();
   pid_t pid = -1;
   if (request.runAs) {
-    pid = ForkAs(*request.runAs, directory, args.data(), envp.data());
-    if (pid < 0) throw ErrCodeException(errno, ZEP_SOURCE, __LINE__);
+    int error = 0;
+    pid = ForkAs(*request.runAs, directory, args.data(), envp.data(), error);
+    if (pid < 0) throw ErrCodeException(error, ZEP_SOURCE, __LINE__);
   } else {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     if (directory != nullptr) ::posix_spawn_file_actions_addchdir_np(&actions, directory);
+    // Nothing of ours reaches the program, whether or not it was opened close-on-exec (libcurl
+    // makes inheritable socket pairs of its own).
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The child starts with default signal handling and an empty mask, whatever this thread blocks.
     posix_spawnattr_t attr;
     ::posix_spawnattr_init(&attr);
@@ -106,7 +166,8 @@ ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
     sigfillset(&all);
     ::posix_spawnattr_setsigmask(&attr, &none);
     ::posix_spawnattr_setsigdefault(&attr, &all);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setpgroup(&attr, 0);
+    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     const int r = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
     ::posix_spawnattr_destroy(&attr);
     ::posix_spawn_file_actions_destroy(&actions);
@@ -153,6 +214,9 @@ bool ChildProcess::RequestClose() {
 }
 
 bool ChildProcess::Kill() {
+  // The whole group: what the child started must not outlive it (and hold its output open).
+  // Until we reap the child its id stays ours, and so does the group's.
+  if (!exitCode_ && pidfd_.Valid()) ::kill(-pid_, SIGKILL);
   return Signal(SIGKILL);
 }
 

@@ -96,10 +96,11 @@ class RollingSink final : public spdlog::sinks::base_sink<std::mutex> {
   }
 
   void Open() {
+    // Close-on-exec ("e"; "N" on Windows), so no program we start inherits a writable log.
 #ifdef _WIN32
-    fp_ = ::_wfopen(file_.c_str(), L"ab");  // paths are wide on Windows
+    fp_ = ::_wfopen(file_.c_str(), L"abN");  // paths are wide on Windows
 #else
-    fp_ = std::fopen(file_.c_str(), "ab");
+    fp_ = std::fopen(file_.c_str(), "abe");
 #endif
     if (!fp_) return;
     std::fseek(fp_, 0, SEEK_END);

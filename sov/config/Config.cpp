@@ -223,6 +223,17 @@ void EnsureDirectoryExistsRecursively(const std::string& path) {
   throw ErrCodeException(err, ZEP_SOURCE, __LINE__);
 }
 
+#ifndef ZEP_SYSTEM_CONFIG
+#define ZEP_SYSTEM_CONFIG "/etc/zep/client-config.cfg"
+#endif
+const char* const kSystemConfigFile = ZEP_SYSTEM_CONFIG;
+
+std::string ChooseConfigFile(const std::string& name, const std::string& systemFile) {
+  std::error_code ec;
+  if (std::filesystem::exists(name, ec) || systemFile.empty()) return name;
+  return std::filesystem::exists(systemFile, ec) ? systemFile : name;
+}
+
 std::wstring GetLogFolder(platform::KnownFolder knownFolder) {
   std::string path;
   if (const int err = platform::KnownFolderPath(knownFolder, path); err != 0) {

@@ -103,6 +103,13 @@ class Config {
   mutable std::optional<BadValue> badValue_;
 };
 
+// The installed default configuration, "/etc/zep/client-config.cfg" unless the build says otherwise.
+extern const char* const kSystemConfigFile;
+
+// The configuration file start-up reads: `name` in the current folder when one is there, else
+// `systemFile` when that exists, else `name` (which then gives the built-in defaults).
+std::string ChooseConfigFile(const std::string& name, const std::string& systemFile = kSystemConfigFile);
+
 // The known folder + "/Vekta/Logs", created with its parents. ErrCodeException
 // (errno) when there is no home folder or the folder cannot be made.
 std::wstring GetLogFolder(platform::KnownFolder knownFolder);

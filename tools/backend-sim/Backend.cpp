@@ -1,6 +1,7 @@
 #include "tools/backend-sim/Backend.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -266,6 +267,8 @@ SimResponse Backend::HandleLocked(const SimRequest& request) {
     response = TokenVerifier(request, p.substr(std::string("/token-verifier").size()));
   } else if (under("/settings/")) {
     response = Settings(request, p.substr(std::string("/settings").size()));
+  } else if (p == "/play") {
+    response = PlayPage(request);
   } else {
     response = Error(404, "no such service");
   }
@@ -374,6 +377,57 @@ SimResponse Backend::TokenVerifier(const SimRequest& request, const std::string&
   if (std::find(tokens_.begin(), tokens_.end(), it->second) == tokens_.end() && !tokens_.empty())
     tokens_.push_back(it->second);
   return Json200("{\"proxyToken\": " + JsonQuote(it->second) + "}");
+}
+
+// The web front-end's play button: a page whose script opens the local browser link with the
+// start command as the host name. The values land in the page's script, so only the characters
+// a host name label may hold are accepted.
+SimResponse Backend::PlayPage(const SimRequest& request) const {
+  static const char kAutoplay[] =
+      R"(window.addEventListener("load", () => document.getElementById("play").click());
+)";
+  auto param = [&](const char* name, const char* fallback) {
+    auto it = request.params.find(name);
+    return it == request.params.end() ? std::string(fallback) : it->second;
+  };
+  auto label = [](const std::string& v, std::size_t maxSize) {
+    if (v.empty() || v.size() > maxSize) return false;
+    for (char c : v)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return false;
+    return true;
+  };
+  const std::string token = param("token", ""), session = param("session", ""), flag = param("flag", "1"),
+                    port = param("port", "40109"), autoplay = param("autoplay", "0");
+  int portNumber = 0;
+  const bool portOk = !port.empty() && port.size() <= 5 &&
+                      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+                      (portNumber = std::stoi(port)) >= 1 && portNumber <= 65535;
+  if (!label(token, 62) || !label(session, 62) || (flag != "0" && flag != "1") || !portOk)
+    return Error(400, "play needs token and session (letters, digits, '-'), flag 0 or 1, port 1..65535");
+  const std::string host = "start." + token + "." + session + flag;
+  SimResponse page;
+  page.contentType = "text/html; charset=utf-8";
+  page.body = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Play</title></head>
+<body>
+<h1>Play</h1>
+<button id="play">Play</button>
+<p id="state">ready</p>
+<script>
+const target = "https://)" +
+              host + ":" + port + R"(/";
+const state = document.getElementById("state");
+document.getElementById("play").addEventListener("click", () => {
+  state.textContent = "starting";
+  // The service reads the server name and closes the connection: the request always fails.
+  fetch(target, {mode: "no-cors", cache: "no-store"}).then(
+      () => { state.textContent = "answered"; }, () => { state.textContent = "sent"; });
+});
+)" + std::string(autoplay == "1" ? kAutoplay : "") +
+              R"(</script>
+</body></html>
+)";
+  return page;
 }
 
 SimResponse Backend::Settings(const SimRequest& request, const std::string& rest) {

@@ -23,6 +23,7 @@ struct SimResponse {
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
   int delayMs = 0;  // applied by the server before answering
+  std::string contentType = "application/json";
 };
 
 // A scripted answer for matching requests, used before the built-in handlers.
@@ -68,6 +69,7 @@ class Backend {
   SimResponse ServerManager(const SimRequest& request, const std::string& rest);
   SimResponse TokenVerifier(const SimRequest& request, const std::string& rest);
   SimResponse Settings(const SimRequest& request, const std::string& rest);
+  SimResponse PlayPage(const SimRequest& request) const;
 
   std::mutex mutex_;                 // guards everything below
   std::vector<std::string> tokens_;  // accepted X-Auth-Token values; empty: any

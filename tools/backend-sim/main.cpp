@@ -54,6 +54,10 @@ Endpoints (as the clients call them; ID is a session id, TOKEN a token):
   GET  /settings/setorupdateuserclientonline/TOKEN/VERSION/TIME
   GET  /settings/setorupdateuserstationchoice/TOKEN/TIME/COUNT
   GET  /settings/getusermetaplain?settings=youtube
+  GET  /play?token=T&session=ID[&flag=1][&port=40109][&autoplay=1]
+       the web front-end's play page: its Play button opens
+       https://start.T.ID<flag>:<port>/ (the start command in the server name);
+       autoplay=1 presses it when the page has loaded (for headless browsers)
 The session manager, server manager and streaming settings need an accepted
 X-Auth-Token (see "tokens"); anything else answers 404.
 
@@ -254,7 +258,7 @@ int main(int argc, char** argv) {
     backend.LogRequest(request, answer.status);
     res.status = answer.status;
     for (const auto& [name, value] : answer.headers) res.set_header(name, value);
-    res.set_content(answer.body, "application/json");
+    res.set_content(answer.body, answer.contentType);
   };
   const char* pattern = "/.*";
   server.Get(pattern, serve);

@@ -108,7 +108,8 @@ void Station::ServeMouse(int fd, int64_t conn, const std::string&) {
     WaitUntil(fd, stop_, due, log_, "mouse", conn, noted);
     if (NowMicros() < due) continue;
     due += static_cast<int64_t>(options_.cursorIntervalMs) * 1000;
-    const CursorUpdate c = ScheduledCursor(step++);
+    CursorUpdate c = ScheduledCursor(step++);
+    if (options_.cursorHidden) c.visible = false;
     MOUSE_INFO info;
     info.header.shapeType = c.type;
     info.header.width = c.width;

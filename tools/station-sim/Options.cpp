@@ -134,6 +134,8 @@ StationOptions ParseOptions(int argc, char** argv) {
       o.pingDelayMs = static_cast<int>(ToInt(opt, value(), 0, 60000));
     } else if (opt == "--cursor-interval-ms") {
       o.cursorIntervalMs = static_cast<int>(ToInt(opt, value(), 10, 3600000));
+    } else if (opt == "--cursor-hidden") {
+      o.cursorHidden = true;
     } else if (opt == "--tone-hz") {
       o.toneHz = ToDouble(opt, value(), 20, 20000);
     } else if (opt == "--adts") {
@@ -221,6 +223,8 @@ Audio:
   --adts                   prefix each AAC frame with an ADTS header (default raw AAC-LC)
 Cursor:
   --cursor-interval-ms N   time between cursor updates (default 1000)
+  --cursor-hidden          every cursor update says the pointer is hidden, as a game that captures
+                           the mouse does (the client then sends relative movements)
 Handshake and API:
   --reject-handshake       answer the 's' handshake with 0 (default: accept with 1)
   --ping-delay-ms N        delay each ping reply by N ms (default 0)

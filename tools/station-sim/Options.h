@@ -42,6 +42,7 @@ struct StationOptions {
   bool rejectHandshake = false;
   int pingDelayMs = 0;
   int cursorIntervalMs = 1000;
+  bool cursorHidden = false;  // every cursor update hides the pointer
   double toneHz = 440.0;
   bool adts = false;
   int64_t videoFrames = 0;  // 0: no limit

@@ -34,6 +34,54 @@ const char* const kReceiverName = "ApiReceiverNetworkThreadProc";
 constexpr uint32_t kMicrophoneWaitMs = 500;
 constexpr int64_t kPingIntervalUs = 500000;
 
+// The player's stream key from the settings service, fetched on a thread of its own so that the
+// sender's rounds (heartbeats, pings) go on while the service is slow or being retried. Destruction
+// cancels the request and waits for the thread; the sender ends within a round of the session's
+// interrupt, and so does the request then.
+class StreamKeyFetch {
+ public:
+  explicit StreamKeyFetch(std::string token) : thread_([this, t = std::move(token)] { Run(t); }) {}
+  ~StreamKeyFetch() {
+    cancel_.Set();
+    thread_.join();
+  }
+  StreamKeyFetch(const StreamKeyFetch&) = delete;
+  StreamKeyFetch& operator=(const StreamKeyFetch&) = delete;
+
+  bool Done() const { return done_.IsSet(); }
+  // Once Done: the key, or none when the service is not configured or the request failed.
+  const std::optional<std::string>& Key() const { return key_; }
+
+ private:
+  void Run(std::string token) {
+    try {
+      key_ = Fetch(token);
+    } catch (const InterruptException&) {
+      LOGD << kSenderName << ": stream key request cancelled";
+    } catch (const std::exception& e) {
+      LOGD << kSenderName << ": stream key not available: " << e.what();
+    } catch (...) {
+      LOGD << kSenderName << ": stream key not available";
+    }
+    done_.Set();
+  }
+
+  std::optional<std::string> Fetch(std::string& token) {
+    const Config& config = Config::Instance();
+    if (!config.KeyExists("SettingsHost")) {
+      LOGD << kSenderName << ": no settings service configured, streaming without a key";
+      return std::nullopt;
+    }
+    ServiceClients clients = ServiceClients::FromConfig(config, &cancel_);
+    return clients.settings->GetYoutubeSettings(token).StreamKey();
+  }
+
+  platform::Event cancel_{true};
+  platform::Event done_{true};
+  std::optional<std::string> key_;  // written by the thread before done_ is set
+  std::thread thread_;              // last: starts once everything above exists
+};
+
 class ApiSender {
  public:
   ApiSender(ChannelContext& context, TransportBase& transport)
@@ -85,11 +133,19 @@ class ApiSender {
       lastCodec_ = codec;
     }
     const bool streaming = CRunTimeSettings::Get(settings.streamingEnabled) != 0;
-    if (streaming != lastStreaming_) {
-      if (streaming) CRunTimeSettings::Set(settings.enableMicIndex, 1);
-      sender_.SendMessage(proto::kStreamKey,
-                          proto::MakeStreamKey(streaming ? FetchStreamKey() : std::nullopt));
-      lastStreaming_ = streaming;
+    if (streaming && !lastStreaming_ && !keyFetch_) {
+      CRunTimeSettings::Set(settings.enableMicIndex, 1);
+      keyFetch_ = std::make_unique<StreamKeyFetch>(context_.station.token);
+    }
+    if (!streaming) keyFetch_.reset();  // switched off before the key came: the station never knew
+    if (keyFetch_ && keyFetch_->Done()) {
+      sender_.SendMessage(proto::kStreamKey, proto::MakeStreamKey(keyFetch_->Key()));
+      keyFetch_.reset();
+      lastStreaming_ = true;
+    }
+    if (!streaming && lastStreaming_) {
+      sender_.SendMessage(proto::kStreamKey, proto::MakeStreamKey(std::nullopt));
+      lastStreaming_ = false;
     }
     bool microphone = CRunTimeSettings::Get(settings.enableMicIndex) != 0;
     if (microphone != lastMicrophone_) {
@@ -144,24 +200,6 @@ class ApiSender {
     if (frame && *frame) sender_.SendMicrophoneFrame(**frame);
   }
 
-  // The player's stream key from the settings service, when the service is configured; any
-  // failure is reported to the station as no key.
-  std::optional<std::string> FetchStreamKey() {
-    const Config& config = Config::Instance();
-    if (!config.KeyExists("SettingsHost")) {
-      LOGD << kSenderName << ": no settings service configured, streaming without a key";
-      return std::nullopt;
-    }
-    try {
-      ServiceClients clients = ServiceClients::FromConfig(config);
-      std::string token = context_.station.token;
-      return clients.settings->GetYoutubeSettings(token).StreamKey();
-    } catch (const std::exception& e) {
-      LOGD << kSenderName << ": stream key not available: " << e.what();
-      return std::nullopt;
-    }
-  }
-
   ChannelContext& context_;
   SessionShared& shared_;
   ProtocolSender sender_;
@@ -176,6 +214,7 @@ class ApiSender {
   bool lastAllowIncoming_ = false;
   bool lastAllowGamepad_ = false;
   int64_t lastPingUs_ = 0;
+  std::unique_ptr<StreamKeyFetch> keyFetch_;  // while a stream key is being fetched
 };
 
 void HandlePingReply(ChannelContext& context, NetworkLatencyMeter& latency, const proto::PING_REPLY& reply) {

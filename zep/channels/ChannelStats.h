@@ -3,7 +3,6 @@
 // about once a second. Each object belongs to one thread, so it takes no lock; the cells have theirs.
 #include <cstdint>
 
-#include "sov/protocol/StreamParser.h"
 #include "zep/stats/StatAgregator.h"
 #include "zep/stats/StatsTable.h"
 
@@ -23,24 +22,4 @@ class ServerFrameRate {
  private:
   RateAgregator window_;
   int64_t lastDueMs_ = 0;
-};
-
-// Megabits per second received on a TCP media channel: the average of the last five periods, the
-// figure the KCP transports keep for their own bytes.
-class TcpReceiveRate {
- public:
-  explicit TcpReceiveRate(int cell) : cell_(cell) {}
-  void Received(const proto::RawMessage& message);
-  bool Due(int64_t nowMs) const {
-    return periodStartMs_ < 0 || nowMs - periodStartMs_ >= kStatsPublishPeriodMs;
-  }
-  // Closes the period that began with the previous call; the cell is set only while the channel
-  // carries the media, so that it shows the transport in use.
-  void Publish(StatsTable& table, int64_t nowMs, bool carriesMedia);
-
- private:
-  int cell_;
-  MbpsAgregator window_{5};
-  double bytes_ = 0;
-  int64_t periodStartMs_ = -1;
 };

@@ -55,23 +55,20 @@ int VideoNetworkThreadProc(ChannelContext& context) {
   return RunThreadProc(kName, [&] {
     std::atomic<uint32_t>& alive = context.shared.videoAlive;
     ServerFrameRate frameRate(kFrameRateWindow);
-    TcpReceiveRate receiveRate(kStatVideoMbpsRecv);
     ReceiveLoop(
         kName, context, context.station.videoPort, proto::kVideoChannel,
         [&](proto::RawMessage&& m) {
           const int64_t now = HPCWrapper::NowMs();
-          receiveRate.Received(m);
           if (m.type == proto::kVideoFrame) {
             frameRate.Frame(now);
             context.shared.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
             Deliver(context.videoFrames, std::make_unique<RECTS_INFO>(proto::ToVideoFrame(std::move(m))));
           }
           alive.exchange(1);
-          if (frameRate.Due(now)) {
-            const bool overTcp = context.shared.udp.Current().video.transportMode == kTransportModeTcp;
-            if (overTcp) frameRate.Publish(context.table);
-            receiveRate.Publish(context.table, now, overTcp);
-          }
+          // The receive rates (cells 21, 22) are the KCP transports' own figures; over TCP only
+          // the frame rate is published.
+          if (frameRate.Due(now) && context.shared.udp.Current().video.transportMode == kTransportModeTcp)
+            frameRate.Publish(context.table);
         },
         [&] { alive.exchange(0); });
   });
@@ -81,17 +78,11 @@ int AudioNetworkThreadProc(ChannelContext& context) {
   static const char* const kName = "AudioNetworkThreadProc";
   platform::SetThreadName(kName);
   return RunThreadProc(kName, [&] {
-    TcpReceiveRate receiveRate(kStatAudioMbpsRecv);
     ReceiveLoop(
         kName, context, context.station.audioPort, proto::kAudioChannel,
         [&](proto::RawMessage&& m) {
-          receiveRate.Received(m);
           if (m.type == proto::kAudioFrame)
             Deliver(context.receivedAudio, std::make_unique<AUDIO_FRAMES>(proto::ToAudioFrame(std::move(m))));
-          const int64_t now = HPCWrapper::NowMs();
-          if (receiveRate.Due(now))
-            receiveRate.Publish(context.table, now,
-                                context.shared.udp.Current().audio.transportMode == kTransportModeTcp);
         },
         [] {});
   });

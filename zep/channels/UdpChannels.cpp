@@ -1,10 +1,9 @@
 // The KCP channels over UDP. Both run at all times; the transport setting only changes the mode
 // fields the station is told, and with them which rates are published.
-#include <arpa/inet.h>
-
 #include <memory>
 
 #include "platform/HPCWrapper.h"
+#include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "sov/base/Log.h"
 #include "sov/base/ThreadProc.h"
@@ -25,10 +24,10 @@ int RateCell(KcpChannel channel) {
 }
 
 uint32_t StationAddressOf(const std::string& dotted) {
-  in_addr addr{};
-  if (::inet_pton(AF_INET, dotted.c_str(), &addr) != 1)
-    throw TransportException(EINVAL, ZEP_SOURCE, __LINE__);
-  return addr.s_addr;
+  platform::Ipv4Endpoint endpoint;
+  if (int e = platform::ParseIpv4(dotted.c_str(), 0, endpoint))
+    throw TransportException(e, ZEP_SOURCE, __LINE__);
+  return endpoint.address;
 }
 
 const proto::UDP_CHANNEL_PARAMS& ChannelParams(const proto::UDP_PARAMETERS& all, KcpChannel channel) {
@@ -47,7 +46,6 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
              const ServerFrameRate* frameRate, Drain&& drain) {
   platform::RaiseThreadPriority(name);
   platform::Event& interrupt = context.shared.interrupt;
-  const uint32_t stationAddr = StationAddressOf(context.station.address);
   std::unique_ptr<Receiver> transport;
   uint32_t seenConv = 0;
   int64_t lastKeepAliveMs = 0;
@@ -61,6 +59,8 @@ void UdpLoop(const char* name, ChannelContext& context, KcpChannel channel, uint
         transport.reset();  // a new conversation starts from scratch
       }
       if (!transport) {
+        // Inside the try: an address the transport cannot use is retried like any failed connect.
+        const uint32_t stationAddr = StationAddressOf(context.station.address);
         transport = std::make_unique<Receiver>(stationAddr, static_cast<uint16_t>(port), params, &interrupt);
         LOGD << name << ": KCP conversation " << params.conv << " towards port " << port;
         SendKeepAlive(*transport);

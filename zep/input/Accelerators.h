@@ -2,6 +2,7 @@
 // The window's key bindings. A bound key still reaches the station as a key event.
 #include <SDL.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace input {
@@ -19,6 +20,8 @@ enum Command : int {
 };
 
 // The command bound to a key press with these modifiers (Ctrl, Alt and Shift must match exactly).
-std::optional<Command> MatchAccelerator(SDL_Keycode key, Uint16 modifiers);
+// Keys are Windows virtual keys as the active layout reports them (KeyVirtualKey), so the
+// bindings work under any layout: under a Russian one the key in the V place is still VK 'V'.
+std::optional<Command> MatchAccelerator(uint16_t vkey, Uint16 modifiers);
 
 }  // namespace input

@@ -88,7 +88,7 @@ void GamepadHub::Close(Slot& slot) {
 
 void GamepadHub::Rumble(Slot& slot) {
   if (slot.controller == nullptr) return;
-  const bool on = enabled_ && (slot.left != 0 || slot.right != 0);
+  const bool on = enabled_ && !stopped_ && (slot.left != 0 || slot.right != 0);
   SDL_GameControllerRumble(slot.controller, on ? slot.left : 0, on ? slot.right : 0, kRumbleDurationMs);
   slot.rumbleSetMs = NowMs();
 }
@@ -110,6 +110,17 @@ void GamepadHub::SetEnabled(bool enabled) {
   if (enabled_ == enabled) return;
   enabled_ = enabled;
   for (Slot& s : slots_) Rumble(s);
+}
+
+void GamepadHub::StopFeedback() {
+  std::lock_guard lock(lock_);
+  stopped_ = true;
+  // A rumble runs for up to a minute on its own, and the process ends without closing the pads.
+  for (Slot& s : slots_) {
+    if (s.controller == nullptr) continue;
+    s.left = s.right = 0;
+    Rumble(s);
+  }
 }
 
 bool GamepadHub::Probe() {

@@ -46,6 +46,9 @@ class GamepadHub : public IGamepadFeedback {
   void Vibrate(uint32_t controller, uint16_t leftMotor, uint16_t rightMotor) override;
   // Off while the window is inactive: controllers read as released and do not rumble.
   void SetEnabled(bool enabled);
+  // The session ends: every open controller's rumble is set to zero now, and later vibration
+  // requests are ignored (the network threads live on until the process ends).
+  void StopFeedback();
 
   // Opens controllers that appeared, up to four; true when at least one is open.
   bool Probe();
@@ -63,9 +66,10 @@ class GamepadHub : public IGamepadFeedback {
   void Rumble(Slot& slot);
   void Close(Slot& slot);
 
-  std::mutex lock_;  // guards slots_ and enabled_
+  std::mutex lock_;  // guards slots_, enabled_ and stopped_
   std::array<Slot, kMaxGamepads> slots_;
   bool enabled_ = true;
+  bool stopped_ = false;  // StopFeedback was called: no rumble for good
 };
 
 using ControlQueue = BlockingQueue<HUMAN_CONTROL_EVENT_PACKET>;

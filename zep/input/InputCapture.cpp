@@ -18,11 +18,16 @@ InputCapture::InputCapture(Sink sink, ScaleSource scale) : sink_(std::move(sink)
 
 void InputCapture::SetActive(bool active) {
   active_ = active;
+  altGrHeld_ = false;
+  pressedSent_ = 0;  // the release event lets everything go
   sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
 }
 
 void InputCapture::SetPointerInside(bool inside) {
-  if (!inside && inside_) sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
+  if (!inside && inside_) {
+    sink_(HUMAN_CONTROL_EVENT_PACKET::From(proto::HC_RELEASE_EVENT{}));
+    pressedSent_ = 0;
+  }
   inside_ = inside;
 }
 
@@ -31,10 +36,17 @@ void InputCapture::SetClientSize(int width, int height) {
   height_ = height;
 }
 
-void InputCapture::OnKey(SDL_Scancode scancode, bool down, KeyModifiers mods) {
+void InputCapture::OnKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods) {
+  if (scancode == SDL_SCANCODE_RALT) {
+    // The release matches the press, whatever the layout says by then.
+    if (!down) mods.altGr = altGrHeld_;
+    altGrHeld_ = down && mods.altGr;
+  }
+  // While AltGr is held Windows counts Ctrl as down: the keys it shifts are no system keys.
+  if (altGrHeld_) mods.ctrl = true;
   if (!active_ || !inside_) return;
   keys_.clear();
-  AppendKeyEvents(scancode, down, mods, keys_);
+  AppendKeyEvents(scancode, layoutKey, down, mods, keys_);
   for (const auto& packet : keys_) sink_(packet);
 }
 
@@ -44,40 +56,53 @@ bool InputCapture::MouseAllowed() const {
 }
 
 void InputCapture::OnMotion(int x, int y, int dx, int dy) {
+  StampMouse();
   lastX_ = x;
   lastY_ = y;
-  SendMouse(0, 0, dx, dy);
+  SendMouse(0, 0, dx, dy, false);
 }
 
 void InputCapture::OnButton(uint8_t button, bool down, int x, int y) {
+  StampMouse();
   lastX_ = x;
   lastY_ = y;
   const uint32_t flags = ButtonFlags(button, down);
-  if (flags != 0) SendMouse(flags, 0, 0, 0);
+  if (flags == 0) return;
+  const uint32_t pressFlag = ButtonFlags(button, true);
+  if (down) {
+    if (SendMouse(flags, 0, 0, 0, false)) pressedSent_ |= pressFlag;
+    return;
+  }
+  // A press the station saw gets its release, wherever it happens (over a pane, a band).
+  const bool owed = (pressedSent_ & pressFlag) != 0;
+  pressedSent_ &= ~pressFlag;
+  SendMouse(flags, 0, 0, 0, owed);
 }
 
 void InputCapture::OnWheel(int notchesX, int notchesY) {
-  if (notchesY != 0) SendMouse(kMouseWheel, WheelData(notchesY), 0, 0);
-  if (notchesX != 0) SendMouse(kMouseHWheel, WheelData(notchesX), 0, 0);
+  StampMouse();
+  if (notchesY != 0) SendMouse(kMouseWheel, WheelData(notchesY), 0, 0, false);
+  if (notchesX != 0) SendMouse(kMouseHWheel, WheelData(notchesX), 0, 0, false);
 }
 
-void InputCapture::SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy) {
-  if (!MouseAllowed()) return;
+bool InputCapture::SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy, bool owed) {
+  if (!owed && !MouseAllowed()) return false;
   proto::HC_MOUSE_EVENT e;
   e.buttonFlags = buttonFlags;
   e.buttonData = buttonData;
   e.absolute = absolute_ ? 1 : 0;
   if (absolute_) {
     const Scale s = scale_ ? scale_() : Scale{};
-    const auto p = MapOntoPicture(lastX_, lastY_, width_, height_, s.x, s.y);
-    if (!p) return;  // over a letter-box band
+    auto p = MapOntoPicture(lastX_, lastY_, width_, height_, s.x, s.y);
+    if (!p && owed) p = ClampOntoPicture(lastX_, lastY_, width_, height_, s.x, s.y);
+    if (!p) return false;  // over a letter-box band
     e.x = p->x;
     e.y = p->y;
   } else {
     e.x = carry_.TakeX(dx);
     e.y = carry_.TakeY(dy);
   }
-  sink_(HUMAN_CONTROL_EVENT_PACKET::From(e));
+  return sink_(HUMAN_CONTROL_EVENT_PACKET::From(e));
 }
 
 }  // namespace input

@@ -32,11 +32,18 @@ class InputCapture {
   void SetPointerInside(bool inside);
   void SetClientSize(int width, int height);
   void SetAbsolute(bool absolute) { absolute_ = absolute; }
-  // While set (the overlay owns the mouse) mouse events stay local; keys still go.
+  // While set (the overlay owns the mouse) mouse events stay local, except the release of a
+  // button whose press the station got; keys still go.
   void SetMouseHeld(bool held) { mouseHeld_ = held; }
   void SetSpeedFactor(double factor) { carry_.SetFactor(factor); }
+  // Every mouse event stamps `lastMouseMs` with `nowMs()` before anything decides about it.
+  void SetMouseClock(std::atomic<int64_t>* lastMouseMs, std::function<int64_t()> nowMs) {
+    lastMouseMs_ = lastMouseMs;
+    nowMs_ = std::move(nowMs);
+  }
 
-  void OnKey(SDL_Scancode scancode, bool down, KeyModifiers mods);
+  // `layoutKey`: the key code the active layout gives the key (SDL's keysym).
+  void OnKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods);
   // Position in client pixels; the deltas count in relative mode only.
   void OnMotion(int x, int y, int dx, int dy);
   void OnButton(uint8_t button, bool down, int x, int y);
@@ -44,20 +51,30 @@ class InputCapture {
   void OnWheel(int notchesX, int notchesY);
 
   bool Active() const { return active_; }
+  bool AltGrHeld() const { return altGrHeld_; }
   bool PointerInside() const { return inside_; }
   int LastX() const { return lastX_; }
   int LastY() const { return lastY_; }
 
  private:
   bool MouseAllowed() const;
-  void SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy);
+  // `owed`: the release of a press the station saw, sent whatever holds the mouse.
+  bool SendMouse(uint32_t buttonFlags, uint16_t buttonData, int dx, int dy, bool owed);
+
+  void StampMouse() {
+    if (lastMouseMs_ && nowMs_) lastMouseMs_->exchange(nowMs_());
+  }
 
   Sink sink_;
   ScaleSource scale_;
+  std::atomic<int64_t>* lastMouseMs_ = nullptr;
+  std::function<int64_t()> nowMs_;
   bool active_ = false;
   bool inside_ = false;
   bool absolute_ = true;
   bool mouseHeld_ = false;
+  bool altGrHeld_ = false;
+  uint32_t pressedSent_ = 0;  // press flags of the buttons whose press was sent
   int width_ = 0;
   int height_ = 0;
   int lastX_ = -1;

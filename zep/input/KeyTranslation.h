@@ -32,15 +32,29 @@ struct KeyModifiers {
   bool alt = false;
   bool ctrl = false;
   bool numLock = false;
+  // The layout's right Alt is AltGr: Windows reports it as a left Ctrl, then the right Alt, both
+  // with the plain key messages.
+  bool altGr = false;
 };
 
-// The raw records a press or release of the key gives: none for keys a Windows keyboard does not
-// have, two for Pause (E1 1D, then 45 with the filler virtual key 0xFF).
+// The raw records a press or release of the key gives: none for keys no Windows keyboard has, two for Pause
+// (E1 1D, then 45 with the filler virtual key 0xFF).
 std::vector<RawKey> TranslateScancode(SDL_Scancode scancode, bool numLock);
 
-// Keyboard events for one SDL key event, appended to `out`. Alt without Ctrl (and F10) make the
-// system key messages, as on Windows.
-void AppendKeyEvents(SDL_Scancode scancode, bool down, KeyModifiers mods,
+// The virtual key of a key as the active layout gives it, from its positional (US) one and the
+// character the layout puts on it (SDL's key code): letters follow Latin layouts (the German Y
+// key is VK 'Z'), and so do the comma, period, minus and plus keys; a non-Latin layout (Russian)
+// keeps the positional keys, as Windows does.
+uint16_t LayoutVirtualKey(uint16_t positionalVk, SDL_Keycode layoutKey);
+
+// The virtual key a press of the key reports under the active layout; 0 for keys no Windows
+// keyboard has.
+uint16_t KeyVirtualKey(SDL_Scancode scancode, SDL_Keycode layoutKey, bool numLock);
+
+// Keyboard events for one SDL key event, appended to `out`; `layoutKey` is the event's key code
+// (SDLK_UNKNOWN: positional virtual keys). Alt without Ctrl (and F10) make the system key
+// messages, as on Windows.
+void AppendKeyEvents(SDL_Scancode scancode, SDL_Keycode layoutKey, bool down, KeyModifiers mods,
                      std::vector<HUMAN_CONTROL_EVENT_PACKET>& out);
 
 }  // namespace input

@@ -24,6 +24,14 @@ uint32_t ButtonFlags(uint8_t sdlButton, bool down) {
   }
 }
 
+std::optional<NormalisedPoint> ClampOntoPicture(int x, int y, int width, int height, double sx, double sy) {
+  if (width <= 0 || height <= 0 || sx <= 0 || sy <= 0) return std::nullopt;
+  const double mx = sx < 1 ? (1 - sx) * width / 2 : 0;
+  const double my = sy < 1 ? (1 - sy) * height / 2 : 0;
+  return NormalisedPoint{std::clamp((x - mx) / (width * sx), 0.0, 1.0),
+                         std::clamp((y - my) / (height * sy), 0.0, 1.0)};
+}
+
 std::optional<NormalisedPoint> MapOntoPicture(int x, int y, int width, int height, double sx, double sy) {
   if (width <= 0 || height <= 0 || sx <= 0 || sy <= 0) return std::nullopt;
   const double mx = sx < 1 ? (1 - sx) * width / 2 : 0;

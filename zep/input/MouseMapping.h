@@ -26,6 +26,9 @@ struct NormalisedPoint {
 // Client position (x, y) in a W x H client area whose picture fills the shares sx, sy (centred)
 // as a position of 0..1 on the picture; nothing over the letter-box bands.
 std::optional<NormalisedPoint> MapOntoPicture(int x, int y, int width, int height, double sx, double sy);
+// The same position held to the picture's edges (a point over a band lands on the nearest edge);
+// nothing only for an empty client area or picture.
+std::optional<NormalisedPoint> ClampOntoPicture(int x, int y, int width, int height, double sx, double sy);
 
 // Whole movement counts from scaled deltas: what is below one count is carried to later moves,
 // so no movement is lost (five moves of 0.4 send 0, 0, 1, 0, 1).

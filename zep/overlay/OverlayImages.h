@@ -1,5 +1,5 @@
 #pragma once
-// The overlay's PNG images, drawn and embedded at build time (images/MakeImages.cpp).
+// The overlay's PNG images and the window's icon, drawn and embedded at build time (images/MakeImages.cpp).
 #include <cstddef>
 
 namespace overlay {
@@ -20,6 +20,7 @@ enum ImageId : int {
   kImageSettings = 135,
   kImageMicrophone = 137,
   kImageTick = 138,
+  kImageWindowIcon = 509,
 };
 
 }  // namespace overlay

@@ -1,5 +1,8 @@
 #include "zep/overlay/ScreenOverlay.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "sov/base/Log.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/overlay/ConfirmEvent.h"
@@ -18,6 +21,10 @@ constexpr int kIncomingPollMs = 100;
 // z order of the panes: the leave question above everything, the settings above the rest.
 // An incoming request must be answerable while the settings are open.
 enum : int32_t { kZStatistics = 1, kZSession = 2, kZSettings = 5, kZIncoming = 6, kZLeave = 9 };
+
+// Texts take the toolkit's two default sizes (21 and 28 pixels); the nine cells of Server FPS
+// take a smaller one.
+constexpr float kSmallControlFont = 14;
 
 UIStyle PanelStyle() {
   UIStyle s;
@@ -71,34 +78,45 @@ class CFullscreenPane : public CBaseButton {
 };
 
 // The statistics table: label and value of every cell, grouped, read from the table when drawn.
+// Its rows, columns and texts follow the overlay's statistics scale, so a small window gets the
+// whole table smaller rather than its last rows cut off.
 class CStatisticsView : public CBaseUIVisualComponent {
  public:
   static constexpr int kRowHeight = 22;
-  explicit CStatisticsView(const StatsTable* table) : CBaseUIVisualComponent(PanelStyle()), table_(table) {}
+  static constexpr float kFontSize = 15;
+  CStatisticsView(const StatsTable* table, const double* scale)
+      : CBaseUIVisualComponent(PanelStyle()), table_(table), scale_(scale) {}
   void Draw(IUIViewRenderer& r) override {
     const UIRect a = AbsoluteRect();
     r.FillRect(a, GetStyle().background, GetStyle().opacity / 255.0);
     r.FrameRect(a, 0x808080, 1.0);
     if (!table_) return;
-    int y = a.y + 8;
+    const double scale = *scale_;
+    auto at = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
+    const int rowHeight = at(kRowHeight);
+    const float font = static_cast<float>(kFontSize * scale);
+    int slot = 0;  // rows drawn so far, group headings included
+    auto top = [&] { return a.y + at(8 + slot * kRowHeight); };
     std::string group = "\x01";
-    for (int i = 0; i < table_->Size() && y + kRowHeight <= a.Bottom(); ++i) {
+    for (int i = 0; i < table_->Size() && top() + rowHeight <= a.Bottom(); ++i) {
       const StatRow row = table_->Row(i);
       if (row.group != group && !row.group.empty()) {
-        r.DrawText({a.x + 10, y, a.w - 20, kRowHeight}, row.group, TextStyle(15, 0x8FB8FF), 0x8FB8FF,
-                   TextAlign::kLeft);
-        y += kRowHeight;
+        r.DrawText({a.x + at(10), top(), a.w - at(20), rowHeight}, row.group, TextStyle(font, 0x8FB8FF),
+                   0x8FB8FF, TextAlign::kLeft);
+        ++slot;
       }
       group = row.group;
-      r.DrawText({a.x + 20, y, 330, kRowHeight}, row.label, TextStyle(15), 0xFFFFFF, TextAlign::kLeft);
-      r.DrawText({a.x + 350, y, a.w - 360, kRowHeight}, table_->Format(i), TextStyle(15), 0xFFFFFF,
-                 TextAlign::kRight);
-      y += kRowHeight;
+      r.DrawText({a.x + at(20), top(), at(330), rowHeight}, row.label, TextStyle(font), 0xFFFFFF,
+                 TextAlign::kLeft);
+      r.DrawText({a.x + at(350), top(), a.w - at(360), rowHeight}, table_->Format(i), TextStyle(font),
+                 0xFFFFFF, TextAlign::kRight);
+      ++slot;
     }
   }
 
  private:
   const StatsTable* table_;
+  const double* scale_;  // the overlay's statistics scale, read under the overlay lock
 };
 
 // One settings row: the field it shows, its title and hint, its option labels (none for a switch).
@@ -188,7 +206,8 @@ void ScreenOverlay::BuildConnecting() {
 void ScreenOverlay::BuildSlowConnection() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return slowMs_.has_value(); });
-  auto text = std::make_unique<CTextTitle>(UILabel{}, TextStyle(20, 0xFFD060, "Courier"), TextAlign::kCentre);
+  auto text = std::make_unique<CTextTitle>(UILabel{}, TextStyle(DefaultStyle().fontSize, 0xFFD060, "Courier"),
+                                           TextAlign::kCentre);
   LayFill(*text);
   parts_.slowText = panel->Add(std::move(text));
   CScreenOverlayPanel* raw = nullptr;
@@ -214,8 +233,8 @@ void ScreenOverlay::BuildFullscreen() {
 void ScreenOverlay::BuildConfirmSession() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return confirmVisible_; });
-  auto title =
-      std::make_unique<CTextTitle>(UILabel::Text(links_.stationText), TextStyle(24), TextAlign::kCentre);
+  auto title = std::make_unique<CTextTitle>(UILabel::Text(links_.stationText),
+                                            TextStyle(DefaultStyle().fontSize), TextAlign::kCentre);
   LaySized(*title, kFromStart, 10, kFromStart, 10, 400, 50);
   panel->Add(std::move(title));
   auto play = Button(kStrPlayHere, [this](CBaseButton&, UIPoint, uint32_t) { ConfirmStation(); });
@@ -227,7 +246,6 @@ void ScreenOverlay::BuildConfirmSession() {
         confirmVisible_ = false;
         RequestClose();
       });
-  next->GetButtonStyle().text.fontSize = 18;
   LaySized(*next, kFromStart, 230, kFromStart, 80, 130, 70);
   parts_.tryNext = panel->Add(std::move(next), 1);
   CScreenOverlayPanel* raw = nullptr;
@@ -239,8 +257,8 @@ void ScreenOverlay::BuildConfirmSession() {
 void ScreenOverlay::BuildIncoming() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return !incoming_.empty(); });
-  auto question =
-      std::make_unique<CTextTitle>(UILabel::Id(kStrAllowIncoming), TextStyle(22), TextAlign::kCentre);
+  auto question = std::make_unique<CTextTitle>(UILabel::Id(kStrAllowIncoming),
+                                               TextStyle(DefaultStyle().fontSize), TextAlign::kCentre);
   LaySized(*question, kFromStart, 10, kFromStart, 10, 340, 40);
   panel->Add(std::move(question));
   auto answer = [this](bool accept) {
@@ -265,8 +283,8 @@ void ScreenOverlay::BuildIncoming() {
 void ScreenOverlay::BuildLeave() {
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return leaveVisible_; });
-  auto question =
-      std::make_unique<CTextTitle>(UILabel::Id(kStrLeaveFeedback), TextStyle(26), TextAlign::kCentre);
+  auto question = std::make_unique<CTextTitle>(UILabel::Id(kStrLeaveFeedback),
+                                               TextStyle(DefaultLargeStyle().fontSize), TextAlign::kCentre);
   LaySized(*question, kFromStart, 20, kFromStart, 20, 310, 50);
   panel->Add(std::move(question));
   auto yes = Button(kStrYes, [this](CBaseButton&, UIPoint, uint32_t) {
@@ -292,30 +310,42 @@ void ScreenOverlay::BuildLeave() {
   parts_.leave = host_.Root().Add(std::move(cached), kZLeave);
 }
 
+void ScreenOverlay::PlaceScaled(IUIVisualComponent& c, int32_t hKind, int32_t x, int32_t vKind, int32_t y,
+                                int w, int h, float* fontSize) {
+  settingsPlaces_.push_back({&c, hKind, x, vKind, y, w, h, fontSize, fontSize ? *fontSize : 0.0f});
+  LaySized(c, hKind, x, vKind, y, w, h);
+}
+
 void ScreenOverlay::BuildSettings() {
   constexpr int kColumnWidth = 580, kRowHeight = 95, kTop = 50, kRowsPerColumn = 7;
+  static_assert(20 + 2 * kColumnWidth == kSettingsWidth &&
+                kTop + kRowsPerColumn * kRowHeight + 5 == kSettingsHeight);
   auto panel = std::make_unique<CScreenOverlayPanel>(PanelStyle());
   panel->SetVisibilityPredicate([this] { return SettingsVisible(); });
-  auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings), TextStyle(26), TextAlign::kLeft);
-  LaySized(*heading, kFromStart, 20, kFromStart, 8, 400, 36);
+  auto heading = std::make_unique<CTextTitle>(UILabel::Id(kStrSettings),
+                                              TextStyle(DefaultLargeStyle().fontSize), TextAlign::kLeft);
+  PlaceScaled(*heading, kFromStart, 20, kFromStart, 8, 400, 36, &heading->MutableStyle().fontSize);
+  parts_.settingsHeading = heading.get();
   panel->Add(std::move(heading));
   auto close = std::make_unique<CCloseButton>(
       [this](CBaseButton&, UIPoint, uint32_t) { CRunTimeSettings::Set(settings_.overlayVisible, 0); });
   CCloseButton* closeRaw = nullptr;
   auto closeCached = Cached(std::move(close), host_, &closeRaw);
-  LaySized(*closeCached, kFromEnd, 45, kFromStart, 8, 35, 35);
+  PlaceScaled(*closeCached, kFromEnd, 45, kFromStart, 8, 35, 35, &closeRaw->GetButtonStyle().text.fontSize);
   panel->Add(std::move(closeCached), 3);
   parts_.settingsClose = closeRaw;
 
   for (int i = 0; i < kSettingsRows; ++i) {
     const SettingRow& row = kRows[i];
     const int x = 20 + (i / kRowsPerColumn) * kColumnWidth, y = kTop + (i % kRowsPerColumn) * kRowHeight;
-    auto title = std::make_unique<CTextTitle>(UILabel::Id(row.title), TextStyle(19), TextAlign::kLeft);
-    LaySized(*title, kFromStart, x, kFromStart, y, 260, 30);
+    auto title = std::make_unique<CTextTitle>(UILabel::Id(row.title), TextStyle(DefaultStyle().fontSize),
+                                              TextAlign::kLeft);
+    PlaceScaled(*title, kFromStart, x, kFromStart, y, 260, 30, &title->MutableStyle().fontSize);
+    parts_.settingsTitles[i] = title.get();
     panel->Add(std::move(title), 1);
     auto hint =
         std::make_unique<CTextTitle>(UILabel::Id(row.hint), TextStyle(14, 0xA8A8A8), TextAlign::kLeft);
-    LaySized(*hint, kFromStart, x, kFromStart, y + 34, 500, 100);
+    PlaceScaled(*hint, kFromStart, x, kFromStart, y + 34, 500, 100, &hint->MutableStyle().fontSize);
     panel->Add(std::move(hint), 0);
     // Each handler stores with an exchange, then saves unless the row is kept for this run only.
     auto store = [this, &row](uint32_t value) {
@@ -323,6 +353,7 @@ void ScreenOverlay::BuildSettings() {
       if (row.saved) settings_.Save();
     };
     std::unique_ptr<CBaseButton> control;
+    float* controlFont = nullptr;
     if (row.options.empty()) {
       control = std::make_unique<CSimpleSwitch>([store](CSimpleSwitch& s) { store(s.GetState() ? 1 : 0); });
     } else {
@@ -330,29 +361,76 @@ void ScreenOverlay::BuildSettings() {
       for (int id : row.options) labels.push_back(UILabel::Id(id));
       auto multi = std::make_unique<CMultiSwitch>(
           std::move(labels), [store](CMultiSwitch& m) { store(static_cast<uint32_t>(m.GetIndex())); });
-      multi->GetButtonStyle().text.fontSize = row.width > 240 ? 14 : 17;
+      if (row.width > 240)
+        multi->GetButtonStyle().text.fontSize = kSmallControlFont;  // Server FPS: nine cells
+      controlFont = &multi->GetButtonStyle().text.fontSize;
       control = std::move(multi);
     }
     parts_.controls[i] = control.get();
     auto cached = std::make_unique<CCachingUIVisualComponent>(
         std::move(control), CCachingUIVisualComponent::kRefreshControls, 0, host_);
-    LaySized(*cached, kFromStart, x + 270, kFromStart, y, row.width, 30);
+    PlaceScaled(*cached, kFromStart, x + 270, kFromStart, y, row.width, 30, controlFont);
     parts_.controlCaches[i] = cached.get();
     panel->Add(std::move(cached), 2);
   }
   CScreenOverlayPanel* raw = nullptr;
   auto cached = Cached(std::move(panel), host_, &raw);
-  LayCentred(*cached, 20 + 2 * kColumnWidth, kTop + kRowsPerColumn * kRowHeight + 5);
+  LayCentred(*cached, kSettingsWidth, kSettingsHeight);
   parts_.settingsPanel = host_.Root().Add(std::move(cached), kZSettings);
 }
 
+// A window smaller than the panel gets the whole panel scaled down, its texts with it, so the
+// heading, the close button and every row stay in view; larger windows show it at its own size.
+void ScreenOverlay::FitSettings() {
+  const int w = host_.Width(), h = host_.Height();
+  if (w <= 0 || h <= 0) return;
+  const double scale =
+      std::min({1.0, static_cast<double>(w) / kSettingsWidth, static_cast<double>(h) / kSettingsHeight});
+  if (scale == settingsScale_) return;
+  settingsScale_ = scale;
+  auto at = [scale](int v) { return static_cast<int32_t>(std::lround(v * scale)); };
+  for (const ScaledPlace& p : settingsPlaces_) {
+    LaySized(*p.component, p.hKind, at(p.x), p.vKind, at(p.y), at(p.w), at(p.h));
+    if (p.fontSize) *p.fontSize = static_cast<float>(p.baseFontSize * scale);
+  }
+  LayCentred(*parts_.settingsPanel, at(kSettingsWidth), at(kSettingsHeight));
+  parts_.settingsPanel->MarkDirty();
+  for (auto* c : parts_.controlCaches) c->MarkDirty();
+  if (auto* close = dynamic_cast<CCachingUIVisualComponent*>(parts_.settingsClose->GetParent()))
+    close->MarkDirty();
+}
+
+// The statistics table in the same way: a window that cannot hold it with its margins gets the
+// table, its margins and its texts scaled down as a whole.
+void ScreenOverlay::FitStatistics() {
+  const int w = host_.Width(), h = host_.Height();
+  if (w <= 0 || h <= 0) return;
+  const double scale = std::min({1.0, static_cast<double>(w) / (kStatisticsWidth + 2 * kStatisticsMargin),
+                                 static_cast<double>(h) / (kStatisticsHeight + 2 * kStatisticsMargin)});
+  if (scale == statisticsScale_) return;
+  statisticsScale_ = scale;
+  auto at = [scale](int v) { return static_cast<int32_t>(std::lround(v * scale)); };
+  LaySized(*parts_.statistics, kFromStart, at(kStatisticsMargin), kFromStart, at(kStatisticsMargin),
+           at(kStatisticsWidth), at(kStatisticsHeight));
+  parts_.statistics->MarkDirty();
+}
+
+void ScreenOverlay::Resize(int width, int height) {
+  std::lock_guard lock(lock_);
+  host_.Resize(width, height);
+  FitSettings();
+  FitStatistics();
+}
+
 void ScreenOverlay::BuildStatistics() {
-  auto view = std::make_unique<CStatisticsView>(table_);
-  view->SetVisibilityPredicate([this] { return statisticsVisible_; });
+  static_assert(kStatisticsHeight == 8 + 30 * CStatisticsView::kRowHeight);
+  auto view = std::make_unique<CStatisticsView>(table_, &statisticsScale_);
+  view->SetVisibilityPredicate([this] { return StatisticsVisible(); });
   CStatisticsView* raw = nullptr;
   // Values change all the time; the table is redrawn once a second, not on every change.
   auto cached = Cached(std::move(view), host_, &raw, CCachingUIVisualComponent::kRefreshPeriodic, 1000);
-  LaySized(*cached, kFromStart, 20, kFromStart, 20, 520, 8 + 30 * CStatisticsView::kRowHeight);
+  LaySized(*cached, kFromStart, kStatisticsMargin, kFromStart, kStatisticsMargin, kStatisticsWidth,
+           kStatisticsHeight);
   parts_.statistics = host_.Root().Add(std::move(cached), kZStatistics);
 }
 
@@ -365,6 +443,7 @@ void ScreenOverlay::ToggleSettings() {
 }
 
 bool ScreenOverlay::OwnsMouse() const {
+  std::lock_guard lock(lock_);
   return host_.PointerOverComponent() || SettingsVisible();
 }
 
@@ -377,6 +456,9 @@ void ScreenOverlay::SyncSettingsControls() {
 }
 
 void ScreenOverlay::Update() {
+  std::lock_guard lock(lock_);
+  FitSettings();
+  FitStatistics();
   const int64_t now = clockMs_();
   const bool settings = SettingsVisible();
   if (settings && !settingsWereVisible_) SyncSettingsControls();
@@ -413,6 +495,7 @@ void ScreenOverlay::Update() {
 }
 
 bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
+  std::lock_guard lock(lock_);
   switch (action) {
     case MouseAction::kMove:
       return host_.OnPointerMove(x, y);
@@ -425,6 +508,7 @@ bool ScreenOverlay::HandleMouse(int x, int y, MouseAction action) {
 }
 
 void ScreenOverlay::RequestClose() {
+  std::lock_guard lock(lock_);
   leaveVisible_ = true;
   confirmVisible_ = false;
 }

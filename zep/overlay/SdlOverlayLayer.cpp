@@ -14,6 +14,7 @@ void SdlOverlayLayer::Draw(SDL_Renderer* renderer, VektaUI::CUIHost& host) {
   int w = 0, h = 0;
   if (SDL_GetRendererOutputSize(renderer, &w, &h) != 0 || w <= 0 || h <= 0) return;
   host.Resize(w, h);
+  bool fresh = false;  // a new texture holds garbage: it is filled whole, and the panes found
   if (!texture_ || renderer != renderer_ || !bitmap_ || bitmap_->Width() != w || bitmap_->Height() != h) {
     if (texture_) SDL_DestroyTexture(texture_);
     renderer_ = renderer;
@@ -25,11 +26,9 @@ void SdlOverlayLayer::Draw(SDL_Renderer* renderer, VektaUI::CUIHost& host) {
     SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_BLEND);
     bitmap_ = std::make_unique<VektaUI::CUIBitmap>(w, h);
     shown_.clear();
-    host.Render(*bitmap_);  // a fresh texture holds garbage: fill all of it once
-    ++redraws_;
-    Upload({0, 0, w, h});
+    fresh = true;
   }
-  if (host.NeedsRedraw()) {
+  if (fresh || host.NeedsRedraw()) {
     host.Render(*bitmap_);
     ++redraws_;
     std::vector<SDL_Rect> now;
@@ -44,8 +43,8 @@ void SdlOverlayLayer::Draw(SDL_Renderer* renderer, VektaUI::CUIHost& host) {
       if (s.w > 0 && s.h > 0) now.push_back(s);
     }
     // What was shown before must be cleared on the texture too, so upload both.
-    SDL_Rect region{0, 0, 0, 0};
-    bool any = false;
+    SDL_Rect region{0, 0, fresh ? w : 0, fresh ? h : 0};
+    bool any = fresh;
     for (const auto& list : {shown_, now})
       for (const SDL_Rect& s : list) {
         if (!any)

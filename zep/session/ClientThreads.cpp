@@ -40,7 +40,8 @@ void LogStatisticsLine(const StatsTable& table, const SessionShared& shared) {
 
 }  // namespace
 
-ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
+ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode,
+                             const FailureReport& reportStartFailure)
     : station_(std::move(station)),
       videoFrames_(shared_.interrupt, kMediaQueueCapacity),
       cursorShapes_(shared_.interrupt, kMediaQueueCapacity),
@@ -78,44 +79,56 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode)
   stats.playableAudio = QueueGauge(playableAudio_);
   stats.afterRound = [this](const StatsTable& table) { LogStatisticsLine(table, shared_); };
 
-  workers_.reserve(11);
-  Start("VideoNetworkThreadProc", false, [this] { return VideoNetworkThreadProc(context_); });
-  Start("VideoNetworkUdpThreadProc", false, [this] { return VideoNetworkUdpThreadProc(context_); });
-  Start("ApiNetworkThreadProc", false, [this] { return ApiNetworkThreadProc(context_); });
-  Start("MouseNetworkThreadProc", false, [this] { return MouseNetworkThreadProc(context_); });
-  Start("AudioNetworkThreadProc", false, [this] { return AudioNetworkThreadProc(context_); });
-  Start("AudioNetworkUdpThreadProc", false, [this] { return AudioNetworkUdpThreadProc(context_); });
-  const audio::PlaybackQueues playback{&receivedAudio_,  &decodedAudio_,          &playableAudio_,
-                                       &playbackFormat_, &shared_.playbackFormat, &shared_.interrupt,
-                                       nullptr};
-  const audio::MicrophoneQueues microphone{&shared_.interrupt, &shared_.microphone, &capturedMicrophone_,
-                                           &microphoneToSend_};
-  Start("DecodeAudioThreadProc", true, [playback] { return audio::DecodeAudioThreadProc(playback); });
-  Start("ResampleAudioThreadProc", true, [playback] { return audio::ResampleAudioThreadProc(playback); });
-  Start("PlayAudioThreadProc", true, [playback] { return audio::PlayAudioThreadProc(playback); });
-  Start("AudioCaptureThreadProc", true, [microphone] { return audio::AudioCaptureThreadProc(microphone); });
-  Start("ResampleCapturedAudioThreadProc", true,
-        [microphone] { return audio::ResampleCapturedAudioThreadProc(microphone); });
-  Start("KeyMouseGrabberThreadProc", false, [this] { return KeyMouseGrabberThreadProc(context_); });
-  // Joined at shutdown like a media thread: it uses the controllers this object owns.
-  if (gamepads)
-    Start("XInputGrabberThreadProc", true,
-          [this] { return input::XInputGrabberThreadProc(gamepads_, controlEvents_, shared_.interrupt); });
-  Start("DecoderThreadProc", true, [this] {
-    return video::DecoderThreadProc({&videoFrames_, &table_, &pictures_, &decodePath_, &videoArea_});
-  });
-  Start("StatsThreadProc", true, [stats] { return StatsThreadProc(stats); });
-  Start("DrawMouseThreadProc", true, [this] { return cursor::DrawMouseThreadProc(cursorShapes_, cursor_); });
+  workers_.reserve(17);
+  // From the first thread on, a failure must not unwind this object: the threads use its queues.
+  try {
+    Start("VideoNetworkThreadProc", false, [this] { return VideoNetworkThreadProc(context_); });
+    Start("VideoNetworkUdpThreadProc", false, [this] { return VideoNetworkUdpThreadProc(context_); });
+    Start("ApiNetworkThreadProc", false, [this] { return ApiNetworkThreadProc(context_); });
+    Start("MouseNetworkThreadProc", false, [this] { return MouseNetworkThreadProc(context_); });
+    Start("AudioNetworkThreadProc", false, [this] { return AudioNetworkThreadProc(context_); });
+    Start("AudioNetworkUdpThreadProc", false, [this] { return AudioNetworkUdpThreadProc(context_); });
+    const audio::PlaybackQueues playback{&receivedAudio_,  &decodedAudio_,          &playableAudio_,
+                                         &playbackFormat_, &shared_.playbackFormat, &shared_.interrupt,
+                                         nullptr};
+    const audio::MicrophoneQueues microphone{&shared_.interrupt, &shared_.microphone, &capturedMicrophone_,
+                                             &microphoneToSend_};
+    Start("DecodeAudioThreadProc", true, [playback] { return audio::DecodeAudioThreadProc(playback); });
+    Start("ResampleAudioThreadProc", true, [playback] { return audio::ResampleAudioThreadProc(playback); });
+    Start("PlayAudioThreadProc", true, [playback] { return audio::PlayAudioThreadProc(playback); });
+    Start("AudioCaptureThreadProc", true, [microphone] { return audio::AudioCaptureThreadProc(microphone); });
+    Start("ResampleCapturedAudioThreadProc", true,
+          [microphone] { return audio::ResampleCapturedAudioThreadProc(microphone); });
+    Start("KeyMouseGrabberThreadProc", false, [this] { return KeyMouseGrabberThreadProc(context_); });
+    // Joined at shutdown like a media thread: it uses the controllers this object owns.
+    if (gamepads)
+      Start("XInputGrabberThreadProc", true,
+            [this] { return input::XInputGrabberThreadProc(gamepads_, controlEvents_, shared_.interrupt); });
+    Start("DecoderThreadProc", true, [this] {
+      return video::DecoderThreadProc({&videoFrames_, &table_, &pictures_, &decodePath_, &videoArea_});
+    });
+    Start("StatsThreadProc", true, [stats] { return StatsThreadProc(stats); });
+    Start("DrawMouseThreadProc", true,
+          [this] { return cursor::DrawMouseThreadProc(cursorShapes_, cursor_); });
+  } catch (...) {
+    if (workers_.empty()) throw;
+    EndStartUp(reportStartFailure, std::current_exception());
+  }
 }
 
 template <class Proc>
 void ClientThreads::Start(const char* name, bool media, Proc proc) {
   Worker& w = workers_.emplace_back(Worker{name, media, std::make_unique<platform::Event>(true), {}});
   platform::Event* ended = w.ended.get();
-  w.thread = std::thread([proc, ended] {
-    proc();
-    ended->Set();
-  });
+  try {
+    w.thread = std::thread([proc, ended] {
+      proc();
+      ended->Set();
+    });
+  } catch (...) {
+    workers_.pop_back();  // never started: nothing to wait for or detach
+    throw;
+  }
 }
 
 bool ClientThreads::Interrupt() {
@@ -125,6 +138,8 @@ bool ClientThreads::Interrupt() {
     if (w.media) media.push_back(w.ended.get());
   const bool inTime = media.empty() || platform::WaitAll(media, kMediaThreadsGraceMs);
   if (!inTime) LOGW << "Media threads still running after " << kMediaThreadsGraceMs << " ms";
+  // Rumbles are started for a minute at a time; the process ends without closing the controllers.
+  if (context_.gamepad != nullptr) gamepads_.StopFeedback();
   for (Worker& w : workers_) {
     if (!w.thread.joinable()) continue;
     if (w.media && w.ended->IsSet())
@@ -133,6 +148,31 @@ bool ClientThreads::Interrupt() {
       w.thread.detach();  // ends with the process
   }
   return inTime;
+}
+
+void ClientThreads::CompleteOrExit(const std::function<void()>& build, const FailureReport& report) {
+  try {
+    build();
+  } catch (...) {
+    EndStartUp(report, std::current_exception());
+  }
+}
+
+void ClientThreads::EndStartUp(const FailureReport& report, const std::exception_ptr& failure) {
+  std::string what;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  if (report)
+    report(what);
+  else
+    LOGE << "ClientThreads::ClientThreads: unhandled exception: " << what;
+  Interrupt();
+  zlog::Flush();
+  std::_Exit(0);
 }
 
 ClientThreads::~ClientThreads() {

@@ -24,6 +24,12 @@ struct SessionShared {
   std::atomic<uint32_t> videoAlive{0};
   // Video frames taken from the station over either transport, for the text statistics line.
   std::atomic<uint64_t> videoFramesReceived{0};
+  // The presentation switch of Ctrl+Alt+Z, flipped by the window thread and read by the draw
+  // thread: while set the picture is shown without the overlay.
+  std::atomic<uint8_t> presentationSwitch{0};
+  // When the window last got a mouse event (milliseconds of the high-precision clock), whether or
+  // not it went to the station.
+  std::atomic<int64_t> lastMouseInputMs{0};
 };
 
 // Client time minus station time in microseconds, from the latest ping reply. Process-wide: the

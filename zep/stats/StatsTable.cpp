@@ -108,9 +108,19 @@ std::string StatsTable::Format(const StatValue& value, int decimals) {
       std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, kMaxDecimals),
                     static_cast<double>(value.r));
       break;
-    case VT_UI8:
-      std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(value.u));
-      break;
+    case VT_UI8: {
+      // Packed busy shares (seven bits each, share i in bits 7i..7i+6): each share's part of the
+      // whole in percent, in order, up to the last one that is not zero, e.g. "10/30/0/0/60 %".
+      std::size_t last = 0;
+      for (std::size_t i = 0; i < 8; ++i)
+        if ((value.u >> (7 * i)) & 0x7f) last = i;
+      std::string shares;
+      for (std::size_t i = 0; i <= last; ++i) {
+        if (i > 0) shares += '/';
+        shares += std::to_string((value.u >> (7 * i)) & 0x7f);
+      }
+      return shares + " %";
+    }
     default:
       std::snprintf(buf, sizeof buf, "%d", static_cast<int>(value.i));
       break;

@@ -88,8 +88,8 @@ class StatsTable {
   StatValue Value(int index) const;
   StatRow Row(int index) const;
 
-  // The number as shown: an integer in decimal digits, a real with the cell's decimals;
-  // "-1" for a cell outside the table.
+  // The number as shown: an integer in decimal digits, a real with the cell's decimals, packed
+  // busy shares as their percentages ("10/30/0/0/60 %"); "-1" for a cell outside the table.
   std::string Format(int index) const;
   static std::string Format(const StatValue& value, int decimals);
 

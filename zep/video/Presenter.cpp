@@ -21,13 +21,10 @@ bool PreserveAspect() {
 
 }  // namespace
 
-Presenter::Presenter(SDL_Window* window, PresenterParams params)
-    : p_(std::move(params)), renderer_(window), wakeType_(SDL_RegisterEvents(1)) {
-  if (wakeType_ == static_cast<Uint32>(-1)) throw std::runtime_error("SDL_RegisterEvents: no event left");
+Presenter::Presenter(SDL_Window* window, PresenterParams params) : p_(std::move(params)), renderer_(window) {
   startMs_ = lastReportMs_ = HPCWrapper::NowMs();
   lastIterationEndUs_ = HPCWrapper::NowUs();
   RefreshClientArea();
-  p_.buffer->SetListener(this);
   // A debugging and test aid: the presented picture's pixels (without the overlay) after the n-th picture.
   if (const char* path = std::getenv("ZEP_DUMP_FRAME")) {
     dumpPath_ = path;
@@ -37,15 +34,7 @@ Presenter::Presenter(SDL_Window* window, PresenterParams params)
 }
 
 Presenter::~Presenter() {
-  p_.buffer->SetListener(nullptr);
-}
-
-// One wake event in the queue at a time: the decoder may publish faster than we draw.
-void Presenter::OnPublish() {
-  if (wakePending_.exchange(true)) return;
-  SDL_Event e{};
-  e.type = wakeType_;
-  if (SDL_PushEvent(&e) != 1) wakePending_.store(false);
+  if (p_.rendererGone) p_.rendererGone();
 }
 
 int Presenter::WaitBudgetMs() const {
@@ -77,11 +66,10 @@ void Presenter::OnWindowEvent(const SDL_WindowEvent& e) {
   }
 }
 
-void Presenter::Iterate() {
+void Presenter::Iterate(bool frameTaken, bool force) {
   const int64_t waitEndUs = HPCWrapper::NowUs();
-  wakePending_.store(false);
-  const bool ready = p_.buffer->FrameReady().TryAcquire();
-  if (!ready && waitEndUs - lastIterationEndUs_ < kIdleRedrawMs * 1000LL) return;  // woken by input only
+  const bool ready = frameTaken || p_.buffer->FrameReady().TryAcquire();
+  if (!ready && !force && waitEndUs - lastIterationEndUs_ < kIdleRedrawMs * 1000LL) return;
   const double waitMs = (waitEndUs - lastIterationEndUs_) / 1000.0;
   if (p_.storage) p_.storage->Begin(CStatStorage::kRenderLoop);
 
@@ -156,7 +144,9 @@ void Presenter::ReportOncePerSecond(int64_t nowMs) {
        << " %, render frame drops " << drops << ", full latency "
        << (p_.table ? p_.table->Format(kStatFullLatency) : "-") << " us, decoder "
        << (p_.table ? p_.table->Format(kStatDecoder) : "-") << ", decoder idle "
-       << (p_.table ? p_.table->Format(kStatDecoderIdle) : "-") << " %, client area " << w << "x" << h;
+       << (p_.table ? p_.table->Format(kStatDecoderIdle) : "-") << " %, WndProc idle "
+       << (p_.table ? StatsTable::Format(p_.table->Value(kStatWndProcIdle), 3) : "-") << " %, client area "
+       << w << "x" << h;
 }
 
 void Presenter::MaybeDump() {

@@ -1,10 +1,7 @@
 #pragma once
-// The presentation loop. It runs on the thread that owns the window and its event loop, not on
-// a thread of its own: SDL's renderer is bound to one thread, and SDL handles the window's
-// size events inside the event pump by touching the renderer (viewport, GL context), so a
-// renderer driven from a second thread would race with every resize. The event loop therefore
-// waits for window events at most until the next draw is due (50 ms), and the decoder wakes it
-// with an SDL event after each published picture.
+// One step of the presentation loop: draw the current picture, the overlay over it, present, and
+// feed the render statistics. DrawThreadProc (DrawThread.h) drives it on the thread that owns
+// the renderer; every call here belongs to that thread.
 #include <SDL.h>
 
 #include <atomic>
@@ -34,22 +31,24 @@ struct PresenterParams {
   std::function<void(QuadScale)> publishScale;          // for input mapping
   std::function<void(SDL_Renderer*)> drawOverlay;       // draws over the picture before present
   std::function<void(uint64_t stamp)> onFirstPresent;   // once per picture, after its first present
+  std::function<void()> rendererGone;                   // before the renderer goes: free its textures
 };
 
-class Presenter : private TripleBuffer::Listener {
+class Presenter {
  public:
   static constexpr int kIdleRedrawMs = 50;
 
   Presenter(SDL_Window* window, PresenterParams params);
-  ~Presenter() override;
+  ~Presenter();
+  Presenter(const Presenter&) = delete;
+  Presenter& operator=(const Presenter&) = delete;
 
-  // Milliseconds the event loop may wait before Iterate is due.
+  // Milliseconds the loop may wait for a picture before the idle redraw is due.
   int WaitBudgetMs() const;
-  // True for the event the decoder posts after a publish.
-  bool IsWakeEvent(const SDL_Event& e) const { return e.type == wakeType_; }
   void OnWindowEvent(const SDL_WindowEvent& e);
-  // Draws and presents when a picture is ready or the idle redraw is due; otherwise nothing.
-  void Iterate();
+  // Draws and presents when a picture is ready (`frameTaken`: the caller's wait took the
+  // frame-ready signal), when `force`d, or when the idle redraw is due; otherwise nothing.
+  void Iterate(bool frameTaken = false, bool force = false);
 
   // The overlay's slow-connection warning: set while the network latency is above 300 ms.
   bool SlowConnection() const { return slowConnection_.load(std::memory_order_relaxed); }
@@ -60,15 +59,12 @@ class Presenter : private TripleBuffer::Listener {
   bool FullLatencyReady() const { return fullLatencyReady_.load(std::memory_order_relaxed); }
 
  private:
-  void OnPublish() override;
   void RefreshClientArea();
   void ReportOncePerSecond(int64_t nowMs);
   void MaybeDump();
 
   PresenterParams p_;
   VideoFrameRenderer renderer_;
-  Uint32 wakeType_;
-  std::atomic<bool> wakePending_{false};
   std::atomic<bool> slowConnection_{false};
   std::atomic<int> slowConnectionMs_{0};
   std::atomic<bool> fullLatencyReady_{false};

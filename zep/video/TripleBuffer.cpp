@@ -12,7 +12,6 @@ void TripleBuffer::Publish() {
   back_ = ready_.exchange(back_, std::memory_order_acq_rel);
   counter_.fetch_add(1, std::memory_order_relaxed);
   frameReady_.Set();
-  if (Listener* l = listener_.load(std::memory_order_acquire)) l->OnPublish();
 }
 
 Picture* TripleBuffer::AcquireFront() {

@@ -31,15 +31,6 @@ class TripleBuffer {
   // Writer side: the record to fill, then Publish to hand it over.
   Picture& Back() { return *back_; }
   void Publish();
-  // Told after every publish, on the writer's thread; the presenter wakes its event loop with
-  // it. May be set or cleared while the writer runs; a listener must outlive the writer.
-  class Listener {
-   public:
-    virtual ~Listener() = default;
-    virtual void OnPublish() = 0;
-  };
-  void SetListener(Listener* listener) { listener_.store(listener, std::memory_order_release); }
-
   // Reader side, after the frame-ready event: the newest published picture, or null when the
   // wake was for a picture already taken (the event is signalled after the exchange, so a reader
   // can take a picture before the signal that announced it arrives).
@@ -60,7 +51,6 @@ class TripleBuffer {
   std::atomic<Picture*> ready_{&records_[2]};
   uint64_t published_ = 0;  // writer only
   uint64_t taken_ = 0;      // reader only: the sequence of the front record
-  std::atomic<Listener*> listener_{nullptr};
 };
 
 }  // namespace video

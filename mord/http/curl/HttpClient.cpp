@@ -3,6 +3,9 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#ifdef __linux__
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -31,6 +34,14 @@ void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+#ifdef __linux__
+// libcurl's own sockets are inheritable; ours are not, so no program the service starts holds
+// a connection to the back-end.
+curl_socket_t OpenCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+#endif
 
 int32_t ErrnoFor(CURLcode rc) {
   switch (rc) {
@@ -378,6 +389,9 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   Options o(handle->easy);
   o.Set(CURLOPT_SHARE, shared_->share);
   o.Set(CURLOPT_NOSIGNAL, 1L);
+#ifdef __linux__
+  o.Set(CURLOPT_OPENSOCKETFUNCTION, &OpenCloseOnExecSocket);
+#endif
   o.Set(CURLOPT_URL, url.c_str());
   o.Set(CURLOPT_PROTOCOLS_STR, secure_ ? "https" : "http");
   o.Set(CURLOPT_PATH_AS_IS, 1L);  // safe: IsSafePath refused dot segments above

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -14,7 +16,7 @@
 #include <map>
 #include <thread>
 
-#include "tests/e2e/SpawnProcess.h"
+#include "tests/e2e/ZepOnXvfb.h"
 #include "tests/e2e/input/XPointer.h"
 #include "tests/integration/station/StationHarness.h"
 #include "tools/station-sim/CursorShapes.h"
@@ -27,113 +29,28 @@ using stationtest::StationProcess;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
-  while (!done()) {
-    if (MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using e2e::WaitUntil;
 
-void Kill(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
-// An X server of our own, its display number chosen by the server.
-class Xvfb {
- public:
-  Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = e2e::SpawnProcess(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-        {"PATH=/usr/bin:/bin"});
-    close(fds[1]);
-    // The server writes its display number and a newline once it accepts clients.
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~Xvfb() { Kill(pid_); }
-  const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
-class ZepUnderX : public ::testing::Test {
+class ZepUnderX : public e2e::ZepOnXvfb {
  protected:
-  void SetUp() override {
-    for (const char* tool : {"xdotool", "xclip", "Xvfb"})
-      if (system((std::string("command -v ") + tool + " >/dev/null").c_str()) != 0)
-        GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh)";
-    ASSERT_FALSE(x_.Display().empty()) << "Xvfb did not start";
-    dir_ = fs::temp_directory_path() / ("zep-input-" + std::to_string(getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "logs");
-    std::ofstream(dir_ / "client-config.cfg")
-        << "logger.applicationlog = " << (dir_ / "logs").string() << "\n";
-  }
-  void TearDown() override {
-    Kill(zep_);
-    fs::remove_all(dir_);
-  }
-  void StartZep(int port) {
-    zep_ =
-        e2e::SpawnProcess({ZEP_BINARY_DIR "/bin/zep", "127.0.0.1", "--port", std::to_string(port)},
-                          {"DISPLAY=" + x_.Display(), "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                           "HOME=" + dir_.string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                           "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
-                           "XDG_RUNTIME_DIR=" + dir_.string(), "PATH=/usr/bin:/bin"},
-                          dir_);
-    ASSERT_GT(zep_, 0);
-    // SDL may replace its first window when the renderer starts: take the one that stays.
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-          window_ =
-              Sh("for w in $(xdotool search --name '^zep$'); do "
-                 "xdotool getwindowgeometry $w >/dev/null 2>&1 && echo $w; done | tail -1");
-          return !window_.empty() && ZepLog().find("Video renderer") != std::string::npos;
-        },
-        30000))  // generous: a loaded machine starts the renderer slowly
-        << "no zep window; its log:\n"
-        << ZepLog();
-  }
-  // Runs a shell command on our display; its standard output without the final newline.
-  std::string Sh(const std::string& command) {
-    const std::string full = "export DISPLAY=" + x_.Display() + "; " + command;
-    std::string out;
-    if (FILE* f = popen(full.c_str(), "r")) {
-      char buf[256];
-      while (fgets(buf, sizeof buf, f)) out += buf;
-      pclose(f);
-    }
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  std::string ZepLog() const {
-    std::ifstream in(dir_ / "logs" / "vektaclient.log");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
-  Xvfb x_;
-  fs::path dir_;
-  pid_t zep_ = -1;
-  std::string window_;
+  ZepUnderX() : ZepOnXvfb("1280x800x24", {"xdotool", "xclip", "Xvfb"}, "zep-input-") {}
 };
 
 std::vector<std::string> Controls(const StationProcess& station, const std::string& name) {
   return station.Lines("\"name\":\"" + name + "\"");
 }
+
+// Scan code, flags, virtual key and message of the keyboard records from the n-th on.
+std::vector<std::array<int64_t, 4>> KeyRecords(const StationProcess& station, std::size_t from = 0) {
+  std::vector<std::array<int64_t, 4>> out;
+  const auto keys = Controls(station, "keyboard");
+  for (std::size_t i = from; i < keys.size(); ++i)
+    out.push_back(
+        {StationProcess::NumberField(keys[i], "scan_code"), StationProcess::NumberField(keys[i], "flags"),
+         StationProcess::NumberField(keys[i], "vkey"), StationProcess::NumberField(keys[i], "message")});
+  return out;
+}
+using Records = std::vector<std::array<int64_t, 4>>;
 
 TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   StationProcess station({"--size", "640x360", "--cursor-interval-ms", "60000"});
@@ -197,6 +114,15 @@ TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   EXPECT_EQ(StationProcess::NumberField(clip, "mode"), 0);
   EXPECT_GE(station.WaitForCount("\"vkey\":86", 2, 2000), 2u);
 
+  // Keys beyond the 105: browser Back (E0 6A, VK_BROWSER_BACK) and Volume Up (E0 30, VK_VOLUME_UP).
+  const std::size_t keysBefore = Controls(station, "keyboard").size();
+  Sh("xdotool key XF86Back XF86AudioRaiseVolume");
+  ASSERT_GE(station.WaitForCount("\"name\":\"keyboard\"", keysBefore + 4, 5000), keysBefore + 4);
+  EXPECT_EQ(
+      KeyRecords(station, keysBefore),
+      (Records{
+          {0x6A, 2, 0xA6, 0x100}, {0x6A, 3, 0xA6, 0x101}, {0x30, 2, 0xAF, 0x100}, {0x30, 3, 0xAF, 0x101}}));
+
   // Leaving the window releases everything; keys typed outside it are not sent.
   const std::size_t releases = Controls(station, "released").size();
   Sh("xdotool mousemove 5 5");
@@ -204,6 +130,104 @@ TEST_F(ZepUnderX, KeysMouseAndClipboardReachTheStationWithExactValues) {
   Sh("xdotool key b");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(station.Lines("\"vkey\":66").empty());
+
+  // Pressed over the picture, released over the station confirmation pane (bottom centre): the
+  // overlay takes the release, and the station still gets it.
+  const std::size_t ups = station.Lines("\"button_flags\":2,").size();
+  Sh("xdotool mousemove --window " + window_ +
+     " 256 160 sleep 0.2 mousedown 1 sleep 0.2 mousemove --window " + window_ +
+     " 512 515 sleep 0.2 mouseup 1");
+  EXPECT_GE(station.WaitForCount("\"button_flags\":2,", ups + 1, 5000), ups + 1) << station.Log();
+}
+
+// A game that hides the station's pointer gets movements, not positions: SDL's relative mode
+// gives raw movements and the station gets them times the speed factor of Windows' default
+// pointer speed (1.6). The overlay's panes still show the local pointer.
+TEST_F(ZepUnderX, AHiddenStationPointerGivesRelativeMovesAndPanesShowThePointer) {
+  StationProcess station({"--size", "320x180", "--cursor-interval-ms", "300", "--cursor-hidden"});
+  StartZep(station.Port());
+  Sh("xdotool windowfocus --sync " + window_);
+  Sh("xdotool mousemove --window " + window_ + " 256 160");
+  ASSERT_GE(station.WaitForCount("\"cursor_sent\"", 3, 10000), 3u) << station.Log();
+  XPointerReader reader(x_.Display());
+  ASSERT_TRUE(reader.Ok());
+  auto blank = [&] {
+    const PointerImage p = reader.Current();
+    return std::all_of(p.argb.begin(), p.argb.end(), [](uint32_t v) { return (v >> 24) == 0; });
+  };
+  EXPECT_TRUE(WaitUntil(blank, 5000)) << "the station hid its pointer, the X pointer stayed visible";
+  const std::size_t before = station.Lines("\"absolute\":0,").size();
+  const std::size_t absoluteBefore = station.Lines("\"absolute\":1,").size();
+  for (const char* move : {"10 0", "10 5", "10 -5"}) {
+    Sh(std::string("xdotool mousemove_relative -- ") + move);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+  WaitUntil([&] { return station.Lines("\"absolute\":0,").size() >= before + 3; }, 5000);
+  double sumX = 0, sumY = 0;
+  const auto moves = station.Lines("\"absolute\":0,");
+  for (std::size_t i = before; i < moves.size(); ++i) {
+    sumX += StationProcess::NumberField(moves[i], "x");
+    sumY += StationProcess::NumberField(moves[i], "y");
+  }
+  EXPECT_GE(moves.size(), before + 3) << station.Log();
+  EXPECT_EQ(sumX, 48);  // 30 counts x 1.6
+  EXPECT_EQ(sumY, 0);   // 8 - 8
+  EXPECT_EQ(station.Lines("\"absolute\":1,").size(), absoluteBefore) << "positions sent while hidden";
+
+  // The settings open: the pointer shows, and stays shown while it moves over the panel, which
+  // takes those events; closed again, the pointer hides.
+  Sh("xdotool key ctrl+alt+d");
+  EXPECT_TRUE(WaitUntil([&] { return !blank(); }, 5000)) << "no pointer over the settings";
+  Sh("xdotool mousemove --window " + window_ + " 500 300 sleep 0.2 mousemove --window " + window_ +
+     " 520 310");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(blank()) << "the pointer went blank over the settings panel";
+  Sh("xdotool key ctrl+alt+d mousemove_relative 2 2");  // decided again at the next move
+  EXPECT_TRUE(WaitUntil(blank, 5000));
+}
+
+// German and French layouts: virtual keys follow the layout, scan codes stay where the keys are,
+// and AltGr arrives as Windows reports it (left Ctrl, then right Alt, plain key messages).
+class ZepUnderLayout : public ZepUnderX {
+ protected:
+  // Starts zep under the layout against a new station, the pointer in the window.
+  void StartUnder(const std::string& layout) {
+    ASSERT_EQ(system(("DISPLAY=" + x_.Display() + " setxkbmap " + layout).c_str()), 0)
+        << "setxkbmap (x11-xkb-utils)";
+    station_ = std::make_unique<StationProcess>(
+        std::vector<std::string>{"--size", "320x180", "--cursor-interval-ms", "60000"});
+    StartZep(station_->Port());
+    Sh("xdotool windowfocus --sync " + window_);
+    Sh("xdotool mousemove --window " + window_ + " 256 160");
+    ASSERT_FALSE(station_->WaitForLine("\"name\":\"mouse\"", 5000).empty()) << station_->Log();
+  }
+  std::unique_ptr<StationProcess> station_;
+};
+
+TEST_F(ZepUnderLayout, GermanAltGrAndQwertz) {
+  StartUnder("de");
+  // AltGr+Q ('@'), then the key that types z: the Y place (scan 0x15), VK 'Z'.
+  Sh("xdotool key ISO_Level3_Shift+q z");
+  ASSERT_GE(station_->WaitForCount("\"name\":\"keyboard\"", 8, 5000), 8u) << station_->Log();
+  EXPECT_EQ(KeyRecords(*station_), (Records{{0x1D, 0, 0x11, 0x100},
+                                            {0x38, 2, 0x12, 0x100},
+                                            {0x10, 0, 0x51, 0x100},
+                                            {0x1D, 1, 0x11, 0x101},
+                                            {0x38, 3, 0x12, 0x101},
+                                            {0x10, 1, 0x51, 0x101},
+                                            {0x15, 0, 0x5A, 0x100},
+                                            {0x15, 1, 0x5A, 0x101}}));
+}
+
+TEST_F(ZepUnderLayout, FrenchAzerty) {
+  StartUnder("fr");
+  // 'a' sits in the Q place (scan 0x10), 'm' in the semicolon place (0x27).
+  Sh("xdotool key a m");
+  ASSERT_GE(station_->WaitForCount("\"name\":\"keyboard\"", 4, 5000), 4u) << station_->Log();
+  EXPECT_EQ(
+      KeyRecords(*station_),
+      (Records{
+          {0x10, 0, 0x41, 0x100}, {0x10, 1, 0x41, 0x101}, {0x27, 0, 0x4D, 0x100}, {0x27, 1, 0x4D, 0x101}}));
 }
 
 TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {
@@ -213,21 +237,25 @@ TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {
   Sh("xdotool mousemove --window " + window_ + " 300 300");
   XPointerReader reader(x_.Display());
   ASSERT_TRUE(reader.Ok());
-  // The pointers seen, until the shapes and the hidden pointer came.
+  // The pointers seen, until the hidden pointer and both kinds of shape came. The station repeats
+  // its shapes, so one that a loaded machine showed too briefly to be read comes round again.
   std::vector<PointerImage> seen;
-  bool hidden = false;
+  bool hidden = false, colourShown = false, maskedShown = false;
   WaitUntil(
       [&] {
         PointerImage p = reader.Current();
         const bool blank =
             std::all_of(p.argb.begin(), p.argb.end(), [](uint32_t v) { return (v >> 24) == 0; });
-        if (blank)
+        if (blank) {
           hidden = true;
-        else if (p.width == 32 && (seen.empty() || seen.back().argb != p.argb))
+        } else if (p.width == 32 && (seen.empty() || seen.back().argb != p.argb)) {
           seen.push_back(p);
-        return hidden && station.Lines("\"cursor_sent\"").size() >= 7;
+          maskedShown |= p.hotX == 16 && p.hotY == 16;
+          colourShown |= p.hotX == 0 && p.hotY == 0 && p.argb[10 * 32 + 3] == 0xFFFFA020u;
+        }
+        return hidden && colourShown && maskedShown && station.Lines("\"cursor_sent\"").size() >= 7;
       },
-      20000);
+      30000);
   EXPECT_TRUE(hidden) << "the station hid its pointer, the X pointer stayed visible";
   // The colour arrow (hot spot 0,0): its orange inside and its transparent outside, as sent.
   const station::CursorUpdate colour = station::ColourArrow();

@@ -232,8 +232,14 @@ constexpr int RowY(int row) {
   return kPanelY + 50 + row * 95;
 }
 
+// The station keeps its first pointer (visible): a hidden one would put the mouse in relative
+// mode, where xdotool's absolute moves do not land where the layout above says.
+std::vector<std::string> StationArgs() {
+  return {"--size", "640x360", "--cursor-interval-ms", "600000"};
+}
+
 TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
-  StationProcess station({"--size", "640x360"});
+  StationProcess station(StationArgs());
   const fs::path fifo = dir_ / "run" / "ConfirmSessionEvent";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -241,7 +247,11 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   StartZep(station.Port(), "en_US.UTF-8", false);
   EXPECT_FALSE(WaitForLog("Overlay language: English", 0).empty());
 
-  Shot shot = Screenshot();
+  // The overlay is drawn by the presentation thread; its first frame may follow the log line.
+  const auto confirmShown = [](const Shot& s) {
+    return DarkGrey(s.At(kPlayX + 8, kPlayY + 8)) && DarkGrey(s.At(kSecondX + 8, kPlayY + 8));
+  };
+  Shot shot = WaitShot(confirmShown);
   // The confirmation pane's two buttons: dark grey fill with a grey frame, labelled in white.
   EXPECT_TRUE(DarkGrey(shot.At(kPlayX + 8, kPlayY + 8)));
   EXPECT_TRUE(DarkGrey(shot.At(kSecondX + 8, kPlayY + 8)));
@@ -256,6 +266,15 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   Keys("ctrl+alt+d");
   const int gx = kColumn1, gy = RowY(3);
   shot = WaitShot([&](const Shot& s) { return Near(s.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16); });
+  // The bound keys reach the station whole: R (0x13) and D (0x20) pressed and released, with the
+  // plain key messages of Ctrl+Alt.
+  for (const std::string key : {"\"scan_code\":19,", "\"scan_code\":32,"}) {
+    const std::string vkey = key == "\"scan_code\":19," ? "82" : "68";
+    EXPECT_GE(station.WaitForCount(key + "\"flags\":0,\"vkey\":" + vkey + ",\"message\":256", 1, 3000), 1u)
+        << key;
+    EXPECT_GE(station.WaitForCount(key + "\"flags\":1,\"vkey\":" + vkey + ",\"message\":257", 1, 3000), 1u)
+        << key;
+  }
   Screenshot("/tmp/zep-overlay-settings.ppm");
   // "Server FPS" (row 8, column 1) shows its stored index 3 chosen: the fourth of nine 30-px cells is blue.
   EXPECT_TRUE(Near(shot.At(kColumn1 + 3 * 30 + 4, RowY(1) + 4), {0x2F, 0x6F, 0xD0}, 16));
@@ -293,7 +312,7 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   StopZep();
   StartZep(station.Port(), "ru_RU.UTF-8", true);
   EXPECT_FALSE(WaitForLog("Overlay language: Russian", 0).empty());
-  shot = Screenshot();
+  shot = WaitShot(confirmShown);
   EXPECT_GT(TextWidth(shot, kPlayX + 4, kPlayY + 4, 122, 62), englishWidth + 15);
   Click(kSecondX + 65, kPlayY + 35);
   // The leave pane, 400 x 170 in the centre: "No" is its second button.
@@ -301,6 +320,62 @@ TEST_F(OverlayOnXvfb, PanesSettingsStatisticsAndPlayHere) {
   EXPECT_TRUE(DarkGrey(shot.At(568 + 220 + 8, 347 + 90 + 8)));
   Click(568 + 220 + 65, 347 + 90 + 30);
   EXPECT_EQ(WaitExit(10000), 1);
+}
+
+// Ctrl+Alt+Z flips the presentation switch: the picture is drawn without the overlay until the next
+// press. Ctrl+Shift+Q asks the leave question like the title bar's close button; it does not end
+// the program, so a "Try next" chosen before is still the outcome.
+TEST_F(OverlayOnXvfb, PresentationSwitchAndCtrlShiftQOpensTheLeavePane) {
+  StationProcess station(StationArgs());
+  StartZep(station.Port(), "en_US.UTF-8", true);
+  // The leave pane, 400 x 170 in the centre: "No" is its second button, "X" its top right corner.
+  auto leaveShown = [](const Shot& s) { return DarkGrey(s.At(568 + 220 + 8, 347 + 90 + 8)); };
+  // Ctrl+Alt+Z first: the picture without the overlay, then the overlay again as it was.
+  auto confirmShown = [](const Shot& s) { return DarkGrey(s.At(kPlayX + 8, kPlayY + 8)); };
+  EXPECT_TRUE(confirmShown(WaitShot(confirmShown)));
+  Keys("ctrl+alt+z");
+  EXPECT_FALSE(confirmShown(WaitShot([&](const Shot& s) { return !confirmShown(s); })))
+      << "the overlay stayed";
+  EXPECT_FALSE(WaitForLog("Presentation switch on", 3000).empty());
+  Keys("ctrl+alt+z");
+  EXPECT_TRUE(confirmShown(WaitShot(confirmShown))) << "the overlay did not come back";
+  EXPECT_GE(station.WaitForCount("\"vkey\":90,", 4, 3000), 4u);  // Z reached the station, twice
+  Keys("ctrl+shift+q");
+  EXPECT_TRUE(leaveShown(WaitShot(leaveShown))) << "no leave pane";
+  EXPECT_EQ(WaitExit(1000), -1) << "zep ended";
+  Click(968 - 25, 347 + 25);          // back to the station confirmation
+  Click(kSecondX + 65, kPlayY + 35);  // "Try next"
+  EXPECT_TRUE(leaveShown(WaitShot(leaveShown)));
+  Keys("ctrl+shift+q");
+  EXPECT_EQ(WaitExit(1000), -1) << "zep ended";
+  Click(568 + 220 + 65, 347 + 90 + 30);  // "No"
+  EXPECT_EQ(WaitExit(10000), 1);
+}
+
+// Under a Russian layout the letter keys type Cyrillic; the hot keys still work by the keys'
+// places, as Windows' virtual keys do: Ctrl+V sends the clipboard and Ctrl+Alt+D opens the settings.
+TEST_F(OverlayOnXvfb, HotKeysUnderARussianLayout) {
+  if (access("/usr/bin/setxkbmap", X_OK) != 0 || access("/usr/bin/xclip", X_OK) != 0)
+    GTEST_SKIP() << "needs setxkbmap (x11-xkb-utils) and xclip";
+  // Our open display keeps the server from resetting the layout.
+  ASSERT_EQ(std::system(("DISPLAY=" + display_ + " setxkbmap ru").c_str()), 0);
+  StationProcess station(StationArgs());
+  StartZep(station.Port(), "en_US.UTF-8", false);
+  ASSERT_EQ(std::system(("printf 'Привет' | DISPLAY=" + display_ + " xclip -selection clipboard").c_str()),
+            0);
+  Keys("ctrl+Cyrillic_em");  // the V place
+  const std::string clip = station.WaitForLine("\"name\":\"clipboard\"", 5000);
+  ASSERT_FALSE(clip.empty()) << station.Log();
+  EXPECT_EQ(StationProcess::StringField(clip, "text"), "Привет");
+  EXPECT_EQ(StationProcess::NumberField(clip, "mode"), 0);
+
+  Keys("ctrl+alt+Cyrillic_ve");  // the D place
+  const int gx = kColumn1, gy = RowY(3);
+  const Shot shot = WaitShot([&](const Shot& s) {
+    return Near(s.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16);
+  });
+  EXPECT_TRUE(Near(shot.At(gx + 12, gy + 15), {0x60, 0x60, 0x60}, 16)) << "the settings did not open";
+  EXPECT_TRUE(Near(shot.At(kColumn1 + 3 * 30 + 4, RowY(1) + 4), {0x2F, 0x6F, 0xD0}, 16));
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ TEST_F(ZepProcess, StartsTheWindowWithTheCommandLineAndExitsZeroOnQuit) {
   EXPECT_EQ(Wait(), 0);
   const std::string log = Log();
   EXPECT_TRUE(Contains(log, "INFO  [") && Contains(log, "] Client Application Started\n")) << log;
-  EXPECT_TRUE(Contains(log, "Station 127.0.0.2 ports 9000..9005, client 00112233-4455-6677-8899-aabbccddeeff"))
+  EXPECT_TRUE(
+      Contains(log, "Station 127.0.0.2 ports 9000..9005, client 00112233-4455-6677-8899-aabbccddeeff"))
       << log;
   EXPECT_TRUE(Contains(log, "ERROR [") && Contains(log, "] unknown parameter --foo\n")) << log;
   EXPECT_EQ(Read(dir_ / "logs" / "vektaclient.csv"), "Date;Time;Severity;TID;This;Function;Message\n");
@@ -180,6 +181,18 @@ TEST_F(ZepProcess, CommandLineErrorsExitOneBeforeAnyWindowAndShowOnStandardError
     EXPECT_EQ(Err(), "zep: Specify port value please: \"" + std::string(port) +
                          "\" is not a base port from 1 to 65530\n");
   }
+}
+
+TEST_F(ZepProcess, HostNameAsStationAddressExitsOneWithTheReasonBeforeAnyWindow) {
+  StartZep({"localhost", "--port", "9000"});
+  EXPECT_EQ(Wait(), 1);
+  const std::string log = Log();
+  EXPECT_TRUE(Contains(log, "] Specify valid station address: localhost\n")) << log;
+  EXPECT_FALSE(Contains(log, "Main window")) << log;
+  EXPECT_EQ(
+      Err(),
+      "zep: Specify valid station address: localhost: the station address must be dotted IPv4 text such "
+      "as 10.0.0.5; host names are not resolved\n");
 }
 
 TEST_F(ZepProcess, HelpPrintsUsageAndExitsZeroWithoutLogging) {

@@ -1,202 +1,12 @@
-// The real zeps against the reference back-end and stations on loopback, with a stand-in zep
-// script beside a copy of zeps that records its arguments and exits with scripted codes.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
+// Whole runs of the real zeps: ranking, handshakes, launching and moving on, single instance,
+// URL forwarding and a refused handshake.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
-#include <filesystem>
-#include <fstream>
+#include "tests/e2e/zeps/ZepsHarness.h"
 
-#include "mord/registry/RegistryHelper.h"
-#include "tests/integration/station/StationHarness.h"
-#include "tests/unit/http/BackendSim.h"
-
-namespace fs = std::filesystem;
-using stationtest::MonotonicUs;
-using stationtest::RawClient;
-using stationtest::StationProcess;
-
-namespace {
-
-const char kToken[] = "11111111-2222-3333-4444-555555555555";
-const char kSession[] = "5e55a0f1-0000-4000-8000-0000000000aa";
-const char kCopy[] = "c0b1e5e5-0000-4000-8000-000000000001";
-
-const char kStandInZep[] = R"SH(#!/bin/sh
-d=$(dirname "$0")
-line=""
-for a in "$@"; do line="$line[$a]"; done
-echo "$line" >> "$d/runs"
-n=$(wc -l < "$d/runs")
-printf x > "$XDG_RUNTIME_DIR/ConfirmSessionEvent"
-sleep "$(cat "$d/run-seconds")"
-code=$(sed -n "${n}p" "$d/exit-codes")
-echo "$code" >> "$d/exits"
-exit "${code:-0}"
-)SH";
-
-std::string Read(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Lines(const fs::path& p) {
-  std::vector<std::string> out;
-  std::istringstream in(Read(p));
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
-  while (!done()) {
-    if (MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& cwd) {
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  pid_t pid = -1;
-  const int r = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) throw std::runtime_error("cannot start " + args[0]);
-  return pid;
-}
-
-// Exit status, or -1 when it still ran after timeoutMs (it is then killed).
-int WaitExit(pid_t pid, int timeoutMs) {
-  int st = 0;
-  const bool ended = WaitFor([&] { return waitpid(pid, &st, WNOHANG) == pid; }, timeoutMs);
-  if (!ended) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &st, 0);
-    return -1;
-  }
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-// A folder with a copy of zeps, the stand-in zep beside it, the configuration and the user's
-// runtime and settings folders.
-class ServiceFolder {
- public:
-  ServiceFolder(const BackendSim& backend, const std::string& exitCodes) {
-    char tmpl[] = "/tmp/zeps-e2e-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    fs::create_directories(dir_ / "run");
-    fs::permissions(dir_ / "run", fs::perms::owner_all);
-    fs::copy_file(ZEP_BINARY_DIR "/bin/zeps", dir_ / "zeps");
-    std::ofstream(dir_ / "zep") << kStandInZep;
-    fs::permissions(dir_ / "zep", fs::perms::owner_all);
-    std::ofstream(dir_ / "exit-codes") << exitCodes;
-    std::ofstream(dir_ / "run-seconds") << "1";
-    port_ = UnusedLoopbackPort();
-    std::ofstream cfg(dir_ / "client-config.cfg");
-    for (const char* service : {"SessionManager", "ServerManager", "TokenVerifier", "Settings"})
-      cfg << service << "Host = 127.0.0.1\n" << service << "Port = " << backend.Port() << "\n";
-    cfg << "HttpsCaFile = " << backend.CaFile() << "\nBrowserLinkPort = " << port_
-        << "\nLaunchAsServiceUser = true\nServiceHeartbeatMs = 300\nlogger.applicationlog = "
-        << (dir_ / "logs").string() << "\nlogger.servicelog = " << (dir_ / "service-logs").string() << "\n";
-    for (char** e = environ; *e != nullptr; ++e) {
-      std::string v = *e;
-      if (v.rfind("XDG_RUNTIME_DIR=", 0) != 0 && v.rfind("XDG_CONFIG_HOME=", 0) != 0) env_.push_back(v);
-    }
-    env_.push_back("XDG_RUNTIME_DIR=" + (dir_ / "run").string());
-    env_.push_back("XDG_CONFIG_HOME=" + (dir_ / "config").string());
-    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);  // this test's view of the settings store
-  }
-  ~ServiceFolder() {
-    for (pid_t p : started_) {
-      kill(p, SIGKILL);
-      waitpid(p, nullptr, WNOHANG);
-    }
-    fs::remove_all(dir_);
-  }
-
-  pid_t Start(std::vector<std::string> args = {}) {
-    args.insert(args.begin(), (dir_ / "zeps").string());
-    const pid_t pid = Spawn(args, env_, dir_.string());
-    started_.push_back(pid);
-    return pid;
-  }
-  bool WaitListening() const {
-    return WaitFor(
-        [&] {
-          try {
-            RawClient probe(port_);
-            return true;
-          } catch (const std::exception&) {
-            return false;
-          }
-        },
-        10000);
-  }
-  // Sends a ClientHello carrying `name` with a real TLS client; it gives up when we close.
-  int OpenSsl(const std::string& name) const {
-    return WaitExit(Spawn({"/usr/bin/openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port_),
-                           "-servername", name},
-                          env_, ""),
-                    10000);
-  }
-  int Curl(const std::string& host) const {
-    const std::string p = std::to_string(port_);
-    return WaitExit(Spawn({"/usr/bin/curl", "-s", "--max-time", "5", "--resolve",
-                           host + ":" + p + ":127.0.0.1", "https://" + host + ":" + p + "/"},
-                          env_, ""),
-                    10000);
-  }
-  std::string GpuPreference() const {
-    auto v = RegistryHelper(L"SOFTWARE\\Microsoft\\DirectX\\UserGpuPreferences")
-                 .ReadString(RegistryHelper::FromUtf8((dir_ / "zep").string()));
-    return v ? RegistryHelper::ToUtf8(*v) : "<absent>";
-  }
-  const fs::path& Dir() const { return dir_; }
-  uint16_t Port() const { return port_; }
-  std::string Log() const { return Read(dir_ / "logs" / "vektaclientservice.log"); }
-
- private:
-  fs::path dir_;
-  uint16_t port_ = 0;
-  std::vector<std::string> env_;
-  std::vector<pid_t> started_;
-};
-
-std::string Endpoint(const StationProcess& s, const std::string& server, const std::string& city) {
-  return "{\"uuid\": \"u-" + server + "\", \"server_id\": \"" + server +
-         "\", \"ip\": \"127.0.0.1\", \"base_port\": " + std::to_string(s.Port()) +
-         ", \"priority\": 1, \"city\": \"" + city + "\"}";
-}
-
-std::string Scenario(const std::string& endpoints) {
-  return std::string("{\"tokens\": [\"") + kToken +
-         "\"], \"products\": {\"p1\": \"Space Game\"}, \"sessions\": {\"" + kSession +
-         "\": {\"status\": \"NEW\", \"product_id\": \"p1\", \"endpoints\": [" + endpoints + "]}}}";
-}
-
-// Index of the first logged request matching method and path start, from `from`; -1 if none.
-int Find(const std::vector<LoggedRequest>& log, const std::string& method, const std::string& path,
-         int from = 0) {
-  for (std::size_t i = static_cast<std::size_t>(from); i < log.size(); ++i)
-    if (log[i].method == method && log[i].path.rfind(path, 0) == 0) return static_cast<int>(i);
-  return -1;
-}
-
-}  // namespace
+using namespace zepstest;
 
 // Start through the TLS side; the faster of two stations is tried first, "try next" moves to
 // the slower one on a copy of the session, exit 0 stops it. Malformed and silent connections
@@ -281,6 +91,12 @@ TEST(Zeps, WholeRunRanksHandshakesLaunchesAndMovesOn) {
   EXPECT_EQ(StationProcess::StringField(slow.WaitForLine("\"handshake\"", 1000), "session"), kCopy);
   EXPECT_EQ(folder.GpuPreference(), "GpuPreference=1;");
 
+  // zep holds nothing of the service's: no log file, no back-end connection, no socket pair.
+  int listed = 0;
+  const std::vector<std::string> inherited = InheritedDescriptors(folder.Dir(), listed);
+  EXPECT_GE(listed, 6) << "both runs listed their descriptors";
+  EXPECT_TRUE(inherited.empty()) << testing::PrintToString(inherited);
+
   kill(zeps, SIGTERM);
   EXPECT_EQ(WaitExit(zeps, 5000), 0);
   // The log sits beside zep's, in the application log folder, not in the service log folder.
@@ -344,4 +160,80 @@ TEST(Zeps, SingleInstanceUrlForwardingAndRefusedHandshake) {
 
   kill(running, SIGTERM);
   EXPECT_EQ(WaitExit(running, 5000), 0);
+}
+
+// A hundred local connections that never speak must not delay a browser's hello: each pending
+// connection has its own second, they are served side by side, and only a bounded number is held.
+TEST(Zeps, BrowserLinkReadsAHelloBesideAHundredSilentConnections) {
+  BackendSim backend(Scenario(""));
+  ServiceFolder folder(backend, "0\n");
+  const pid_t zeps = folder.Start();
+  ASSERT_TRUE(folder.WaitListening());
+
+  std::vector<int> silent;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(folder.Port());
+  for (int i = 0; i < 100; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    silent.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int held = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(zeps) + "/fd")) {
+    std::error_code ec;
+    held += fs::read_symlink(entry.path(), ec).string().rfind("socket:", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_LE(held, 70) << "pending connections are capped";
+
+  const std::string online = std::string("/settings/setorupdateuserclientonline/") + kToken;
+  const int64_t start = MonotonicUs();
+  EXPECT_NE(folder.OpenSsl(std::string("check.") + kToken), -1);
+  ASSERT_TRUE(WaitFor([&] { return Find(backend.Requests(), "GET", online) >= 0; }, 20000)) << folder.Log();
+  EXPECT_LT(MonotonicUs() - start, 5000000) << "the hello waited behind the silent connections";
+  for (int fd : silent) close(fd);
+
+  kill(zeps, SIGTERM);
+  EXPECT_EQ(WaitExit(zeps, 20000), 0);
+}
+
+// Two users on one machine: the second user's zeps finds the port taken, says so once, still
+// takes URLs, and takes the port over once it is free.
+TEST(Zeps, BrowserPortTakenByAnotherUserIsReportedOnceAndUrlsStillWork) {
+  BackendSim backend(Scenario(""));
+  ServiceFolder folder(backend, "0\n");
+  const int other = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // zeps must not inherit it
+  const int one = 1;
+  setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(folder.Port());
+  ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(other, 8), 0);
+
+  const pid_t zeps = folder.Start();
+  const std::string message = "is in use by another program";
+  ASSERT_TRUE(WaitFor([&] { return folder.Log().find(message) != std::string::npos; }, 10000))
+      << folder.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // past the old one-second retries
+  std::string log = folder.Log();
+  EXPECT_EQ(log.find(message), log.rfind(message)) << "said once";
+  EXPECT_EQ(log.find("Browser closed connection"), std::string::npos) << log;
+
+  const std::string online = std::string("/settings/setorupdateuserclientonline/") + kToken;
+  EXPECT_EQ(WaitExit(folder.Start({std::string("vekta:check/") + kToken}), 5000), 0);
+  EXPECT_TRUE(WaitFor([&] { return Find(backend.Requests(), "GET", online) >= 0; }, 10000)) << folder.Log();
+
+  close(other);
+  ASSERT_TRUE(
+      WaitFor([&] { return folder.Log().find("is free again and ours") != std::string::npos; }, 15000))
+      << folder.Log();
+  EXPECT_NE(folder.OpenSsl(std::string("check.") + kToken), -1);
+  EXPECT_TRUE(WaitFor([&] { return Count(backend.Requests(), "GET", online) >= 2; }, 10000)) << folder.Log();
+
+  kill(zeps, SIGTERM);
+  EXPECT_EQ(WaitExit(zeps, 20000), 0);
 }

@@ -119,6 +119,7 @@ std::vector<LoggedRequest> BackendSim::Requests() const {
     const JsonObject o(line);  // a malformed line throws
     LoggedRequest r;
     r.status = static_cast<int>(o.GetNumber("status"));
+    r.timeMs = static_cast<int64_t>(o.GetNumber("time_ms"));
     r.method = o.GetString("method");
     r.path = o.GetString("path");
     r.body = o.GetString("body");

@@ -15,6 +15,7 @@ struct LoggedRequest {
   std::map<std::string, std::string> headers;
   std::string body;
   int status = 0;
+  int64_t timeMs = 0;  // when the back-end took it (wall clock, ms since 1970)
 
   // The header's value; "<absent>" when it was not sent.
   std::string Header(const std::string& name) const;

@@ -139,7 +139,7 @@ const Key kLayout[] = {
 
 std::vector<proto::HC_KEYBOARD_EVENT> Events(SDL_Scancode s, bool down, KeyModifiers mods = {}) {
   std::vector<HUMAN_CONTROL_EVENT_PACKET> packets;
-  AppendKeyEvents(s, down, mods, packets);
+  AppendKeyEvents(s, SDLK_UNKNOWN, down, mods, packets);
   std::vector<proto::HC_KEYBOARD_EVENT> out;
   for (const auto& p : packets) {
     EXPECT_EQ(p.Type(), 10);
@@ -209,8 +209,63 @@ TEST(KeyTranslation, ModifiersChooseTheMessageAndNumLockTheKeypadKeys) {
   EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_3, true)[0].vkey), 0x22u);
   EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_0, true)[0].vkey), 0x2Du);
   EXPECT_EQ(Copy(Events(SDL_SCANCODE_KP_PERIOD, true)[0].vkey), 0x2Eu);
-  // Keys a Windows keyboard does not have send nothing.
-  EXPECT_TRUE(Events(SDL_SCANCODE_AC_BACK, true).empty());
+}
+
+// The first 22 bytes of the one record a key event gives: what the station receives.
+std::vector<uint8_t> Wire(SDL_Scancode s, bool down) {
+  std::vector<HUMAN_CONTROL_EVENT_PACKET> packets;
+  AppendKeyEvents(s, SDLK_UNKNOWN, down, {}, packets);
+  if (packets.size() != 1) return {};
+  return {packets[0].bytes, packets[0].bytes + 22};
+}
+
+// Keys beyond the 105 that Windows keyboards have, written out byte by byte from the published
+// set-1 codes and virtual keys: type, 0, scan code, flags, virtual key, message, extra (LE).
+TEST(KeyTranslation, MediaBrowserExtraFunctionAndNationalKeysSendTheirWindowsRecords) {
+  using B = std::vector<uint8_t>;
+  // Browser Back: E0 6A, VK_BROWSER_BACK (0xA6); down, then up (break | E0).
+  EXPECT_EQ(Wire(SDL_SCANCODE_AC_BACK, true),
+            (B{10, 0, 0x6A, 0, 0, 0, 2, 0, 0, 0, 0xA6, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_AC_BACK, false),
+            (B{10, 0, 0x6A, 0, 0, 0, 3, 0, 0, 0, 0xA6, 0, 0, 0, 0x01, 1, 0, 0, 0, 0, 0, 0}));
+  // Volume Up released: E0 30, VK_VOLUME_UP (0xAF).
+  EXPECT_EQ(Wire(SDL_SCANCODE_VOLUMEUP, false),
+            (B{10, 0, 0x30, 0, 0, 0, 3, 0, 0, 0, 0xAF, 0, 0, 0, 0x01, 1, 0, 0, 0, 0, 0, 0}));
+  // Mute (both SDL names): E0 20, VK_VOLUME_MUTE (0xAD).
+  EXPECT_EQ(Wire(SDL_SCANCODE_MUTE, true),
+            (B{10, 0, 0x20, 0, 0, 0, 2, 0, 0, 0, 0xAD, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_AUDIOMUTE, true), Wire(SDL_SCANCODE_MUTE, true));
+  // Play/Pause: E0 22, VK_MEDIA_PLAY_PAUSE (0xB3). Browser Forward: E0 69, 0xA7.
+  EXPECT_EQ(Wire(SDL_SCANCODE_AUDIOPLAY, true),
+            (B{10, 0, 0x22, 0, 0, 0, 2, 0, 0, 0, 0xB3, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_AC_FORWARD, true),
+            (B{10, 0, 0x69, 0, 0, 0, 2, 0, 0, 0, 0xA7, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  // F13 (64, VK 0x7C), F23 (6E, VK 0x86) and F24, which leaves the run (76, VK 0x87).
+  EXPECT_EQ(Wire(SDL_SCANCODE_F13, true),
+            (B{10, 0, 0x64, 0, 0, 0, 0, 0, 0, 0, 0x7C, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_F23, true),
+            (B{10, 0, 0x6E, 0, 0, 0, 0, 0, 0, 0, 0x86, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_F24, false),
+            (B{10, 0, 0x76, 0, 0, 0, 1, 0, 0, 0, 0x87, 0, 0, 0, 0x01, 1, 0, 0, 0, 0, 0, 0}));
+  // Keypad = (59, VK_CLEAR); Brazilian /? (73, VK_ABNT_C1) and keypad . (7E, VK_ABNT_C2).
+  EXPECT_EQ(Wire(SDL_SCANCODE_KP_EQUALS, true),
+            (B{10, 0, 0x59, 0, 0, 0, 0, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_INTERNATIONAL1, true),
+            (B{10, 0, 0x73, 0, 0, 0, 0, 0, 0, 0, 0xC1, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_KP_COMMA, true),
+            (B{10, 0, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0xC2, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  // Japanese Henkan (79, VK_CONVERT) and Muhenkan (7B, VK_NONCONVERT); Korean Hangul (F2,
+  // VK_HANGUL) and Hanja (F1, VK_HANJA).
+  EXPECT_EQ(Wire(SDL_SCANCODE_INTERNATIONAL4, true),
+            (B{10, 0, 0x79, 0, 0, 0, 0, 0, 0, 0, 0x1C, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_INTERNATIONAL5, true),
+            (B{10, 0, 0x7B, 0, 0, 0, 0, 0, 0, 0, 0x1D, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_LANG1, true),
+            (B{10, 0, 0xF2, 0, 0, 0, 0, 0, 0, 0, 0x15, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Wire(SDL_SCANCODE_LANG2, true),
+            (B{10, 0, 0xF1, 0, 0, 0, 0, 0, 0, 0, 0x19, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0}));
+  // A key no Windows keyboard has still sends nothing.
+  EXPECT_TRUE(Wire(SDL_SCANCODE_AGAIN, true).empty());
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The overlay without a window or a session: its panes at two window sizes, its show/hide rules,
 // the settings rows against a real settings file, and the session outcomes (FIFO, exit code,
 // incoming answers).
+#include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -15,6 +17,7 @@
 #include "sov/settings/RunTimeSettings.h"
 #include "zep/overlay/ScreenOverlay.h"
 #include "zep/stats/StatsTable.h"
+#include "zep/stats/StatsThread.h"
 
 namespace fs = std::filesystem;
 using namespace overlay;
@@ -37,8 +40,12 @@ class OverlayTest : public ::testing::Test {
     fs::create_directories(dir_);
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     settings_ = std::make_unique<CRunTimeSettings>();
+    SetStatsCsvEnabled(false);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    SetStatsCsvEnabled(false);
+    fs::remove_all(dir_);
+  }
 
   ScreenOverlay& Make(bool canTryNext, Language language = Language::kEnglish) {
     OverlayLinks l;
@@ -209,6 +216,208 @@ TEST_F(OverlayTest, SettingsRowsStoreSaveAndRedrawOnlyTheirControl) {
 
   Click(p.settingsClose);
   EXPECT_FALSE(o.SettingsVisible());
+}
+
+// Bright pixels of `r` in a rendered frame: where white text was drawn on the dark panel.
+struct Ink {
+  int count = 0;
+  int right = -1;   // the last column with ink, relative to r
+  int bottom = -1;  // the last row with ink, relative to r
+};
+Ink InkIn(const VektaUI::CUIBitmap& frame, const VektaUI::UIRect& r) {
+  Ink ink;
+  for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, frame.Height()); ++y)
+    for (int x = std::max(r.x, 0); x < std::min(r.x + r.w, frame.Width()); ++x) {
+      const uint32_t px = frame.Pixels()[y * frame.StridePixels() + x];
+      if (((px >> 16) & 0xFF) > 160 && ((px >> 8) & 0xFF) > 160 && (px & 0xFF) > 160) {
+        ++ink.count;
+        ink.right = std::max(ink.right, x - r.x);
+        ink.bottom = std::max(ink.bottom, y - r.y);
+      }
+    }
+  return ink;
+}
+
+bool Inside(const VektaUI::UIRect& inner, const VektaUI::UIRect& outer) {
+  return inner.x >= outer.x && inner.y >= outer.y && inner.Right() <= outer.Right() &&
+         inner.y + inner.h <= outer.y + outer.h;
+}
+
+// A 1366×768 screen gives a 1094×616 window; 800×600 is the smallest we promise. The panel fits
+// (scaled down), its heading and titles are drawn whole, and its controls take their clicks.
+TEST_F(OverlayTest, SettingsPanelFitsSmallWindowsWithItsHeadingCloseButtonAndRows) {
+  for (Language language : {Language::kEnglish, Language::kRussian}) {
+    ScreenOverlay& o = Make(false, language);
+    const auto& p = o.Components();
+    o.ToggleSettings();
+    // At its own size the panel's texts take the toolkit's two sizes: 21 for titles, 28 for the heading.
+    EXPECT_EQ(p.settingsTitles[0]->GetStyle().fontSize, 21.0f);
+    EXPECT_EQ(p.settingsHeading->GetStyle().fontSize, 28.0f);
+    for (auto [w, h] : {std::pair{1094, 616}, std::pair{800, 600}}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) +
+                   (language == Language::kRussian ? " ru" : " en"));
+      o.Resize(w, h);
+      Frame();
+      const VektaUI::UIRect window{0, 0, w, h};
+      const auto panel = p.settingsPanel->AbsoluteRect();
+      EXPECT_TRUE(Inside(panel, window)) << panel.x << "," << panel.y << " " << panel.w << "x" << panel.h;
+      EXPECT_LT(o.SettingsScale(), 1.0);
+      EXPECT_NEAR(p.settingsTitles[0]->GetStyle().fontSize, 21.0 * o.SettingsScale(), 0.01);
+      // Scaled as a whole: the panel keeps its proportions and fills one side of the window.
+      EXPECT_NEAR(panel.w * 720.0 / (panel.h * 1180.0), 1.0, 0.01);
+      EXPECT_TRUE(panel.w >= w - 1 || panel.h >= h - 1);
+      const auto close = p.settingsClose->AbsoluteRect();
+      EXPECT_TRUE(Inside(close, panel));
+      EXPECT_EQ(o.Host().HitTest(close.x + close.w / 2, close.y + close.h / 2), p.settingsClose);
+      for (int i = 0; i < ScreenOverlay::kSettingsRows; ++i) {
+        const auto r = p.controls[i]->AbsoluteRect();
+        EXPECT_TRUE(Inside(r, panel)) << i;
+        EXPECT_EQ(o.Host().HitTest(r.x + r.w / 2, r.y + r.h / 2), p.controls[i]) << i;
+      }
+
+      VektaUI::CUIBitmap frame(w, h);
+      o.Host().Render(frame);
+      const char* keep = std::getenv("ZEP_TEST_PNG_DIR");  // to look at the frames
+      const fs::path png =
+          fs::path(keep ? keep : dir_.string()) / ("settings-" + std::to_string(w) + "x" + std::to_string(h) +
+                                                   (language == Language::kRussian ? "-ru" : "-en") + ".png");
+      EXPECT_EQ(cairo_surface_write_to_png(frame.Surface(), png.c_str()), CAIRO_STATUS_SUCCESS);
+      // Text wraps inside its box's width; a line that runs into the box's bottom edge was cut there.
+      auto whole = [&](const VektaUI::IUIVisualComponent* c, const char* what) {
+        const auto r = c->AbsoluteRect();
+        const Ink ink = InkIn(frame, r);
+        EXPECT_GT(ink.count, 20) << what;
+        EXPECT_LT(ink.bottom, r.h - 2) << what;
+      };
+      whole(p.settingsHeading, "heading");
+      for (int i = 0; i < ScreenOverlay::kSettingsRows; ++i) whole(p.settingsTitles[i], "title");
+
+      // Clicks land on the scaled controls: the fourth of Server FPS's nine cells is index 3.
+      const auto fps = p.controls[8]->AbsoluteRect();
+      Click(p.controls[8], static_cast<int>((3.5 * fps.w) / 9) - fps.w / 2);
+      EXPECT_EQ(CRunTimeSettings::Get(settings_->serverFpsIndex), 3u);
+      CRunTimeSettings::Set(settings_->serverFpsIndex, 0);
+    }
+    Click(p.settingsClose);
+    EXPECT_FALSE(o.SettingsVisible());
+  }
+}
+
+// Where a frame's white text lies in `r`, row by row: each run of pixel rows with ink is one line.
+struct InkLine {
+  int top, bottom;  // pixel rows of the frame, bottom inclusive
+  int left, right;  // columns of the frame with ink
+  bool split;       // ink at both ends with a gap between: a label and its value
+};
+std::vector<InkLine> InkLines(const VektaUI::CUIBitmap& frame, const VektaUI::UIRect& r) {
+  std::vector<InkLine> lines;
+  bool open = false;
+  for (int y = std::max(r.y, 0); y < std::min(r.y + r.h, frame.Height()); ++y) {
+    const Ink ink = InkIn(frame, {r.x, y, r.w, 1});
+    if (ink.count == 0) {
+      open = false;
+      continue;
+    }
+    if (!open) lines.push_back({y, y, r.x + r.w, r.x, false});
+    open = true;
+    InkLine& line = lines.back();
+    line.bottom = y;
+    for (int x = r.x; x < r.x + r.w; ++x)
+      if (InkIn(frame, {x, y, 1, 1}).count) {
+        line.left = std::min(line.left, x);
+        line.right = std::max(line.right, x);
+      }
+  }
+  for (InkLine& line : lines) {
+    // A label and its value leave an empty stretch of at least a tenth of the table between them.
+    const VektaUI::UIRect band{r.x, line.top, r.w, line.bottom - line.top + 1};
+    int gap = 0, widest = 0;
+    for (int x = line.left; x <= line.right; ++x) {
+      gap = InkIn(frame, {x, band.y, 1, band.h}).count ? 0 : gap + 1;
+      widest = std::max(widest, gap);
+    }
+    line.split = widest >= r.w / 10;
+  }
+  return lines;
+}
+
+// The table takes 8 + 30 × 22 px at (20, 20): a 1094×616 window (1366×768 screen) and an 800×600
+// one get it scaled down whole, so that every cell's row shows with its label and value; a window
+// that holds it keeps it at its own size.
+TEST_F(OverlayTest, StatisticsTableFitsSmallWindowsWithEveryRowWhole) {
+  ScreenOverlay& o = Make(false);
+  const auto& p = o.Components();
+  SetStandardLabels(table_);
+  for (int i = 0; i < table_.Size(); ++i) table_.SetInt(i, 1000 + i);
+  table_.SetReal(kStatFpsServer, 59.5f);
+  // The longest value: busy shares of 10/30/0/0/60 %.
+  table_.SetUInt64(kStatRenderLoop, 10 | 30 << 7 | uint64_t{60} << 28);
+  table_.SetInt(kStatNetworkLatency, 123456);
+  // The other panes out of the way: the station confirmed, the picture streaming, the hint gone.
+  Click(p.playHere);
+  streaming_ = true;
+  for (int i = 0; i < 4; ++i) Frame(6000);
+  o.ToggleStatistics();
+  for (auto [w, h] : {std::pair{1536, 864}, std::pair{1094, 616}, std::pair{800, 600}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    o.Resize(w, h);
+    Frame();
+    const VektaUI::UIRect window{0, 0, w, h};
+    const auto table = p.statistics->AbsoluteRect();
+    if (w == 1536) {
+      EXPECT_EQ(table, (VektaUI::UIRect{20, 20, 520, 668}));
+      EXPECT_EQ(o.StatisticsScale(), 1.0);
+    } else {
+      EXPECT_LT(o.StatisticsScale(), 1.0);
+      EXPECT_TRUE(Inside(table, window)) << table.x << "," << table.y << " " << table.w << "x" << table.h;
+      // Scaled as a whole, margins included: the bottom margin is the top one.
+      EXPECT_NEAR(table.w * 668.0 / (table.h * 520.0), 1.0, 0.01);
+      EXPECT_NEAR(h - table.Bottom(), table.y, 1);
+    }
+
+    VektaUI::CUIBitmap frame(w, h);
+    o.Host().Render(frame);
+    const char* keep = std::getenv("ZEP_TEST_PNG_DIR");  // to look at the frames
+    const fs::path png = fs::path(keep ? keep : dir_.string()) /
+                         ("statistics-" + std::to_string(w) + "x" + std::to_string(h) + ".png");
+    EXPECT_EQ(cairo_surface_write_to_png(frame.Surface(), png.c_str()), CAIRO_STATUS_SUCCESS);
+    // White ink is the cells' labels and values (group headings are blue): one line per cell,
+    // each inside the table and the window, no taller than its row, a label and a value apart.
+    const std::vector<InkLine> lines = InkLines(frame, window);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(table_.Size()));
+    const double row = 22 * o.StatisticsScale();
+    for (size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(std::to_string(i) + ": " + std::to_string(lines[i].left) + "," +
+                   std::to_string(lines[i].top) + " to " + std::to_string(lines[i].right) + "," +
+                   std::to_string(lines[i].bottom));
+      EXPECT_TRUE(Inside({lines[i].left, lines[i].top, lines[i].right - lines[i].left + 1,
+                          lines[i].bottom - lines[i].top + 1},
+                         table));
+      EXPECT_LT(lines[i].bottom, h - 1) << "cut at the window's bottom edge";
+      EXPECT_LT(lines[i].bottom - lines[i].top + 1, row);
+      EXPECT_TRUE(lines[i].split);
+      if (i > 0) {
+        EXPECT_GE(lines[i].top - lines[i - 1].top, row - 2);  // rows rounded to pixels, ink to the threshold
+      }
+    }
+  }
+}
+
+TEST_F(OverlayTest, StatisticsTableAndCsvRecordsAreOneSwitch) {
+  // ZEP_STATS_CSV=1 turns reporting on before the overlay exists: the table shows from the start.
+  SetStatsCsvEnabled(true);
+  ScreenOverlay& o = Make(false);
+  EXPECT_TRUE(o.StatisticsVisible());
+  // Ctrl+Alt+R then turns both off, and on again.
+  o.ToggleStatistics();
+  EXPECT_FALSE(o.StatisticsVisible());
+  EXPECT_FALSE(StatsCsvEnabled());
+  o.ToggleStatistics();
+  EXPECT_TRUE(o.StatisticsVisible());
+  EXPECT_TRUE(StatsCsvEnabled());
+  // The hot-key path that only knows the CSV switch moves the table with it.
+  SetStatsCsvEnabled(false);
+  EXPECT_FALSE(o.StatisticsVisible());
 }
 
 TEST_F(OverlayTest, StationConfirmationCountsDownAndSignalsOnce) {

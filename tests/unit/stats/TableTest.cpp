@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "zep/stats/StatStorage.h"
 #include "zep/stats/StatsTable.h"
 #include "zep/stats/StatsThread.h"
 
@@ -57,6 +58,16 @@ TEST(StatsTable, ReadersNeverSeeATornCell) {
   });
   for (uint64_t v = 0; !done; v = t.Value(kStatRenderLoop).u) ASSERT_EQ(v >> 32, v & 0xFFFFFFFFu);
   writer.join();
+}
+
+TEST(StatsTable, RenderLoopSharesReadAsPercentagesNotAsThePackedNumber) {
+  StatsTable t;
+  t.SetUInt64(kStatRenderLoop, PackBusyShares(std::array<double, 6>{0.1, 0.3, 0, 0, 0.6, 0}));
+  EXPECT_EQ(t.Format(kStatRenderLoop), "10/30/0/0/60 %");
+  t.SetUInt64(kStatRenderLoop, PackBusyShares(std::array<double, 6>{0, 0, 0, 0, 0.25, 0}));
+  EXPECT_EQ(t.Format(kStatRenderLoop), "0/0/0/0/100 %");  // only the presentation loop was busy
+  t.SetUInt64(kStatRenderLoop, 0);
+  EXPECT_EQ(t.Format(kStatRenderLoop), "0 %");
 }
 
 }  // namespace

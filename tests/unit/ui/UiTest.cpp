@@ -2,8 +2,12 @@
 // routing and the caches' redraw decisions, drawn into real cairo bitmaps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "CommonFiles/UI/UICaching.h"
 #include "CommonFiles/UI/UIHost.h"
+#include "CommonFiles/UI/UIRenderer.h"
 
 using namespace VektaUI;
 
@@ -162,3 +166,52 @@ TEST(UiSpinner, StepsByFortyFiveDegreesAfterMoreThanSeventyMs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows and columns holding ink (any pixel not transparent) in a rendered bitmap.
+struct InkBox {
+  int top = -1, bottom = -1, left = -1, right = -1;
+  int Height() const { return top < 0 ? 0 : bottom - top + 1; }
+};
+InkBox InkOf(const VektaUI::CUIBitmap& b) {
+  InkBox box;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x)
+      if ((b.Pixels()[y * b.StridePixels() + x] >> 24) > 128) {
+        if (box.top < 0) box.top = y;
+        box.bottom = y;
+        box.left = box.left < 0 ? x : std::min(box.left, x);
+        box.right = std::max(box.right, x);
+      }
+  return box;
+}
+
+InkBox Drawn(const std::string& text, float size, const char* family, VektaUI::UIRect box, int w, int h) {
+  VektaUI::CUIBitmap bitmap(w, h);
+  VektaUI::CCairoRenderer r(bitmap, 0, 0, nullptr);
+  VektaUI::UIStyle style;
+  style.fontSize = size;
+  style.fontFamily = family;
+  r.DrawText(box, text, style, 0xFFFFFF, VektaUI::TextAlign::kLeft);
+  return InkOf(bitmap);
+}
+
+}  // namespace
+
+// A style's size is the em height in window pixels: capitals of Arial stand about 0.7 of it.
+// Text that wraps beyond its box shrinks until it fits; a single line keeps its size.
+TEST(UiText, SizesAreWindowPixelsAndWrappedTextShrinksToItsBox) {
+  for (float size : {21.0f, 28.0f, 40.0f}) {
+    const InkBox caps = Drawn("HHHH", size, "Arial", {0, 0, 400, 100}, 400, 100);
+    EXPECT_GE(caps.Height(), 0.62 * size) << size;
+    EXPECT_LE(caps.Height(), 0.78 * size) << size;
+  }
+  // Courier 34 in a box of 30 (the connecting line): drawn at its size, overflowing the box.
+  const InkBox line = Drawn("HHHH", 34, "Courier", {0, 20, 600, 30}, 600, 80);
+  EXPECT_GE(line.Height(), 0.55 * 34);
+  // Two lines' worth at 21 pixels in a 260 × 30 box: smaller, but its last word is inside the box.
+  const InkBox wrapped = Drawn("Вертикальная синхронизация экрана", 21, "Arial", {0, 0, 260, 30}, 300, 60);
+  EXPECT_GT(wrapped.Height(), 10);
+  EXPECT_LT(wrapped.bottom, 30);
+}

@@ -37,10 +37,26 @@ TEST_F(CommandLineTest, AddressAndPortBlock) {
   EXPECT_EQ(std::vector<int32_t>(std::begin(ports), std::end(ports)),
             (std::vector<int32_t>{9000, 9001, 9002, 9003, 9004, 9005, 9002, 9003}));
   EXPECT_EQ(c.serverAddress, "10.0.0.5");
-  // The first argument is always the address, even when it looks like an option.
-  EXPECT_EQ(Parse({"--port", "8000"}), std::nullopt);
+  // The first argument is always the address, even when it looks like an option; as it is no
+  // dotted IPv4 text, start-up stops there.
+  EXPECT_EQ(Parse({"--port", "8000"}), 1);
   EXPECT_EQ(c.serverAddress, "--port");
   EXPECT_EQ(c.merchantApiPort, 9000);
+}
+
+TEST_F(CommandLineTest, StationAddressMustBeDottedIpv4) {
+  // Host names are never resolved: the channels could only retry them for ever.
+  for (const char* address : {"localhost", "station.example.com", "10.0.0", "10.0.0.256", "::1", ""}) {
+    EXPECT_EQ(Parse({address, "--port", "9000"}), 1) << address;
+    EXPECT_EQ(stderr_,
+              "zep: Specify valid station address: " + std::string(address) +
+                  ": the station address must be dotted IPv4 text such as 10.0.0.5; host names are not "
+                  "resolved\n")
+        << address;
+  }
+  EXPECT_EQ(Parse({"127.0.0.1"}), std::nullopt);
+  EXPECT_EQ(Parse({}), std::nullopt);  // the built-in address
+  EXPECT_EQ(stderr_, "");
 }
 
 TEST_F(CommandLineTest, OptionNamesAreCaseInsensitiveAndRepeatsOverwrite) {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -72,27 +73,38 @@ TEST(Launcher, CommandLineAndClosingAProcessThatIgnoresSigterm) {
   EXPECT_TRUE(IsProtectedProcess("/usr/lib/wine/DLLHOST.EXE"));
   EXPECT_FALSE(IsProtectedProcess("/usr/bin/zep"));
 
-  platform::Event stop(true);
   using Clock = std::chrono::steady_clock;
   auto polite = platform::ChildProcess::Spawn({{"/bin/sleep", "30"}, "", {}, std::nullopt});
   auto t0 = Clock::now();
-  Launcher::Close(polite, stop);
+  Launcher::Close(polite);
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
   EXPECT_EQ(polite.ExitCode(), 128 + SIGTERM);
 
-  // Ignores SIGTERM: killed once the grace period is over (cut short here by the stop event).
-  auto stubborn =
-      platform::ChildProcess::Spawn({{"/bin/sh", "-c", "trap '' TERM; sleep 30"}, "", {}, std::nullopt});
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the shell install its trap
-  std::thread([&stop] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop.Set();
-  }).detach();
+  // Ignores SIGTERM: killed once the grace period (shortened here) is over, together with what
+  // it started (which would otherwise keep running, and keep this test's output open).
+  const std::string pidFile =
+      std::filesystem::temp_directory_path() / ("zeps-launcher-" + std::to_string(getpid()));
+  auto stubborn = platform::ChildProcess::Spawn(
+      {{"/bin/sh", "-c", "trap '' TERM; sleep 30 & echo $! > " + pidFile + "; wait"}, "", {}, std::nullopt});
+  std::string grandchild;
+  for (int i = 0; i < 200 && grandchild.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream(pidFile) >> grandchild;
+  }
+  ASSERT_FALSE(grandchild.empty());
   t0 = Clock::now();
-  Launcher::Close(stubborn, stop);
+  Launcher::Close(stubborn, 300);
   EXPECT_LT(Clock::now() - t0, std::chrono::seconds(3));
   EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(250));
   EXPECT_EQ(stubborn.ExitCode(), 128 + SIGKILL);
+  auto running = [&] {
+    std::ifstream stat("/proc/" + grandchild + "/stat");
+    std::string pid, name, state;
+    return stat >> pid >> name >> state && state != "Z";
+  };
+  for (int i = 0; i < 200 && running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(running()) << "the sleep the shell started outlived it";
+  std::filesystem::remove(pidFile);
 }
 
 namespace {

@@ -1,0 +1,20 @@
+# Fails when a source file under ROOT includes a POSIX or Linux system header: the client reaches
+# the operating system only through platform/, so that the Windows build compiles the same tree.
+# cmake -DROOT=<folder> -P NoPosixHeaders.cmake
+file(GLOB_RECURSE sources ${ROOT}/*.cpp ${ROOT}/*.h)
+set(pattern "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|poll|pthread|dlfcn|spawn|signal|termios|netdb|dirent|semaphore|syslog|pwd|grp|sched|arpa/[a-z_]+|sys/[a-z_]+|netinet/[a-z_]+|linux/[a-z_]+)\\.h>")
+set(found "")
+foreach(source ${sources})
+  file(STRINGS ${source} lines REGEX "${pattern}")
+  foreach(line ${lines})
+    string(APPEND found "\n  ${source}: ${line}")
+  endforeach()
+endforeach()
+list(LENGTH sources count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no sources under ${ROOT}")
+endif()
+if(found)
+  message(FATAL_ERROR "system headers outside platform/:${found}")
+endif()
+message(STATUS "${count} files checked, no system headers")
