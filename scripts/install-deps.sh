@@ -11,7 +11,7 @@ PACKAGES=(
   libx264-dev libx265-dev libvpx-dev libaom-dev libsvtav1enc-dev
   libcairo2-dev libpango1.0-dev fonts-liberation2 fonts-dejavu-core xdotool
   libcurl4-openssl-dev libssl-dev openssl ca-certificates libcpp-httplib-dev
-  libsystemd-dev
+  libsystemd-dev systemd
   python3 python3-matplotlib
   lintian desktop-file-utils man-db file chromium
   nftables iproute2
