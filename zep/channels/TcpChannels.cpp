@@ -49,6 +49,13 @@ void ReceiveLoop(const char* name, ChannelContext& context, uint32_t port, const
 
 }  // namespace
 
+// A message's size on the wire: its type byte, fixed part and blocks.
+uint64_t WireBytes(const proto::RawMessage& m) {
+  uint64_t bytes = 1 + m.fixed.size();
+  for (const auto& block : m.blocks) bytes += block.size();
+  return bytes;
+}
+
 int VideoNetworkThreadProc(ChannelContext& context) {
   static const char* const kName = "VideoNetworkThreadProc";
   platform::SetThreadName(kName);
@@ -59,6 +66,7 @@ int VideoNetworkThreadProc(ChannelContext& context) {
         kName, context, context.station.videoPort, proto::kVideoChannel,
         [&](proto::RawMessage&& m) {
           const int64_t now = HPCWrapper::NowMs();
+          context.shared.tcpVideoBytes.fetch_add(WireBytes(m), std::memory_order_relaxed);
           if (m.type == proto::kVideoFrame) {
             frameRate.Frame(now);
             context.shared.videoFramesReceived.fetch_add(1, std::memory_order_relaxed);
@@ -81,6 +89,7 @@ int AudioNetworkThreadProc(ChannelContext& context) {
     ReceiveLoop(
         kName, context, context.station.audioPort, proto::kAudioChannel,
         [&](proto::RawMessage&& m) {
+          context.shared.tcpAudioBytes.fetch_add(WireBytes(m), std::memory_order_relaxed);
           if (m.type == proto::kAudioFrame)
             Deliver(context.receivedAudio, std::make_unique<AUDIO_FRAMES>(proto::ToAudioFrame(std::move(m))));
         },

@@ -4,8 +4,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
+#include "platform/HPCWrapper.h"
 #include "platform/Waitable.h"
 #include "sov/base/Log.h"
 #include "sov/channel/UdpParameters.h"
@@ -18,13 +20,41 @@
 
 namespace {
 
+// What the TCP media channels had received at the previous statistics line.
+struct TcpByteCounts {
+  uint64_t video = 0;
+  uint64_t audio = 0;
+  int64_t atMs = -1;
+};
+
 double CellNumber(const StatsTable& table, int cell) {
   const StatValue v = table.Value(cell);
   return v.tag == VT_R4 ? static_cast<double>(v.r) : static_cast<double>(v.i);
 }
 
+// Megabits per second received on the channel's transport: the KCP transport's own figure (the
+// cell), or over TCP the bytes since the previous line.
+std::string ReceiveRate(const StatsTable& table, int cell, bool overTcp, uint64_t tcpBytes,
+                        uint64_t lastBytes, int64_t elapsedMs) {
+  if (!overTcp) return table.Format(cell);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f",
+                elapsedMs > 0 ? static_cast<double>(tcpBytes - lastBytes) * 8 / 1000.0 / elapsedMs : 0.0);
+  return text;
+}
+
 // The live figures in the text log once a second, whether or not the statistics CSV is on.
-void LogStatisticsLine(const StatsTable& table, const SessionShared& shared) {
+void LogStatisticsLine(const StatsTable& table, const SessionShared& shared, TcpByteCounts& last) {
+  const int64_t now = HPCWrapper::NowMs();
+  const int64_t elapsedMs = last.atMs < 0 ? 0 : now - last.atMs;
+  const uint64_t video = shared.tcpVideoBytes.load(std::memory_order_relaxed);
+  const uint64_t audio = shared.tcpAudioBytes.load(std::memory_order_relaxed);
+  const proto::UDP_PARAMETERS udp = shared.udp.Current();
+  const std::string videoRate = ReceiveRate(
+      table, kStatVideoMbpsRecv, udp.video.transportMode == kTransportModeTcp, video, last.video, elapsedMs);
+  const std::string audioRate = ReceiveRate(
+      table, kStatAudioMbpsRecv, udp.audio.transportMode == kTransportModeTcp, audio, last.audio, elapsedMs);
+  last = {video, audio, now};
   char line[320];
   std::snprintf(line, sizeof line,
                 "Statistics: frames received %" PRIu64
@@ -33,8 +63,7 @@ void LogStatisticsLine(const StatsTable& table, const SessionShared& shared) {
                 shared.videoFramesReceived.load(std::memory_order_relaxed),
                 table.Format(kStatFpsServer).c_str(), CellNumber(table, kStatNetworkLatency) / 1000.0,
                 table.Format(kStatNetworkJitter).c_str(), ClockOffsetUs().load(std::memory_order_relaxed),
-                table.Format(kStatVideoMbpsRecv).c_str(), table.Format(kStatAudioMbpsRecv).c_str(),
-                shared.videoAlive.load(std::memory_order_relaxed));
+                videoRate.c_str(), audioRate.c_str(), shared.videoAlive.load(std::memory_order_relaxed));
   LOGI << line;
 }
 
@@ -77,7 +106,9 @@ ClientThreads::ClientThreads(StationAddress station, bool forceSoftwareDecode,
   stats.receivedAudio = QueueGauge(receivedAudio_);
   stats.decodedAudio = QueueGauge(decodedAudio_);
   stats.playableAudio = QueueGauge(playableAudio_);
-  stats.afterRound = [this](const StatsTable& table) { LogStatisticsLine(table, shared_); };
+  stats.afterRound = [this, last = TcpByteCounts{}](const StatsTable& table) mutable {
+    LogStatisticsLine(table, shared_, last);
+  };
 
   workers_.reserve(17);
   // From the first thread on, a failure must not unwind this object: the threads use its queues.

@@ -24,6 +24,10 @@ struct SessionShared {
   std::atomic<uint32_t> videoAlive{0};
   // Video frames taken from the station over either transport, for the text statistics line.
   std::atomic<uint64_t> videoFramesReceived{0};
+  // Bytes the TCP video and audio channels received, for the text statistics line: cells 21 and 22
+  // hold the KCP transports' figures only.
+  std::atomic<uint64_t> tcpVideoBytes{0};
+  std::atomic<uint64_t> tcpAudioBytes{0};
   // The presentation switch of Ctrl+Alt+Z, flipped by the window thread and read by the draw
   // thread: while set the picture is shown without the overlay.
   std::atomic<uint8_t> presentationSwitch{0};

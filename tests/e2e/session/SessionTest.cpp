@@ -265,6 +265,10 @@ TEST_F(ZepSession, DefaultSessionConnectsEveryChannelAndEndsInOrder) {
   // the clock offset is client minus station time (an hour behind).
   ASSERT_TRUE(WaitForStat("frames received", 45, 15000)) << Log();
   EXPECT_NEAR(Stats("clock offset").back(), -static_cast<double>(station.ClockOffsetUs()), 50000.0);
+  // The media come over TCP here: the line shows what those channels receive.
+  const std::vector<double> videoMbps = Stats("video");
+  ASSERT_FALSE(videoMbps.empty());
+  EXPECT_GT(*std::max_element(videoMbps.begin(), videoMbps.end()), 0.01) << Log();
   // Latency and jitter follow the stalled replies: low before, both up after.
   ASSERT_FALSE(station.WaitForLine("\"kind\":\"stall\"", 15000).empty()) << station.Log();
   ASSERT_TRUE(WaitForStat("jitter", 30.0, 5000)) << Log();
