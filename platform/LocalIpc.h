@@ -2,6 +2,10 @@
 // Per-user local IPC of the service: the single-instance lock, the message socket that
 // carries URLs to the running instance, the confirmation FIFO, and stream-socket clients
 // (the presence link). Everything lives in the user's runtime folder with mode 0600.
+//
+// On Windows each path is the name of a kernel object instead (platform/win32/LocalIpc.cpp):
+// the lock is a named mutex ("Global\zepsmainmutex"), the message server a named pipe in
+// message mode ("\\.\pipe\vektaschemapipe"), the FIFO a named event ("ConfirmSessionEvent").
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -11,6 +15,10 @@
 #include "platform/Waitable.h"
 
 namespace platform {
+
+#ifdef _WIN32
+struct PipeServerState;
+#endif
 
 // $XDG_RUNTIME_DIR when set and absolute, else /run/user/<uid> when it exists. Returns 0 or
 // an errno value (ENOENT when there is none).
@@ -48,6 +56,9 @@ class MessageServer {
  private:
   std::string path_;
   UniqueFd listening_;
+#ifdef _WIN32
+  PipeServerState* state_ = nullptr;  // the pipe instance and its pending connect
+#endif
 };
 
 // Sends one message to the server at path. False when no server listens there; other

@@ -1,5 +1,8 @@
 #pragma once
 // Starting programs without a shell, and watching and ending the ones we start.
+// On Windows (platform/win32/Process.cpp) a child runs in a job object of its own, so Kill ends
+// everything it started; RequestClose posts WM_CLOSE to its windows (a console program has
+// none and keeps running until Kill); running as another user is refused (EPERM).
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,8 +67,11 @@ class ChildProcess : public Waitable {
   bool Signal(int signal);
 
   int pid_ = -1;
-  UniqueFd pidfd_;
+  UniqueFd pidfd_;  // on Windows the process handle
   std::optional<int> exitCode_;
+#ifdef _WIN32
+  UniqueFd job_;  // the job object holding the child and whatever it starts
+#endif
 };
 
 // The folder of the running executable, without a trailing slash ("" when unknown).

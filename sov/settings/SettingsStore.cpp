@@ -203,6 +203,7 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path) {
   THROW_ERRCODE(ErrCode::InvalidArg);
 }
 
+#ifndef _WIN32
 // Open-or-create must not take a folder or a device for the key.
 bool KeyFileExists(const std::string& file) {
   switch (platform::KindOfFile(file)) {
@@ -223,6 +224,7 @@ platform::UniqueFd LockFolder(const fs::path& folder) {
   if (int err = platform::CreateDirectories(folder.string()); err != 0) THROW_ERRCODE(err);
   return platform::LockFile((folder / kLockFileName).string());
 }
+#endif
 
 }  // namespace
 
@@ -277,6 +279,8 @@ std::string SettingsStore::KeyFileName(std::string_view keyPath) {
   return name;
 }
 
+#ifndef _WIN32
+// On Windows the store is the registry (SettingsStoreWin32.cpp).
 fs::path SettingsStore::Root() {
   std::string config;
   if (int err = platform::KnownFolderPath(platform::KnownFolder::Config, config); err != 0)
@@ -339,6 +343,8 @@ void SettingsStore::Write(const std::vector<std::pair<std::string, SettingsValue
   for (const auto& [name, value] : values) current.Set(name, value);
   platform::ReplaceFileAtomically(file.string(), Serialize(current, keyPath_));
 }
+
+#endif
 
 void SettingsStore::Write(std::string_view name, const SettingsValue& value) const {
   Write({{std::string(name), value}});

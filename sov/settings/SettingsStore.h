@@ -15,6 +15,12 @@
 // same folder, fsync, rename), so a reader sees the old or the new file. The
 // environment is read at every call, so tests redirect the store by setting
 // XDG_CONFIG_HOME. The file format is described in SettingsStore.cpp.
+//
+// On Windows the store is the registry itself: each key path names a key under
+// HKEY_CURRENT_USER, Dword values are REG_DWORD, String values REG_SZ and Binary
+// values REG_BINARY (SettingsStoreWin32.cpp). There is no file, so Root and File
+// exist only on the other systems, and errors carry the errno value nearest to
+// the registry's result.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -72,14 +78,22 @@ class SettingsStore {
   // (ErrCode::InvalidArg) for a path that cannot name a file.
   explicit SettingsStore(std::string_view keyPath);
 
+#ifndef _WIN32
   // The folder holding every key; throws ErrCodeException(ENOENT) when the
   // user has no home folder at all.
   static std::filesystem::path Root();
+#endif
   // The file name a key path maps to (see above); throws like the constructor.
   static std::string KeyFileName(std::string_view keyPath);
 
-  const std::string& KeyPath() const { return keyPath_; }
-  std::filesystem::path File() const { return Root() / fileName_; }
+  const std::string& KeyPath() const {
+    return keyPath_;
+  }
+#ifndef _WIN32
+  std::filesystem::path File() const {
+    return Root() / fileName_;
+  }
+#endif
 
   // Open-or-create: makes the folder (0700) and an empty key file (0600) when
   // missing. An existing key is left as it is. Throws ErrCodeException(errno).
@@ -92,7 +106,9 @@ class SettingsStore {
 
   // Sets each value (replacing a value of the same name) and writes the key
   // file atomically under the store's lock: either every value is stored or
-  // none. Throws ErrCodeException(errno), also when the present file exists but
+  // none. (In the registry each value is set on its own, in order: every value
+  // is checked first, but a failure of the system part way leaves the values
+  // before it stored.) Throws ErrCodeException(errno), also when the present file exists but
   // cannot be read (so that nothing unread is overwritten).
   void Write(const std::vector<std::pair<std::string, SettingsValue>>& values) const;
   void Write(std::string_view name, const SettingsValue& value) const;
@@ -102,7 +118,9 @@ class SettingsStore {
   static SettingsValues Parse(std::string_view text);
 
  private:
+#ifndef _WIN32
   SettingsValues ReadFile(const std::filesystem::path& file, bool warn) const;
+#endif
 
   std::string keyPath_;
   std::string fileName_;

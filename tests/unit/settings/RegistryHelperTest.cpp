@@ -5,6 +5,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32
+// On Windows the key is a registry key; tests/windows/SettingsRegistryTest.cpp covers it there.
 using Registry = TempConfigHome;
 
 TEST_F(Registry, OpenCreatesTheKeyAndStringsRoundTripThroughTheFile) {
@@ -33,6 +35,7 @@ TEST_F(Registry, FailuresRaiseErrCodeException) {
   EXPECT_EQ(ErrCodeOf([&] { (void)key.ReadString(L"A"); }), EISDIR);
   EXPECT_EQ(ErrCodeOf([&] { key.WriteString(L"A", L"b"); }), EISDIR);
 }
+#endif
 
 TEST(RegistryText, Utf8ConversionReplacesWhatIsNotUnicode) {
   // A lone surrogate or a value past U+10FFFF cannot be stored as UTF-8.
