@@ -103,6 +103,33 @@ pid_t ForkAs(const RunAs& as, const char* directory, char* const* argv, char* co
   return pid;
 }
 
+// The spawn set-up every program we start gets: nothing of ours inherited, whether or not it was
+// opened close-on-exec (libcurl makes inheritable socket pairs of its own), and default signal
+// handling with an empty mask, whatever this thread blocks. `flags` adds the process grouping.
+struct CleanSpawn {
+  explicit CleanSpawn(short flags) {
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    ::posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attr, &none);
+    ::posix_spawnattr_setsigdefault(&attr, &all);
+    ::posix_spawnattr_setflags(&attr,
+                               static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | flags));
+  }
+  ~CleanSpawn() {
+    ::posix_spawnattr_destroy(&attr);
+    ::posix_spawn_file_actions_destroy(&actions);
+  }
+  CleanSpawn(const CleanSpawn&) = delete;
+  CleanSpawn& operator=(const CleanSpawn&) = delete;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+};
+
 }  // namespace
 
 bool SpawnDetached(const std::vector<std::string>& argv) {
@@ -110,22 +137,13 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
   std::vector<char*> args = Pointers(argv);
   pid_t pid = -1;
   // The opened program (a browser, say) lives on its own: a session of its own, so closing the
-  // process group of a stuck zep never takes it along, and nothing of ours inherited.
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  posix_spawnattr_t attr;
-  ::posix_spawnattr_init(&attr);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  ::posix_spawnattr_setsigmask(&attr, &none);
-  ::posix_spawnattr_setsigdefault(&attr, &all);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  // posix_spawnp runs the program directly: no shell ever sees the arguments.
-  const int r = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
-  ::posix_spawnattr_destroy(&attr);
-  ::posix_spawn_file_actions_destroy(&actions);
+  // process group of a stuck zep never takes it along.
+  int r = 0;
+  {
+    CleanSpawn spawn(POSIX_SPAWN_SETSID);
+    // posix_spawnp runs the program directly: no shell ever sees the arguments.
+    r = ::posix_spawnp(&pid, args[0], &spawn.actions, &spawn.attr, args.data(), environ);
+  }
   if (r != 0) {
     LOGD << "cannot start " << argv[0] << ": " << SystemErrorText(r);
     return false;
@@ -152,25 +170,11 @@ ChildProcess ChildProcess::Spawn(const SpawnRequest& request) {
     pid = ForkAs(*request.runAs, directory, args.data(), envp.data(), error);
     if (pid < 0) throw ErrCodeException(error, ZEP_SOURCE, __LINE__);
   } else {
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    if (directory != nullptr) ::posix_spawn_file_actions_addchdir_np(&actions, directory);
-    // Nothing of ours reaches the program, whether or not it was opened close-on-exec (libcurl
-    // makes inheritable socket pairs of its own).
-    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    // The child starts with default signal handling and an empty mask, whatever this thread blocks.
-    posix_spawnattr_t attr;
-    ::posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    ::posix_spawnattr_setsigmask(&attr, &none);
-    ::posix_spawnattr_setsigdefault(&attr, &all);
-    ::posix_spawnattr_setpgroup(&attr, 0);
-    ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    const int r = ::posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
-    ::posix_spawnattr_destroy(&attr);
-    ::posix_spawn_file_actions_destroy(&actions);
+    // The program leads a process group of its own, so that a kill reaches what it started.
+    CleanSpawn spawn(POSIX_SPAWN_SETPGROUP);
+    if (directory != nullptr) ::posix_spawn_file_actions_addchdir_np(&spawn.actions, directory);
+    ::posix_spawnattr_setpgroup(&spawn.attr, 0);
+    const int r = ::posix_spawn(&pid, args[0], &spawn.actions, &spawn.attr, args.data(), envp.data());
     if (r != 0) throw ErrCodeException(r, ZEP_SOURCE, __LINE__);
   }
   // The child is our unreaped child until we wait for it, so its id cannot be reused here.
