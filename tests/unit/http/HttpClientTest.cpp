@@ -118,6 +118,15 @@ TEST(HttpClientTest, CertificateChecksStayOn) {
   } catch (const HttpTransportException& e) {
     EXPECT_EQ(e.Code(), EPROTO) << e.what();
   }
+  // Another back-end's certificate as the CA file trusts neither it nor any other certificate.
+  BackendSim other(Scenario(""));
+  HttpClient foreignCa("127.0.0.1", sim.Port(), other.CaFile());
+  try {
+    foreignCa.Request("GET", "/settings/getusermetaplain", nullptr, 0);
+    ADD_FAILURE() << "a certificate outside the CA file was accepted";
+  } catch (const HttpTransportException& e) {
+    EXPECT_EQ(e.Code(), EPROTO) << e.what();
+  }
   // The certificate names 127.0.0.1 and localhost only.
   HttpClient wrongName("127.0.0.2", sim.Port(), sim.CaFile());
   EXPECT_THROW(wrongName.Request("GET", "/settings/getusermetaplain", nullptr, 0), HttpTransportException);
