@@ -8,11 +8,17 @@
 // the system store: WinHTTP is told to accept an unknown root, and before the
 // request goes out (the "sending request" notification) the server's
 // certificate must chain to a certificate of the CA file or to a root the
-// system trusts; any other certificate closes the request unsent. Host name and
-// validity dates stay WinHTTP's checks.
+// system trusts, and must name the host in its subject alternative names (or,
+// without those, its common name); any other certificate closes the request
+// unsent. For an IP literal host WinHTTP's own name check is off on that path,
+// as Wine's matches DNS names only and a certificate for an IP address would
+// never pass. Without a CA file every check is WinHTTP's.
 #include "mord/http/HttpClient.h"
 
+// winsock2.h (inet_pton) before windows.h, which would pull in the old winsock.h.
 #include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 // wincrypt.h and winhttp.h need the types of windows.h first.
 #include <wincrypt.h>
 #include <winhttp.h>
@@ -180,6 +186,70 @@ bool IsTrusted(PCCERT_CONTEXT server, HCERTSTORE anchors) {
   return trusted;
 }
 
+// A DNS name of a certificate against the host, case-insensitively; a leading
+// "*." stands for exactly one label.
+bool DnsNameMatches(std::wstring_view pattern, std::wstring_view host) {
+  auto lower = [](std::wstring_view v) {
+    std::wstring out(v);
+    for (wchar_t& c : out)
+      if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return out;
+  };
+  const std::wstring p = lower(pattern), h = lower(host);
+  if (p.size() > 2 && p.compare(0, 2, L"*.") == 0) {
+    const std::size_t dot = h.find(L'.');
+    return dot != std::wstring::npos && dot > 0 && h.compare(dot, std::wstring::npos, p, 1) == 0;
+  }
+  return !p.empty() && p == h;
+}
+
+// The host's address bytes when it is an IPv4 or (bracketed) IPv6 literal, else 0.
+std::size_t IpLiteral(const std::string& host, BYTE (&ip)[16]) {
+  std::string bare = host;
+  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+  if (inet_pton(AF_INET, bare.c_str(), ip) == 1) return 4;
+  if (inet_pton(AF_INET6, bare.c_str(), ip) == 1) return 16;
+  return 0;
+}
+
+bool IsIpLiteral(const std::string& host) {
+  BYTE ip[16];
+  return IpLiteral(host, ip) > 0;
+}
+
+// True when the certificate names `host`: an IP literal against the IP address
+// entries, a name against the DNS entries; the common name only counts for a
+// name when the certificate has no alternative names at all.
+bool NamesHost(PCCERT_CONTEXT cert, const std::string& host) {
+  BYTE ip[16];
+  const std::size_t ipLength = IpLiteral(host, ip);
+  const std::wstring wideHost = platform::win32::Widen(host);
+  const CERT_INFO* info = cert->pCertInfo;
+  const CERT_EXTENSION* ext = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (ext != nullptr) {
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+      return false;
+    bool match = false;
+    for (DWORD i = 0; i < names->cAltEntry && !match; ++i) {
+      const CERT_ALT_NAME_ENTRY& e = names->rgAltEntry[i];
+      if (ipLength > 0 && e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS)
+        match = e.IPAddress.cbData == ipLength && std::equal(ip, ip + ipLength, e.IPAddress.pbData);
+      else if (ipLength == 0 && e.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && e.pwszDNSName != nullptr)
+        match = DnsNameMatches(e.pwszDNSName, wideHost);
+    }
+    LocalFree(names);
+    return match;
+  }
+  if (ipLength > 0) return false;
+  wchar_t common[256];
+  const DWORD n = CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                                     common, static_cast<DWORD>(std::size(common)));
+  return n > 1 && DnsNameMatches(std::wstring_view(common, n - 1), wideHost);
+}
+
 std::string QueryCustomHeader(HINTERNET request, const wchar_t* name) {
   wchar_t value[256];
   DWORD size = sizeof(value);
@@ -196,7 +266,9 @@ std::string QueryCustomHeader(HINTERNET request, const wchar_t* name) {
 struct HttpClient::Transfer {
   HINTERNET request = nullptr;
   HANDLE step = nullptr;  // auto-reset: the started step completed or failed
+  HANDLE sent = nullptr;  // auto-reset: the request went out (the send step goes on to the answer)
   HCERTSTORE anchors = nullptr;
+  std::string host;  // the name the certificate must carry when anchors are set
   std::atomic<int> refs{2};
   std::atomic<bool> closed{false};
   DWORD error = 0;
@@ -205,9 +277,12 @@ struct HttpClient::Transfer {
   std::string body;  // a copy: WinHTTP may still read it after an interrupt
   std::unique_ptr<char[]> buffer{new char[kReadChunk]};
 
-  Transfer() : step(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  Transfer()
+      : step(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        sent(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   ~Transfer() {
     if (step != nullptr) CloseHandle(step);
+    if (sent != nullptr) CloseHandle(sent);
   }
   void Release() {
     if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -227,6 +302,9 @@ struct HttpClient::Transfer {
           t->Close();
           SetEvent(t->step);
         }
+        break;
+      case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+        SetEvent(t->sent);
         break;
       case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
       case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
@@ -254,7 +332,7 @@ struct HttpClient::Transfer {
     DWORD size = sizeof(server);
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) || server == nullptr)
       return false;
-    const bool ok = IsTrusted(server, anchors);
+    const bool ok = IsTrusted(server, anchors) && NamesHost(server, host);
     CertFreeCertificateContext(server);
     return ok;
   }
@@ -338,11 +416,12 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   if (interrupt_ != nullptr && interrupt_->IsSet()) throw InterruptException(ZEP_SOURCE, __LINE__);
 
   auto* t = new Transfer;
-  if (t->step == nullptr) {
+  if (t->step == nullptr || t->sent == nullptr) {
     delete t;
     throw ErrCodeException(ErrCode::OutOfMemory, ZEP_SOURCE, __LINE__);
   }
   t->anchors = shared_->anchors;
+  t->host = host_;
   if (body != nullptr && bodyLength > 0) t->body.assign(static_cast<const char*>(body), bodyLength);
   const std::wstring wideVerb = platform::win32::Widen(verb);
   const std::wstring widePath = platform::win32::Widen(fullPath);
@@ -381,22 +460,42 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
                   r, static_cast<int>(timeouts_.resolve.count()), static_cast<int>(timeouts_.connect.count()),
                   static_cast<int>(timeouts_.send.count()), static_cast<int>(timeouts_.receive.count()));
     if (ok && t->anchors != nullptr) {
-      // The root is checked against the CA file once the connection is up (Callback).
+      // The root (and for an IP literal the name) is checked against the CA file once the
+      // connection is up (Callback); a DNS name stays WinHTTP's check as well.
       DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+      if (IsIpLiteral(host_)) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
       ok = WinHttpSetOption(r, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     }
     if (!ok) ThrowWinHttp(GetLastError(), __LINE__);
 
-    // Starts one step and waits for its completion or the interrupt.
-    auto run = [&](auto start, int line) {
+    // Starts one step and waits for its completion, the interrupt or the step's time limit. The
+    // limit is kept here as well as by WinHTTP, whose own receive limit does not end every
+    // asynchronous step: Wine completes the send only once the answer's headers are in, so once
+    // the request is out the send step's limit becomes `afterSent`.
+    auto run = [&](auto start, std::chrono::milliseconds limit, std::chrono::milliseconds afterSent,
+                   int line) {
       t->error = 0;
+      ResetEvent(t->sent);
       if (!start()) ThrowWinHttp(GetLastError(), line);
-      HANDLE waits[2] = {t->step,
+      HANDLE waits[3] = {t->step, t->sent,
                          interrupt_ != nullptr ? platform::win32::ToHandle(interrupt_->fd()) : nullptr};
-      const DWORD n = interrupt_ != nullptr ? 2 : 1;
-      const DWORD rc = WaitForMultipleObjects(n, waits, FALSE, INFINITE);
-      if (rc == WAIT_OBJECT_0 + 1 || (interrupt_ != nullptr && interrupt_->IsSet()))
+      const DWORD n = interrupt_ != nullptr ? 3 : 2;
+      auto deadline = std::chrono::steady_clock::now() + limit;
+      DWORD rc;
+      for (;;) {
+        DWORD wait = INFINITE;
+        if (limit.count() > 0) {
+          const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+              deadline - std::chrono::steady_clock::now());
+          wait = static_cast<DWORD>(std::max<int64_t>(left.count(), 0));
+        }
+        rc = WaitForMultipleObjects(n, waits, FALSE, wait);
+        if (rc != WAIT_OBJECT_0 + 1) break;
+        if (afterSent.count() > 0) deadline = std::chrono::steady_clock::now() + afterSent;
+      }
+      if (rc == WAIT_OBJECT_0 + 2 || (interrupt_ != nullptr && interrupt_->IsSet()))
         throw InterruptException(ZEP_SOURCE, line);
+      if (rc == WAIT_TIMEOUT) ThrowWinHttp(ERROR_WINHTTP_TIMEOUT, line);
       if (rc != WAIT_OBJECT_0) ThrowWinHttp(GetLastError(), line);
       if (t->certRefused) {
         LOGE_(this) << "HTTP client refused the certificate of " << host_;
@@ -412,8 +511,8 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
                                     t->body.empty() ? WINHTTP_NO_REQUEST_DATA : t->body.data(), length,
                                     length, reinterpret_cast<DWORD_PTR>(t));
         },
-        __LINE__);
-    run([&] { return WinHttpReceiveResponse(r, nullptr); }, __LINE__);
+        timeouts_.resolve + timeouts_.connect + timeouts_.send, timeouts_.receive, __LINE__);
+    run([&] { return WinHttpReceiveResponse(r, nullptr); }, timeouts_.receive, {}, __LINE__);
     DWORD size = sizeof(status);
     WinHttpQueryHeaders(r, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
@@ -421,7 +520,8 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
     if (requestId.size() > kMaxRequestIdLength) requestId.clear();
     for (;;) {
       t->bytesRead = 0;
-      run([&] { return WinHttpReadData(r, t->buffer.get(), kReadChunk, nullptr); }, __LINE__);
+      run([&] { return WinHttpReadData(r, t->buffer.get(), kReadChunk, nullptr); }, timeouts_.receive, {},
+          __LINE__);
       if (t->bytesRead == 0) break;
       switch (response.Append(t->buffer.get(), t->bytesRead)) {
         case HttpResponse::AppendResult::kOk:
