@@ -11,8 +11,14 @@ build=${BUILD_DIR:-build-win}
 start=$(date +%s)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build "$build" -j"$(nproc)"
+# The HTTP tests talk to the reference back-end, a native Linux program that Wine starts beside
+# the test program; it comes from the Linux build folder.
+native=${NATIVE_BUILD_DIR:-build}
+[ -f "$native/build.ninja" ] || cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$native" -j"$(nproc)" --target zep-backend
+export ZEP_BACKEND=$PWD/$native/bin/zep-backend
 built=$(date +%s)
-echo "Windows cross build took $((built - start))s"
+echo "Windows cross build (and the native back-end) took $((built - start))s"
 
 # One Wine prefix per build folder, made once; one wineserver for the whole run, so that each
 # program starts in a fraction of a second instead of booting Wine again.

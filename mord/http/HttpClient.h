@@ -2,7 +2,7 @@
 // One HTTPS client per back-end service: host, port and base path are fixed at
 // start-up and every request goes to https://host:port + base path + path.
 // A client may be used by several threads at once; each request in flight has
-// its own libcurl easy handle. An optional interrupt event ends a running
+// its own libcurl easy handle (on Windows its own WinHTTP request handle). An optional interrupt event ends a running
 // request: Request then throws InterruptException.
 #include <chrono>
 #include <cstddef>

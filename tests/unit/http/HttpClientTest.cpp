@@ -13,6 +13,7 @@
 #include "mord/http/HttpClient.h"
 #include "platform/Event.h"
 #include "sov/base/Log.h"
+#include "tests/unit/TestWine.h"
 #include "tests/unit/http/BackendSim.h"
 
 namespace fs = std::filesystem;
@@ -118,10 +119,23 @@ TEST(HttpClientTest, CertificateChecksStayOn) {
   } catch (const HttpTransportException& e) {
     EXPECT_EQ(e.Code(), EPROTO) << e.what();
   }
+  // Another back-end's certificate as the CA file trusts neither it nor any other certificate.
+  BackendSim other(Scenario(""));
+  HttpClient foreignCa("127.0.0.1", sim.Port(), other.CaFile());
+  try {
+    foreignCa.Request("GET", "/settings/getusermetaplain", nullptr, 0);
+    ADD_FAILURE() << "a certificate outside the CA file was accepted";
+  } catch (const HttpTransportException& e) {
+    EXPECT_EQ(e.Code(), EPROTO) << e.what();
+  }
   // The certificate names 127.0.0.1 and localhost only.
   HttpClient wrongName("127.0.0.2", sim.Port(), sim.CaFile());
   EXPECT_THROW(wrongName.Request("GET", "/settings/getusermetaplain", nullptr, 0), HttpTransportException);
-  EXPECT_TRUE(sim.Requests().empty());
+  // The refused certificates are seen before the request goes out. Windows's WinHTTP gives up a
+  // request closed at its "sending" notification; Wine's sends it all the same.
+  if (!testsys::UnderWine()) {
+    EXPECT_TRUE(sim.Requests().empty());
+  }
 
   HttpClient trusting("localhost", sim.Port(), sim.CaFile());
   EXPECT_NO_THROW(trusting.Request("GET", "/settings/getusermetaplain", nullptr, 0));

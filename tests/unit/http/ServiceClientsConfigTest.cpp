@@ -66,6 +66,10 @@ TEST(ServiceClientsConfigTest, PortOutsideSixteenBitsIsRefused) {
 }
 
 TEST(BackendOptions, PortMustBeASixteenBitNumber) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Wine starts the Linux back-end without a process handle, so its exit status cannot be read";
+#endif
   for (const char* port : {"70000", "abc", "12x", "-1", ""}) {
     std::string errors;
     EXPECT_EQ(RunBackend({"--port", port}, errors), 2) << port;
