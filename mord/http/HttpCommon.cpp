@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mord/http/HttpClient.h"
+#include "sov/base/Log.h"
 
 #ifndef ZEP_VERSION
 #define ZEP_VERSION "0.0.0"
@@ -45,6 +46,22 @@ std::string HostForUrl(const std::string& host) {
   // An IPv6 literal needs brackets in a URL.
   if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
   return host;
+}
+
+void LogAnswer(const void* client, long status, const std::string& requestId, const HttpResponse& body) {
+  if (!zlog::Enabled(0, zlog::Severity::Debug)) return;
+  LOGD_(client) << "Response code " << status << ", req-id: " << requestId;
+  if (body.Size() >= kBodyLogLimit)
+    LOGD_(client) << body.Size();
+  else
+    LOGD_(client) << body.View();
+}
+
+HttpResponse ByStatus(long status, HttpResponse response) {
+  if (status == 401) throw HttpNotAuthorizedException(ZEP_SOURCE, __LINE__);
+  if (status < 400) return response;
+  if (status >= 500) throw HttpServer5xxException(ZEP_SOURCE, __LINE__);
+  throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
 }
 
 }  // namespace http_detail

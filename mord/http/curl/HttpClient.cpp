@@ -23,14 +23,12 @@
 using http_detail::HostForUrl;
 using http_detail::IsSafeHeaderLine;
 using http_detail::IsSafePath;
+using http_detail::kMaxRequestIdLength;
 using http_detail::Trim;
 
 namespace {
 
 constexpr std::size_t kMaxIdleHandles = 8;
-// The request id is only logged; longer values are not kept.
-constexpr std::size_t kMaxRequestIdLength = 63;
-constexpr std::size_t kBodyLogLimit = 1024;
 
 void GlobalInit() {
   static std::once_flag once;
@@ -362,10 +360,7 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
   // The transfer completed, so the connection stays usable whatever the status.
   ReturnHandle(std::move(handle));
 
-  if (status == 401) throw HttpNotAuthorizedException(ZEP_SOURCE, __LINE__);
-  if (status < 400) return response;
-  if (status >= 500) throw HttpServer5xxException(ZEP_SOURCE, __LINE__);
-  throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
+  return http_detail::ByStatus(status, std::move(response));
 }
 
 namespace {
@@ -435,17 +430,11 @@ HttpResponse HttpClient::ReadResponse(HandlePair& handle, long& status) {
   if (rc != CURLE_OK && !transfer.tooBig) ThrowCurl(rc, __LINE__);
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
 
-  const bool debug = zlog::Enabled(0, zlog::Severity::Debug);
-  if (debug) LOGD_(this) << "Response code " << status << ", req-id: " << transfer.requestId;
   if (transfer.tooBig) {
+    LOGD_(this) << "Response code " << status << ", req-id: " << transfer.requestId;
     LOGE_(this) << "Http response too big";
     throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
   }
-  if (debug) {
-    if (response.Size() >= kBodyLogLimit)
-      LOGD_(this) << response.Size();
-    else
-      LOGD_(this) << response.View();
-  }
+  http_detail::LogAnswer(this, status, transfer.requestId, response);
   return response;
 }

@@ -36,12 +36,11 @@
 
 using http_detail::IsSafeHeaderLine;
 using http_detail::IsSafePath;
+using http_detail::kMaxRequestIdLength;
 using http_detail::Trim;
 
 namespace {
 
-constexpr std::size_t kMaxRequestIdLength = 63;
-constexpr std::size_t kBodyLogLimit = 1024;
 constexpr DWORD kReadChunk = 0x10000;
 
 struct ErrorText {
@@ -535,16 +534,6 @@ HttpResponse HttpClient::Request(std::string_view verb, std::string_view path, c
     }
   }
 
-  const bool debug = zlog::Enabled(0, zlog::Severity::Debug);
-  if (debug) {
-    LOGD_(this) << "Response code " << status << ", req-id: " << requestId;
-    if (response.Size() >= kBodyLogLimit)
-      LOGD_(this) << response.Size();
-    else
-      LOGD_(this) << response.View();
-  }
-  if (status == 401) throw HttpNotAuthorizedException(ZEP_SOURCE, __LINE__);
-  if (status < 400) return response;
-  if (status >= 500) throw HttpServer5xxException(ZEP_SOURCE, __LINE__);
-  throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
+  http_detail::LogAnswer(this, static_cast<long>(status), requestId, response);
+  return http_detail::ByStatus(static_cast<long>(status), std::move(response));
 }
