@@ -1,6 +1,7 @@
 #pragma once
-// Event object on an eventfd. A manual-reset event stays set (and every waiter
-// passes) until Reset; an auto-reset event lets exactly one waiter pass per Set.
+// Event object whose descriptor (an eventfd on Linux, a Win32 event on Windows) is
+// signalled exactly while the event is set. A manual-reset event stays set (and every
+// waiter passes) until Reset; an auto-reset event lets exactly one waiter pass per Set.
 #include <atomic>
 #include <mutex>
 
@@ -10,7 +11,7 @@ namespace platform {
 
 class Event : public Waitable {
  public:
-  // Throws ErrCodeException with errno when the eventfd cannot be made.
+  // Throws ErrCodeException with errno when the descriptor cannot be made.
   explicit Event(bool manualReset, bool initiallySet = false);
   ~Event() override;
   Event(const Event&) = delete;

@@ -1,6 +1,6 @@
 #pragma once
-// Counting semaphore with a maximum, on an eventfd that is readable while the count
-// is above zero. The count itself lives here, so acquiring and releasing touch the
+// Counting semaphore with a maximum, on a descriptor (an eventfd on Linux, a Win32
+// event on Windows) that is signalled while the count is above zero. The count itself lives here, so acquiring and releasing touch the
 // descriptor only when the count leaves or reaches zero.
 #include <atomic>
 #include <mutex>
@@ -12,7 +12,7 @@ namespace platform {
 class Semaphore : public Waitable {
  public:
   // 0 <= initial <= maximum and maximum > 0, else ErrCodeException(ErrCode::InvalidArg);
-  // ErrCodeException with errno when the eventfd cannot be made.
+  // ErrCodeException with errno when the descriptor cannot be made.
   Semaphore(int initial, int maximum);
   ~Semaphore() override;
   Semaphore(const Semaphore&) = delete;

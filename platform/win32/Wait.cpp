@@ -5,48 +5,23 @@
 // slices and looks at the objects between slices.
 #include <algorithm>
 #include <array>
-#include <chrono>
 
-#include "platform/Waitable.h"
+#include "platform/WaitBackend.h"
 #include "platform/win32/Win32.h"
 #include "sov/base/BaseException.h"
 
-namespace platform {
-
-Waitable::~Waitable() = default;
+namespace platform::wait_backend {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Longest time an object's signal waits to be seen while sockets are polled.
 constexpr int kSliceMs = 2;
 
-class Deadline {
- public:
-  explicit Deadline(int timeoutMs)
-      : infinite_(timeoutMs < 0), end_(Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0))) {}
-
-  bool Expired() const { return !infinite_ && Clock::now() >= end_; }
-
-  // Milliseconds left, rounded up so a wait never ends before the deadline; INFINITE for no limit.
-  DWORD Remaining() const {
-    if (infinite_) return INFINITE;
-    auto left = std::max(Clock::duration::zero(), end_ - Clock::now());
-    auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    return static_cast<DWORD>((us + 999) / 1000);
-  }
-
- private:
-  bool infinite_;
-  Clock::time_point end_;
-};
-
-void CheckObjects(std::span<Waitable* const> objects, std::size_t fdCount) {
-  if (objects.size() + fdCount > kMaxWaitObjects)
-    throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
-  for (Waitable* o : objects)
-    if (o == nullptr) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
+// Milliseconds left, rounded up so a wait never ends before the deadline; INFINITE for no limit.
+DWORD Remaining(const Deadline& deadline) {
+  if (deadline.Infinite()) return INFINITE;
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline.Left()).count();
+  return static_cast<DWORD>((us + 999) / 1000);
 }
 
 // Waits for any handle, at most timeoutMs; true when one is signalled.
@@ -79,8 +54,9 @@ int PollSockets(WSAPOLLFD* fds, std::size_t count, int timeoutMs) {
   return -1;
 }
 
-int WaitAnyImpl(std::span<const PollFd> fds, std::span<Waitable* const> objects, int timeoutMs) {
-  CheckObjects(objects, fds.size());
+}  // namespace
+
+int WaitAny(std::span<const PollFd> fds, std::span<Waitable* const> objects, const Deadline& deadline) {
   const std::size_t n = objects.size();
   std::array<HANDLE, kMaxWaitObjects> handles{};
   for (std::size_t i = 0; i < n; ++i) handles[i] = win32::ToHandle(objects[i]->fd());
@@ -89,13 +65,12 @@ int WaitAnyImpl(std::span<const PollFd> fds, std::span<Waitable* const> objects,
     sockets[i] = {win32::ToSocket(fds[i].fd), ToPollEvents(fds[i].events), 0};
   if (!fds.empty()) win32::EnsureWinsock();
 
-  Deadline deadline(timeoutMs);
   for (;;) {
     // Taking in list order gives earlier objects priority.
     for (std::size_t i = 0; i < n; ++i)
       if (objects[i]->TryAcquire()) return static_cast<int>(fds.size() + i);
     if (!fds.empty()) {
-      DWORD left = deadline.Remaining();
+      DWORD left = Remaining(deadline);
       int slice = n == 0 ? (left == INFINITE ? -1 : static_cast<int>(left))
                          : static_cast<int>(std::min<DWORD>(left, kSliceMs));
       int ready = PollSockets(sockets.data(), fds.size(), slice);
@@ -106,7 +81,7 @@ int WaitAnyImpl(std::span<const PollFd> fds, std::span<Waitable* const> objects,
         return ready;
       }
     } else {
-      WaitHandles(handles.data(), n, deadline.Remaining());
+      WaitHandles(handles.data(), n, Remaining(deadline));
     }
     if (deadline.Expired()) {
       // One last look, so a signal that came with the deadline is not missed.
@@ -117,40 +92,9 @@ int WaitAnyImpl(std::span<const PollFd> fds, std::span<Waitable* const> objects,
   }
 }
 
-}  // namespace
-
-int WaitAny(std::span<Waitable* const> objects, int timeoutMs) {
-  return WaitAnyImpl({}, objects, timeoutMs);
+void WaitSignalled(const Waitable& object, const Deadline& deadline) {
+  HANDLE handle = win32::ToHandle(object.fd());
+  WaitHandles(&handle, 1, Remaining(deadline));
 }
 
-int WaitAnyFd(std::span<const PollFd> fds, std::span<Waitable* const> objects, int timeoutMs) {
-  return WaitAnyImpl(fds, objects, timeoutMs);
-}
-
-int WaitAnyFd(std::span<const int> fds, std::span<Waitable* const> objects, int timeoutMs) {
-  if (fds.size() > kMaxWaitObjects) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
-  std::array<PollFd, kMaxWaitObjects> readable{};
-  for (std::size_t i = 0; i < fds.size(); ++i) readable[i] = {fds[i], kWaitReadable};
-  return WaitAnyImpl(std::span<const PollFd>(readable.data(), fds.size()), objects, timeoutMs);
-}
-
-bool WaitAll(std::span<Waitable* const> objects, int timeoutMs) {
-  CheckObjects(objects, 0);
-  for (std::size_t i = 0; i < objects.size(); ++i)
-    for (std::size_t j = i + 1; j < objects.size(); ++j)
-      if (objects[i] == objects[j]) throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
-
-  Deadline deadline(timeoutMs);
-  for (;;) {
-    std::size_t taken = 0;
-    while (taken < objects.size() && objects[taken]->TryAcquire()) ++taken;
-    if (taken == objects.size()) return true;
-    // Never sit on part of the set: give it back and wait for the missing one.
-    for (std::size_t i = taken; i-- > 0;) objects[i]->ReturnAcquired();
-    if (deadline.Expired()) return false;
-    HANDLE missing = win32::ToHandle(objects[taken]->fd());
-    WaitHandles(&missing, 1, deadline.Remaining());
-  }
-}
-
-}  // namespace platform
+}  // namespace platform::wait_backend

@@ -147,26 +147,4 @@ std::string Narrow(std::wstring_view wide) {
   return out;
 }
 
-namespace mirror {
-
-int Open() {
-  HANDLE h = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (h == nullptr) throw ErrCodeException(ErrnoFromWin32(::GetLastError()), ZEP_SOURCE, __LINE__);
-  return FromHandle(h);
-}
-
-void Arm(int fd) {
-  ::SetEvent(ToHandle(fd));
-}
-
-void Disarm(int fd) {
-  ::ResetEvent(ToHandle(fd));
-}
-
-void Close(int fd) {
-  if (fd >= 0) ::CloseHandle(ToHandle(fd));
-}
-
-}  // namespace mirror
-
 }  // namespace platform::win32

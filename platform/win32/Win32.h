@@ -39,13 +39,4 @@ void EnsureWinsock();
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view wide);
 
-// A manual-reset event that mirrors an object's signalled state for the waits: set exactly
-// while the object can be taken. The descriptor is the event's handle.
-namespace mirror {
-int Open();  // throws ErrCodeException with the errno value of the failure
-void Arm(int fd);
-void Disarm(int fd);
-void Close(int fd);
-}  // namespace mirror
-
 }  // namespace platform::win32

@@ -1,15 +1,15 @@
 #include "platform/Event.h"
 
-#include "platform/linux/EventFd.h"
+#include "platform/Mirror.h"
 
 namespace platform {
 
-Event::Event(bool manualReset, bool initiallySet) : manual_(manualReset), fd_(eventfd_mirror::Open()) {
+Event::Event(bool manualReset, bool initiallySet) : manual_(manualReset), fd_(mirror::Open()) {
   if (initiallySet) Set();
 }
 
 Event::~Event() {
-  eventfd_mirror::Close(fd_);
+  mirror::Close(fd_);
 }
 
 void Event::Set() {
@@ -18,13 +18,13 @@ void Event::Set() {
   // State first, descriptor second (the reverse when clearing): the descriptor is
   // never readable while the event is clear, so woken waiters never spin on it.
   set_.store(true, std::memory_order_release);
-  eventfd_mirror::Arm(fd_);
+  mirror::Arm(fd_);
 }
 
 void Event::Reset() {
   std::lock_guard lock(mutex_);
   if (!set_.load(std::memory_order_relaxed)) return;
-  eventfd_mirror::Disarm(fd_);
+  mirror::Disarm(fd_);
   set_.store(false, std::memory_order_release);
 }
 
@@ -34,7 +34,7 @@ bool Event::TryAcquire() {
   // Several waiters may have seen the descriptor readable; only one takes the signal.
   std::lock_guard lock(mutex_);
   if (!set_.load(std::memory_order_relaxed)) return false;
-  eventfd_mirror::Disarm(fd_);
+  mirror::Disarm(fd_);
   set_.store(false, std::memory_order_release);
   return true;
 }

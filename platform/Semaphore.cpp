@@ -1,6 +1,6 @@
 #include "platform/Semaphore.h"
 
-#include "platform/linux/EventFd.h"
+#include "platform/Mirror.h"
 #include "sov/base/BaseException.h"
 
 namespace platform {
@@ -8,15 +8,15 @@ namespace platform {
 Semaphore::Semaphore(int initial, int maximum) : maximum_(maximum) {
   if (maximum < 1 || initial < 0 || initial > maximum)
     throw ErrCodeException(ErrCode::InvalidArg, ZEP_SOURCE, __LINE__);
-  fd_ = eventfd_mirror::Open();
+  fd_ = mirror::Open();
   if (initial > 0) {
-    eventfd_mirror::Arm(fd_);
+    mirror::Arm(fd_);
     count_.store(initial, std::memory_order_release);
   }
 }
 
 Semaphore::~Semaphore() {
-  eventfd_mirror::Close(fd_);
+  mirror::Close(fd_);
 }
 
 bool Semaphore::Release(int n) {
@@ -28,7 +28,7 @@ bool Semaphore::Release(int n) {
   // only readable while the count is positive, so a woken waiter never finds it
   // readable with nothing to take and spins until this thread runs again.
   count_.store(count + n, std::memory_order_release);
-  if (count == 0) eventfd_mirror::Arm(fd_);
+  if (count == 0) mirror::Arm(fd_);
   return true;
 }
 
@@ -37,7 +37,7 @@ bool Semaphore::TryAcquire() {
   std::lock_guard lock(mutex_);
   int count = count_.load(std::memory_order_relaxed);
   if (count == 0) return false;  // another waiter took the last unit
-  if (count == 1) eventfd_mirror::Disarm(fd_);
+  if (count == 1) mirror::Disarm(fd_);
   count_.store(count - 1, std::memory_order_release);
   return true;
 }

@@ -1,4 +1,4 @@
-#include "platform/linux/EventFd.h"
+#include "platform/Mirror.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
 
-namespace platform::eventfd_mirror {
+namespace platform::mirror {
 
 int Open() {
   int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -43,4 +43,4 @@ void Close(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-}  // namespace platform::eventfd_mirror
+}  // namespace platform::mirror
