@@ -20,23 +20,43 @@ function(zep_library name)
   endif()
 endfunction()
 
-# zep_test(name DIR folder DEPS target...)
-# One GoogleTest executable from the .cpp files of a test folder; each test case
-# becomes its own CTest entry. Nothing is made while the folder is empty.
-function(zep_test name)
-  cmake_parse_arguments(A "" "TIMEOUT" "DIR;DEPS;LABELS" ${ARGN})
+# zep_test_program(name DIR folder [EXCLUDE file...] [EXTRA path...] DEPS target...)
+# A GoogleTest executable from the .cpp files of a test folder, less the EXCLUDE files (names in
+# the folder), plus the EXTRA files (paths from the calling folder). Sets ${name}_MADE in the
+# caller's scope when the folder held sources.
+function(zep_test_program name)
+  cmake_parse_arguments(A "" "" "DIR;DEPS;EXCLUDE;EXTRA" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${A_DIR}/*.cpp)
+  foreach(x IN LISTS A_EXCLUDE)
+    list(REMOVE_ITEM srcs ${PROJECT_SOURCE_DIR}/${A_DIR}/${x})
+  endforeach()
   if(NOT srcs)
+    set(${name}_MADE FALSE PARENT_SCOPE)
     return()
   endif()
-  if(NOT A_TIMEOUT)
-    set(A_TIMEOUT 120)
-  endif()
+  foreach(x IN LISTS A_EXTRA)
+    list(APPEND srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     ZEP_BINARY_DIR="${PROJECT_BINARY_DIR}"
     ZEP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set(${name}_MADE TRUE PARENT_SCOPE)
+endfunction()
+
+# zep_test(name DIR folder DEPS target...)
+# One GoogleTest executable from the .cpp files of a test folder; each test case
+# becomes its own CTest entry. Nothing is made while the folder is empty.
+function(zep_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "DIR;DEPS;LABELS" ${ARGN})
+  zep_test_program(${name} DIR ${A_DIR} DEPS ${A_DEPS})
+  if(NOT ${name}_MADE)
+    return()
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 120)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}")
 endfunction()
