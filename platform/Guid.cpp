@@ -1,3 +1,5 @@
+// The parsing, formatting and byte layout shared by every system; NewRandom is in the platform
+// folders.
 #include "platform/Guid.h"
 
 #include <cstdio>
@@ -24,15 +26,6 @@ bool ReadHex(std::string_view s, std::size_t pos, std::size_t digits, uint64_t& 
 }
 
 }  // namespace
-
-Guid Guid::NewRandom() {
-  std::array<uint8_t, 16> b{};
-  RandomBytes(b.data(), b.size());
-  Guid g = FromBytes(b);
-  g.data3 = static_cast<uint16_t>((g.data3 & 0x0FFF) | 0x4000);
-  g.data4[0] = static_cast<uint8_t>((g.data4[0] & 0x3F) | 0x80);
-  return g;
-}
 
 std::optional<Guid> Guid::Parse(std::string_view text) {
   if (text.size() == 38) {

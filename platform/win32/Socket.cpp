@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 
 #include "platform/Waitable.h"
@@ -49,6 +50,38 @@ int WaitReady(int fd, short events, Waitable* interrupt, int timeoutMs) {
                                : WaitAnyFd(std::span(&socket, 1), {}, timeoutMs);
   if (r == kWaitTimeout) return kSocketTimedOut;
   return r == 0 ? 0 : kSocketInterrupted;
+}
+
+// ShutdownBoth must end a receive or send that waits in another thread, as it does on Linux, but
+// WSAPoll does not report a socket shut down on this side (under Wine it never wakes). So the
+// transfers wait in pieces of at most this long and try the call again, which then fails.
+constexpr int kShutdownCheckMs = 20;
+
+// The length of the next piece of a wait for readiness: kShutdownCheckMs at most, and never past
+// the deadline; 0 once the deadline has passed. timeoutMs < 0 waits without limit.
+class WaitPieces {
+ public:
+  explicit WaitPieces(int timeoutMs)
+      : limited_(timeoutMs >= 0), end_(Clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+  int Next() const {
+    if (!limited_) return kShutdownCheckMs;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<decltype(left)>(left, kShutdownCheckMs));
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool limited_;
+  Clock::time_point end_;
+};
+
+// Waits one piece for the socket to turn ready: 0 when it is (or the piece ended, so that the
+// caller tries again), kSocketTimedOut once the whole wait is spent, or kSocketInterrupted.
+int WaitPiece(int fd, short events, Waitable* interrupt, const WaitPieces& wait) {
+  int piece = wait.Next();
+  if (piece == 0) return kSocketTimedOut;
+  int e = WaitReady(fd, events, interrupt, piece);
+  return e == kSocketTimedOut ? 0 : e;
 }
 
 int ConnectError(int fd) {
@@ -156,6 +189,7 @@ int ReceiveExact(int fd, void* destination, std::size_t length, Waitable* interr
 int SendExact(int fd, const void* source, std::size_t length, Waitable* interrupt, std::size_t& done) {
   auto* p = static_cast<const char*>(source);
   done = 0;
+  const WaitPieces wait(-1);
   while (done < length) {
     int piece = static_cast<int>(std::min<std::size_t>(length - done, 0x40000000));
     int r = ::send(ToSocket(fd), p + done, piece, 0);
@@ -167,7 +201,7 @@ int SendExact(int fd, const void* source, std::size_t length, Waitable* interrup
     int e = LastError();
     if (e == EINTR) continue;
     if (e != EAGAIN) return e;
-    if (int w = WaitReady(fd, kWaitWritable, interrupt, -1)) return w;
+    if (int w = WaitPiece(fd, kWaitWritable, interrupt, wait)) return w;
   }
   return 0;
 }
@@ -176,6 +210,7 @@ int ReceiveSome(int fd, void* destination, std::size_t length, Waitable* interru
                 std::size_t& got) {
   got = 0;
   int piece = static_cast<int>(std::min<std::size_t>(length, 0x40000000));
+  const WaitPieces wait(timeoutMs);
   for (;;) {
     int r = ::recv(ToSocket(fd), static_cast<char*>(destination), piece, 0);
     if (r > 0) {
@@ -183,10 +218,13 @@ int ReceiveSome(int fd, void* destination, std::size_t length, Waitable* interru
       return 0;
     }
     if (r == 0) return kSocketEndOfStream;
-    int e = LastError();
+    int wsa = ::WSAGetLastError();
+    // Shut down on this side: Linux reads the end of the stream there, and so do we.
+    if (wsa == WSAESHUTDOWN) return kSocketEndOfStream;
+    int e = win32::ErrnoFromWsa(wsa);
     if (e == EINTR) continue;
     if (e != EAGAIN) return e;
-    if (int w = WaitReady(fd, kWaitReadable, interrupt, timeoutMs)) return w;
+    if (int w = WaitPiece(fd, kWaitReadable, interrupt, wait)) return w;
   }
 }
 

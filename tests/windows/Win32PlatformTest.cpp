@@ -1,18 +1,25 @@
 // The parts of the Win32 platform layer whose Linux tests use Linux-only means (pthread names,
-// nice values, XDG variables, file modes): the same promises, checked the Windows way.
+// nice values, XDG variables, file modes): the same promises, checked the Windows way; and the
+// GUIDs against Windows's own GUID formatters and parser.
 #include <gtest/gtest.h>
 #include <winsock2.h>
 // After winsock2.h, which must come first.
 #include <windows.h>
+// After windows.h, which they build on.
+#include <objbase.h>
+#include <rpc.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "platform/FileStore.h"
 #include "platform/Folders.h"
+#include "platform/Guid.h"
 #include "platform/Socket.h"
 #include "platform/Thread.h"
 #include "platform/UniqueFd.h"
@@ -25,6 +32,21 @@ namespace {
 
 HANDLE AsHandle(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+// ASCII text from a wide string (GUID texts are ASCII).
+std::string Ascii(const wchar_t* wide) {
+  std::string out;
+  for (; *wide != 0; ++wide) out += static_cast<char>(*wide);
+  return out;
+}
+
+GUID AsGuid(const platform::Guid& g) {
+  GUID w{};
+  const auto bytes = g.Bytes();
+  static_assert(sizeof(w) == bytes.size());
+  std::memcpy(&w, bytes.data(), sizeof(w));
+  return w;
 }
 
 class EnvRestore {
@@ -162,6 +184,64 @@ TEST(Win32UniqueFd, ClosesHandlesAndSocketsAlike) {
       ::getsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &len),
       0);
   EXPECT_EQ(::WSAGetLastError(), WSAENOTSOCK);
+}
+
+// NewRandom's GUIDs (CoCreateGuid) are version 4 with the RFC 4122 variant, all different, and
+// their bytes read as the same GUID to Windows: its formatters print what ToString prints (upper
+// case and in braces for StringFromGUID2), and Parse reads both texts back.
+TEST(Win32Guid, NewRandomIsVersion4AndPrintsAsWindowsPrintsIt) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    const platform::Guid g = platform::Guid::NewRandom();
+    const std::string text = g.ToString();
+    EXPECT_EQ(g.data3 >> 12, 4) << text;
+    EXPECT_EQ(g.data4[0] & 0xC0, 0x80) << text;
+    EXPECT_EQ(platform::Guid::Parse(text), g) << text;
+    seen.insert(text);
+
+    GUID w = AsGuid(g);
+    RPC_WSTR rpc = nullptr;
+    ASSERT_EQ(::UuidToStringW(&w, &rpc), RPC_S_OK);
+    EXPECT_EQ(Ascii(reinterpret_cast<const wchar_t*>(rpc)), text);
+    ::RpcStringFreeW(&rpc);
+
+    wchar_t braced[39] = {};
+    ASSERT_EQ(::StringFromGUID2(w, braced, 39), 39);
+    std::string upper = text;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(Ascii(braced), "{" + upper + "}");
+    EXPECT_EQ(platform::Guid::Parse(Ascii(braced)), g) << Ascii(braced);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+}
+
+// Parse reads a GUID text into the bytes UuidFromStringW makes of it, and refuses what it
+// refuses; it also takes the braces StringFromGUID2 writes, which UuidFromStringW does not.
+TEST(Win32Guid, ParseReadsWhatUuidFromStringReads) {
+  for (const wchar_t* text :
+       {L"01234567-89ab-cdef-0123-456789abcdef", L"FEDCBA98-7654-3210-fEdC-bA9876543210",
+        L"00000000-0000-0000-0000-000000000000"}) {
+    UUID w{};
+    ASSERT_EQ(::UuidFromStringW(reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(text)), &w), RPC_S_OK);
+    auto g = platform::Guid::Parse(Ascii(text));
+    ASSERT_TRUE(g.has_value()) << Ascii(text);
+    EXPECT_EQ(std::memcmp(&w, g->Bytes().data(), sizeof(w)), 0) << Ascii(text);
+  }
+  for (const wchar_t* text :
+       {L"01234567-89ab-cdef-0123-456789abcdeg", L"01234567-89ab-cdef-0123_456789abcdef",
+        L"01234567-89ab-cdef-0123-456789abcde", L"01234567-89ab-cdef-0123-456789abcdef0",
+        L"0123456-789ab-cdef-0123-456789abcdef", L""}) {
+    UUID w{};
+    EXPECT_NE(::UuidFromStringW(reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(text)), &w), RPC_S_OK)
+        << Ascii(text);
+    EXPECT_FALSE(platform::Guid::Parse(Ascii(text)).has_value()) << Ascii(text);
+  }
+  const wchar_t* braced = L"{01234567-89AB-CDEF-0123-456789ABCDEF}";
+  UUID w{};
+  EXPECT_NE(::UuidFromStringW(reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(braced)), &w), RPC_S_OK);
+  auto g = platform::Guid::Parse(Ascii(braced));
+  ASSERT_TRUE(g.has_value());
+  EXPECT_EQ(g->ToString(), "01234567-89ab-cdef-0123-456789abcdef");
 }
 
 }  // namespace
