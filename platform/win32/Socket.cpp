@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/WaitBackend.h"
 #include "platform/Waitable.h"
 #include "platform/win32/Win32.h"
 
@@ -61,18 +62,15 @@ constexpr int kShutdownCheckMs = 20;
 // the deadline; 0 once the deadline has passed. timeoutMs < 0 waits without limit.
 class WaitPieces {
  public:
-  explicit WaitPieces(int timeoutMs)
-      : limited_(timeoutMs >= 0), end_(Clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+  explicit WaitPieces(int timeoutMs) : deadline_(timeoutMs) {}
   int Next() const {
-    if (!limited_) return kShutdownCheckMs;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
+    if (deadline_.Infinite()) return kShutdownCheckMs;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_.Left()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<decltype(left)>(left, kShutdownCheckMs));
   }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  bool limited_;
-  Clock::time_point end_;
+  wait_backend::Deadline deadline_;
 };
 
 // Waits one piece for the socket to turn ready: 0 when it is (or the piece ended, so that the
