@@ -9,20 +9,24 @@ bash scripts/install-deps.sh --windows
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 build=${BUILD_DIR:-build-win}
 start=$(date +%s)
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+# The toolchain is named only when the folder is made: CMake keeps it in the cache and warns
+# when it is given again.
+toolchain=()
+[ -f "$build/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${toolchain[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 # The HTTP tests talk to the reference back-end, a native Linux program that Wine starts beside
 # the test program; it comes from the Linux build folder.
 native=${NATIVE_BUILD_DIR:-build}
 [ -f "$native/build.ninja" ] || cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$native" -j"$(nproc)" --target zep-backend
-export ZEP_BACKEND=$PWD/$native/bin/zep-backend
+export ZEP_BACKEND=$(realpath "$native/bin/zep-backend")
 built=$(date +%s)
 echo "Windows cross build (and the native back-end) took $((built - start))s"
 
 # One Wine prefix per build folder, made once; one wineserver for the whole run, so that each
 # program starts in a fraction of a second instead of booting Wine again.
-export WINEPREFIX=${WINEPREFIX:-$PWD/$build/wine-prefix}
+export WINEPREFIX=${WINEPREFIX:-$(realpath "$build")/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 WINE64=/usr/lib/wine/wine64
 [ -x "$WINE64" ] || WINE64=$(command -v wine64 || command -v wine)
