@@ -1,9 +1,11 @@
 #include "mord/http/HttpCommon.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "mord/http/HttpClient.h"
 #include "sov/base/Log.h"
@@ -62,6 +64,24 @@ HttpResponse ByStatus(long status, HttpResponse response) {
   if (status < 400) return response;
   if (status >= 500) throw HttpServer5xxException(ZEP_SOURCE, __LINE__);
   throw HttpClient4xxException("Http 4xx Client Error", ZEP_SOURCE, __LINE__);
+}
+
+std::string BareHost(const std::string& host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') return host.substr(1, host.size() - 2);
+  return host;
+}
+
+void CheckClientTarget(const void* client, const std::string& host, uint16_t port,
+                       const std::string& caFile) {
+  if (port == 0) {
+    LOGE_(client) << "HTTP client failed to connect to " << host << ": port 0";
+    throw HttpRequestException("port outside 1..65535", ZEP_SOURCE, __LINE__);
+  }
+  if (!caFile.empty() && !std::ifstream(caFile).good()) {
+    LOGE_(client) << "HTTP client failed to connect to " << host << ": CA file " << caFile
+                  << " cannot be read";
+    throw ErrCodeException(ENOENT, ZEP_SOURCE, __LINE__);
+  }
 }
 
 }  // namespace http_detail

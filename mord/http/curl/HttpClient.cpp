@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
 
 #include "mord/http/HttpCommon.h"
 #include "platform/Event.h"
@@ -222,15 +221,7 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
       userAgent_("vekta/mord/" + ProgramVersion()) {
   GlobalInit();
   LOGD_(this) << "HTTP client connecting to " << host_;
-  if (port_ == 0) {
-    LOGE_(this) << "HTTP client failed to connect to " << host_ << ": port 0";
-    throw HttpRequestException("port outside 1..65535", ZEP_SOURCE, __LINE__);
-  }
-  if (!caFile_.empty() && !std::ifstream(caFile_).good()) {
-    LOGE_(this) << "HTTP client failed to connect to " << host_ << ": CA file " << caFile_
-                << " cannot be read";
-    throw ErrCodeException(ENOENT, ZEP_SOURCE, __LINE__);
-  }
+  http_detail::CheckClientTarget(this, host_, port_, caFile_);
   auto shared = std::make_unique<Shared>();
   shared->share = curl_share_init();
   bool ok = shared->share != nullptr &&

@@ -204,8 +204,7 @@ bool DnsNameMatches(std::wstring_view pattern, std::wstring_view host) {
 
 // The host's address bytes when it is an IPv4 or (bracketed) IPv6 literal, else 0.
 std::size_t IpLiteral(const std::string& host, BYTE (&ip)[16]) {
-  std::string bare = host;
-  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+  const std::string bare = http_detail::BareHost(host);
   if (inet_pton(AF_INET, bare.c_str(), ip) == 1) return 4;
   if (inet_pton(AF_INET6, bare.c_str(), ip) == 1) return 16;
   return 0;
@@ -357,17 +356,9 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
       timeouts_(timeouts),
       userAgent_("vekta/mord/" + ProgramVersion()) {
   LOGD_(this) << "HTTP client connecting to " << host_;
-  if (port_ == 0) {
-    LOGE_(this) << "HTTP client failed to connect to " << host_ << ": port 0";
-    throw HttpRequestException("port outside 1..65535", ZEP_SOURCE, __LINE__);
-  }
+  http_detail::CheckClientTarget(this, host_, port_, caFile_);
   auto shared = std::make_unique<Shared>();
   if (!caFile_.empty()) {
-    if (!std::ifstream(caFile_).good()) {
-      LOGE_(this) << "HTTP client failed to connect to " << host_ << ": CA file " << caFile_
-                  << " cannot be read";
-      throw ErrCodeException(ENOENT, ZEP_SOURCE, __LINE__);
-    }
     shared->anchors = LoadPemStore(caFile_);
     if (shared->anchors == nullptr) {
       LOGE_(this) << "HTTP client failed to connect to " << host_ << ": CA file " << caFile_
@@ -379,10 +370,8 @@ HttpClient::HttpClient(std::string host, uint16_t port, std::string caFile, Http
   shared->session.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (shared->session) {
-    std::string bare = host_;
-    if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
-    shared->connect.reset(
-        WinHttpConnect(shared->session.get(), platform::win32::Widen(bare).c_str(), port_, 0));
+    shared->connect.reset(WinHttpConnect(
+        shared->session.get(), platform::win32::Widen(http_detail::BareHost(host_)).c_str(), port_, 0));
   }
   if (!shared->connect) {
     const DWORD error = GetLastError();
