@@ -171,19 +171,6 @@ int FinishConnect(int fd, int timeoutMs, Waitable* interrupt) {
   return ConnectError(fd);
 }
 
-int ReceiveExact(int fd, void* destination, std::size_t length, Waitable* interrupt, int timeoutMs,
-                 std::size_t& done) {
-  auto* p = static_cast<uint8_t*>(destination);
-  done = 0;
-  while (done < length) {
-    std::size_t got = 0;
-    if (int e = ReceiveSome(fd, p + done, length - done, interrupt, timeoutMs, got))
-      return e == kSocketTimedOut ? EAGAIN : e;
-    done += got;
-  }
-  return 0;
-}
-
 int SendExact(int fd, const void* source, std::size_t length, Waitable* interrupt, std::size_t& done) {
   auto* p = static_cast<const char*>(source);
   done = 0;
