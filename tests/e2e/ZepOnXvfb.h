@@ -24,14 +24,7 @@
 
 namespace e2e {
 
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const int64_t end = stationtest::MonotonicUs() + timeoutMs * 1000LL;
-  while (!done()) {
-    if (stationtest::MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+using stationtest::WaitUntil;
 
 class ZepOnXvfb : public ::testing::Test {
  protected:

@@ -18,6 +18,7 @@
 #include "platform/Wait.h"
 #include "platform/win32/Win32.h"
 #include "sov/base/BaseException.h"
+#include "tests/unit/ErrCodeOf.h"
 
 namespace fs = std::filesystem;
 
@@ -72,15 +73,6 @@ std::string WaitForFile(const std::string& file) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return "";
-}
-
-int ErrCodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ErrCodeException& e) {
-    return e.Code();
-  }
-  return 0;
 }
 
 class ProcessWin32 : public ::testing::Test {

@@ -12,17 +12,9 @@
 #include "sov/base/BaseException.h"
 #include "sov/settings/RunTimeSettings.h"
 #include "sov/settings/SettingsStore.h"
+#include "tests/unit/ErrCodeOf.h"
 
 namespace {
-
-int ErrCodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ErrCodeException& e) {
-    return e.Code();
-  }
-  return 0;
-}
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* name) {
   DWORD v = 0, size = sizeof(v);

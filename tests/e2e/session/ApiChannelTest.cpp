@@ -24,18 +24,9 @@
 namespace fs = std::filesystem;
 using stationtest::MonotonicUs;
 using stationtest::StationProcess;
+using stationtest::WaitUntil;
 
 namespace {
-
-template <class Predicate>
-bool WaitUntil(Predicate p, int timeoutMs) {
-  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
-  while (!p()) {
-    if (MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // The API channel thread of this process against the reference station, with the settings and
 // token services on the reference back-end. Leaving the scope interrupts the session and joins.

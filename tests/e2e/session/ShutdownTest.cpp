@@ -19,8 +19,8 @@
 #include "tests/integration/station/StationHarness.h"
 #include "zep/session/ClientThreads.h"
 
-using stationtest::MonotonicUs;
 using stationtest::StationProcess;
+using stationtest::WaitUntil;
 
 namespace {
 
@@ -45,16 +45,6 @@ bool AttachVirtualController() {
   desc.name = "zep test pad";
   desc.Rumble = OnRumble;
   return SDL_JoystickAttachVirtualEx(&desc) >= 0;
-}
-
-template <class Predicate>
-bool WaitUntil(Predicate p, int timeoutMs) {
-  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
-  while (!p()) {
-    if (MonotonicUs() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 StationAddress AddressOf(const StationProcess& station) {

@@ -33,6 +33,16 @@ inline int64_t MonotonicUs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+// Looks at `done` every 10 ms until it holds (true) or timeoutMs have passed (false).
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const int64_t end = MonotonicUs() + timeoutMs * 1000LL;
+  while (!done()) {
+    if (MonotonicUs() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 inline void Put16(std::vector<uint8_t>& v, std::size_t at, uint16_t x) {
   v[at] = static_cast<uint8_t>(x);
   v[at + 1] = static_cast<uint8_t>(x >> 8);

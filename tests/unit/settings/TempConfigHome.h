@@ -14,17 +14,8 @@
 
 #include "sov/base/BaseException.h"
 #include "sov/base/Log.h"
+#include "tests/unit/ErrCodeOf.h"
 #include "tests/unit/TestSystem.h"
-
-// The code of the ErrCodeException f throws; 0 when it throws none.
-inline int ErrCodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ErrCodeException& e) {
-    return e.Code();
-  }
-  return 0;
-}
 
 // Restores an environment variable when the test ends, however it ends.
 class SavedEnv {
