@@ -16,6 +16,7 @@
 #include <map>
 #include <thread>
 
+#include "tests/e2e/VirtualPad.h"
 #include "tests/e2e/ZepOnXvfb.h"
 #include "tests/e2e/input/XPointer.h"
 #include "tests/integration/station/StationHarness.h"
@@ -285,17 +286,10 @@ TEST_F(ZepUnderX, TheStationsCursorShapesBecomeThePointer) {
 TEST(GamepadE2e, VirtualControllerDrivesGamepadEventsAndFeelsVibration) {
   ASSERT_TRUE(input::InitGamepadSupport()) << SDL_GetError();
   static std::atomic<uint32_t> rumble{0};
-  SDL_VirtualJoystickDesc desc{};
-  desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-  desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-  desc.naxes = SDL_CONTROLLER_AXIS_MAX;
-  desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-  desc.name = "zep test pad";
-  desc.Rumble = [](void*, Uint16 low, Uint16 high) {
+  const int device = e2e::AttachVirtualPad([](void*, Uint16 low, Uint16 high) {
     rumble.store(static_cast<uint32_t>(low) << 16 | high);
     return 0;
-  };
-  const int device = SDL_JoystickAttachVirtualEx(&desc);
+  });
   ASSERT_GE(device, 0) << SDL_GetError();
   if (!SDL_IsGameController(device)) GTEST_SKIP() << "SDL gives the virtual joystick no controller mapping";
   SDL_Joystick* stick = SDL_JoystickOpen(device);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "sov/config/Config.h"
+#include "tests/e2e/VirtualPad.h"
 #include "tests/integration/station/StationHarness.h"
 #include "zep/session/ClientThreads.h"
 
@@ -37,14 +38,7 @@ int OnRumble(void*, Uint16 low, Uint16 high) {
 // A game controller as SDL's virtual joystick: every button and axis, rumble recorded.
 bool AttachVirtualController() {
   if (SDL_Init(SDL_INIT_JOYSTICK | SDL_INIT_GAMECONTROLLER) != 0) return false;
-  SDL_VirtualJoystickDesc desc{};
-  desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-  desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-  desc.naxes = SDL_CONTROLLER_AXIS_MAX;
-  desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-  desc.name = "zep test pad";
-  desc.Rumble = OnRumble;
-  return SDL_JoystickAttachVirtualEx(&desc) >= 0;
+  return e2e::AttachVirtualPad(OnRumble) >= 0;
 }
 
 StationAddress AddressOf(const StationProcess& station) {
